@@ -1,0 +1,44 @@
+#ifndef TAVIK_CORE_CHECK_H_
+#define TAVIK_CORE_CHECK_H_
+
+// The check syllables that end a code word: HMAC-SHA-256 under the configuration key in modes
+// sealed and open, CRC-32 in mode plain, both over the canonical text of the data units, so
+// they never depend on level, case, separators, chunking or prefix.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "core/types.h"
+#include "fpe/lib.h"
+
+namespace tavik::core {
+
+// crc32 is the CRC-32 of zlib and PNG (reflected 0xEDB88320, init and final XOR 0xFFFFFFFF).
+uint32_t crc32(std::span<const uint8_t> bytes);
+
+// keyed_check_units writes 2 * min(count, 8) units taken from HMAC-SHA-256(key, canonical
+// text): per syllable four digest bytes, two big-endian 16-bit numbers mod 35 and mod 20.
+// `out` must hold 2 * min(count, 8) units. Returns the number of units written.
+size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_units,
+                         size_t count, uint8_t* out);
+
+// plain_check_units writes 2 * count units: the base-700 digits of the CRC-32 of the canonical
+// text, least significant first (from the fifth on they are all "ma"). `out` must hold
+// 2 * count units.
+size_t plain_check_units(std::span<const uint8_t> data_units, size_t count, uint8_t* out);
+
+// compute_check_units picks the digest by mode: plain_check_units in mode plain,
+// keyed_check_units with `key` otherwise (`key` must then be non-null). count is at most 8.
+size_t compute_check_units(Mode mode, const fpe::HmacKey* key,
+                           std::span<const uint8_t> data_units, size_t count, uint8_t* out);
+
+// verify_check recomputes the check units for floor(received.size() / 2) syllables and
+// accepts exactly when they equal the received units in number and content. In the keyed
+// modes more than 8 received syllables, and an odd number of received units, never verify.
+bool verify_check(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> data_units,
+                  std::span<const uint8_t> received_check_units);
+
+}  // namespace tavik::core
+
+#endif  // TAVIK_CORE_CHECK_H_

@@ -1,0 +1,70 @@
+#ifndef TAVIK_CORE_CHUNK_ENGINE_H_
+#define TAVIK_CORE_CHUNK_ENGINE_H_
+
+// The chunk engine decides after which data syllables a separator goes. Decoding never needs
+// it: normalization drops every non-letter.
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace tavik::core {
+
+enum class ChunkKind : uint8_t { kBalanced = 0, kFixed = 1, kUnchunked = 2, kPattern = 3 };
+
+// ChunkLayout is the grouping rule and the separator code point (0 = no separator). The
+// builders replace it whole.
+struct ChunkLayout {
+  ChunkKind kind = ChunkKind::kBalanced;
+  std::optional<uint64_t> fixed_size;  // characters per group for kFixed; 5 when absent
+  std::vector<uint64_t> pattern;       // syllables per group for kPattern
+  uint64_t target_groups = 5;          // groups for kBalanced
+  uint64_t min_width = 0;              // 0: derived by the engine
+  uint64_t max_width = 0;              // 0: derived by the engine
+  uint32_t separator = '-';
+  uint8_t bonus = 0;
+
+  static ChunkLayout balanced(uint32_t separator);
+  static ChunkLayout unchunked();
+  static ChunkLayout fixed(uint64_t char_size);
+  static ChunkLayout with_pattern(std::vector<uint64_t> sizes);
+  bool operator==(const ChunkLayout&) const = default;
+};
+
+// Boundaries is a short list of syllable indices j: a separator goes between data syllable
+// j - 1 and j. Entries equal to 0, at or beyond n, or repeated place nothing. The list is kept
+// whole up to kFullEntries entries; after that an entry equal to the last one is not stored
+// again (it would place nothing), which bounds the list for any layout since the entries of
+// a long list (a Pattern) never decrease.
+class Boundaries {
+ public:
+  static constexpr size_t kFullEntries = 64;
+  static constexpr size_t kCapacity = 96;
+  void push(uint64_t j) {
+    if (size_ >= kFullEntries && items_[size_ - 1] == j) { return; }
+    if (size_ < kCapacity) { items_[size_++] = j; }
+  }
+  std::span<const uint64_t> items() const { return {items_, size_}; }
+  size_t size() const { return size_; }
+  // separator_before tells whether a separator goes before syllable j (1 <= j < n): a bit
+  // mask with bit j set for every boundary j in 1..n-1.
+  uint32_t separator_mask(size_t num_syllables) const;
+
+ private:
+  uint64_t items_[kCapacity] = {};
+  size_t size_ = 0;
+};
+
+// ChunkEngine is stateless; one instance is shared by every configuration.
+class ChunkEngine {
+ public:
+  // boundaries returns the boundary list of the data units (2n units, n <= 14) for a
+  // layout. It refuses nothing and never reads outside the units or its width table.
+  Boundaries boundaries(std::span<const uint8_t> data_units, const ChunkLayout& layout) const;
+};
+
+}  // namespace tavik::core
+
+#endif  // TAVIK_CORE_CHUNK_ENGINE_H_

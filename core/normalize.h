@@ -1,0 +1,39 @@
+#ifndef TAVIK_CORE_NORMALIZE_H_
+#define TAVIK_CORE_NORMALIZE_H_
+
+// Normalization turns typed text into the data and check units of a code word: forgiving
+// about everything that is not an ASCII letter, strict about the letters.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "core/types.h"
+
+namespace tavik::core {
+
+// NormalizedInput holds the units of the window: the last data_unit_count + check_unit_count
+// units parsed from the text. Fixed storage, sized for the largest configuration.
+struct NormalizedInput {
+  uint8_t data_units[kMaxDataUnits];
+  uint8_t check_units[kMaxCheckUnits];
+  size_t num_data_units = 0;
+  size_t num_check_units = 0;
+  std::span<const uint8_t> data() const { return {data_units, num_data_units}; }
+  std::span<const uint8_t> check() const { return {check_units, num_check_units}; }
+};
+
+// normalize keeps the ASCII letters of UTF-8 text (lower-cased), parses them into syllables
+// of the level (clusters before single onsets; an n, l or r after a vowel is an ending only
+// when it ends the text or a single onset of the level follows) and keeps the last
+// data_unit_count + check_unit_count units. It returns false, with no partial result, when
+// the text holds no ASCII letter, a letter cannot stand where it stands, or too few units
+// were parsed. data_unit_count is at most kMaxDataUnits, check_unit_count at most
+// kMaxCheckUnits. Time is linear in the text and memory is constant.
+bool normalize(uint8_t level, std::string_view text, size_t data_unit_count,
+               size_t check_unit_count, NormalizedInput* out);
+
+}  // namespace tavik::core
+
+#endif  // TAVIK_CORE_NORMALIZE_H_

@@ -1,0 +1,42 @@
+#ifndef TAVIK_CORE_RECOVER_H_
+#define TAVIK_CORE_RECOVER_H_
+
+// Recovery of a code word with one onset or nucleus mistaken for a similar one.
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "core/lib.h"
+#include "core/result.h"
+
+namespace tavik::core {
+
+// ConfusionGraph lists, for every unit, its neighbours in the order their edges were added.
+// Onset and nucleus units never share an edge.
+class ConfusionGraph {
+ public:
+  static const ConfusionGraph& instance();
+  // neighbours of a unit (empty for a unit without edges or out of range).
+  std::span<const uint8_t> neighbours(uint8_t unit) const;
+
+  ConfusionGraph();
+
+ private:
+  void add_edge(uint8_t a, uint8_t b);
+  static constexpr size_t kMaxNeighbours = 2;
+  std::array<std::array<uint8_t, kMaxNeighbours>, 256> neighbours_{};
+  std::array<uint8_t, 256> num_neighbours_{};
+};
+
+// recover_text decodes a code word, first correcting one unit along the confusion graph when
+// the check fails. Errors (kValue unless said): "recovery not supported in plain mode",
+// "key required for this mode", "input normalization failed", "reject: unrecoverable",
+// "ambiguous: N candidates", and kDecodeAfterRecovery "failed to decode after recovery".
+// A candidate counts only if it passes the keyed check and lies inside the domain.
+Result<Bytes16> recover_text(const CodecConfig& config, std::string_view text);
+
+}  // namespace tavik::core
+
+#endif  // TAVIK_CORE_RECOVER_H_

@@ -1,0 +1,77 @@
+#ifndef TAVIK_CORE_RENDER_H_
+#define TAVIK_CORE_RENDER_H_
+
+// The syllable alphabet and the number format under it. A syllable is an onset (35 choices)
+// and a nucleus (20 choices), held as two units: the onset unit is the onset index 0-34, the
+// nucleus unit is 0x80 | nucleus index 0-19. The index order of every table is part of the
+// format: changing it changes every code word.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/types.h"
+#include "fpe/u128.h"
+
+namespace tavik::core {
+
+using fpe::U128;
+
+inline constexpr size_t kNumOnsets = 35;
+inline constexpr size_t kNumSingleOnsets = 15;
+inline constexpr size_t kNumClusters = 20;
+inline constexpr size_t kNumNuclei = 20;
+inline constexpr uint8_t kNucleusFlag = 0x80;
+inline constexpr uint32_t kSyllableBase = 700;  // kNumOnsets * kNumNuclei
+// The widest syllable is four letters (a cluster and a vowel with an ending).
+inline constexpr size_t kMaxSyllableLen = 4;
+
+// Onset tables by level code, nucleus table, and the code-point arrays used to classify
+// letters: each level's single onsets in table order, the vowels and the endings.
+extern const std::array<std::array<std::string_view, kNumOnsets>, kNumLevels> kOnsets;
+extern const std::array<std::string_view, kNumNuclei> kNuclei;
+extern const std::array<std::array<char, kNumSingleOnsets>, kNumLevels> kSingleOnsetLetters;
+inline constexpr std::array<char, 5> kVowelLetters = {'a', 'e', 'i', 'o', 'u'};
+inline constexpr std::array<char, 3> kEndingLetters = {'n', 'l', 'r'};
+
+// render_unit returns the text of one unit at a level (0-4): the nucleus entry for a unit
+// with the high bit set, the level's onset entry otherwise. An out-of-range unit (onset >= 35,
+// nucleus >= 20) or level gives the empty piece.
+std::string_view render_unit(uint8_t unit, uint8_t level);
+
+// append_cased appends a piece, with a-z made A-Z for kUpper or A-Z made a-z for kLower;
+// other characters pass unchanged. The pointer form writes at `out` and returns the new end.
+char* append_cased(char* out, std::string_view piece, LetterCase letter_case);
+void append_cased(std::string& out, std::string_view piece, LetterCase letter_case);
+
+// syllable_count is the smallest n >= 1 with 700^n >= 2^bits (14 from 123 bits up, and for
+// any width above 128).
+uint32_t syllable_count(uint32_t bits);
+
+// value_to_units writes the low `num_syllables` base-700 digits of a value, least significant
+// first, as 2 * num_syllables units. Higher digits are dropped.
+void value_to_units(U128 value, size_t num_syllables, uint8_t* units_out);
+
+// units_to_value reads a unit sequence back, wrapping modulo 2^128. Out-of-range units are
+// taken as their raw index values.
+U128 units_to_value(std::span<const uint8_t> units);
+
+// units_to_value_checked is units_to_value that reports a value of 2^128 or more: it returns
+// false then, and true with the value in *out otherwise.
+bool units_to_value_checked(std::span<const uint8_t> units, U128* out);
+
+// canonical_text spells units with the universal tables in lower case, without separators;
+// out-of-range units add nothing. The pointer form needs room for 2 * units.size() bytes
+// and returns the length written.
+size_t canonical_text(std::span<const uint8_t> units, char* out);
+std::string canonical_text(std::span<const uint8_t> units);
+
+// syllable_width is the number of letters of a syllable (2 to 4), the same at every level.
+uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit);
+
+}  // namespace tavik::core
+
+#endif  // TAVIK_CORE_RENDER_H_
