@@ -1,0 +1,125 @@
+#include "core/encode.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/check.h"
+#include "core/render.h"
+
+namespace tavik::core {
+
+size_t encode_separator(uint32_t code_point, char out[kMaxSeparatorLen]) {
+  if (code_point == 0) { return 0; }
+  if (code_point > 0x10FFFF || (code_point >= 0xD800 && code_point <= 0xDFFF)) {
+    code_point = 0xFFFD;
+  }
+  if (code_point < 0x80) {
+    out[0] = static_cast<char>(code_point);
+    return 1;
+  }
+  if (code_point < 0x800) {
+    out[0] = static_cast<char>(0xC0 | (code_point >> 6));
+    out[1] = static_cast<char>(0x80 | (code_point & 0x3F));
+    return 2;
+  }
+  if (code_point < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | (code_point >> 12));
+    out[1] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (code_point & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | (code_point >> 18));
+  out[1] = static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+  out[2] = static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+  out[3] = static_cast<char>(0x80 | (code_point & 0x3F));
+  return 4;
+}
+
+namespace {
+
+char* append_syllables(char* out, const uint8_t* units, size_t num_syllables, uint8_t level,
+                       LetterCase letter_case, uint32_t separator_mask,
+                       std::string_view separator) {
+  for (size_t j = 0; j < num_syllables; ++j) {
+    if (((separator_mask >> j) & 1u) != 0) {
+      std::memcpy(out, separator.data(), separator.size());
+      out += separator.size();
+    }
+    out = append_cased(out, render_unit(units[2 * j], level), letter_case);
+    out = append_cased(out, render_unit(units[2 * j + 1], level), letter_case);
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> data) {
+  // Byte selection: the head of the input, or its tail with a modulus, right-aligned in a
+  // 16-byte big-endian block.
+  const uint32_t bit_width = config.bit_width;
+  const size_t num_bytes = (bit_width + 7) / 8;
+  const size_t num_taken = std::min(data.size(), num_bytes);
+  const bool has_modulus = config.domain.kind == fpe::CipherDomain::Kind::kModulus;
+  uint8_t block[16] = {};
+  if (num_taken != 0) {
+    if (has_modulus) {
+      std::memcpy(block + 16 - num_taken, data.data() + data.size() - num_taken, num_taken);
+    } else {
+      std::memcpy(block + 16 - num_bytes, data.data(), num_taken);
+    }
+  }
+
+  const U128 value = U128::from_be_bytes(block) & U128::low_mask(bit_width);
+  if (has_modulus && value >= config.domain.modulus) {
+    return value_error("value must be below the modulus");
+  }
+  if (config.mode != Mode::kPlain && !config.check_key) {
+    return Error{ErrorCode::kInternal, "keyed mode without a key"};
+  }
+  const U128 enciphered = config.cipher->encrypt(value, config.tweak);
+  if (enciphered > domain_max_value(config)) {
+    // Only a cycle walk that never came back could do this; its word would decode to other
+    // bytes, so no word is written.
+    return Error{ErrorCode::kInternal, "enciphered value outside the domain"};
+  }
+
+  const size_t num_data = syllable_count(bit_width);
+  uint8_t data_units[kMaxDataUnits];
+  value_to_units(enciphered, num_data, data_units);
+  const std::span<const uint8_t> data_span(data_units, 2 * num_data);
+  uint8_t check_units[kMaxCheckUnits];
+  const size_t num_check_units =
+      compute_check_units(config.mode, config.check_key.get(), data_span,
+                          std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables),
+                          check_units);
+
+  const Boundaries boundaries = config.chunk_engine->boundaries(data_span, config.chunk_layout);
+  char separator_buffer[kMaxSeparatorLen];
+  const std::string_view separator(separator_buffer,
+                                   encode_separator(config.chunk_layout.separator,
+                                                    separator_buffer));
+  const uint32_t mask = separator.empty() ? 0 : boundaries.separator_mask(num_data);
+
+  EncodedText text;
+  char* out = text.data;
+  if (config.mode == Mode::kOpen) {
+    if (const std::optional<int64_t> timestamp = detect_timestamp(block)) {
+      const std::array<char, kPrefixLen> prefix =
+          prefix_text(*timestamp, config.epoch_ms, config.granularity);
+      std::memcpy(out, prefix.data(), prefix.size());
+      out += prefix.size();
+      std::memcpy(out, separator.data(), separator.size());
+      out += separator.size();
+    }
+  }
+  const uint8_t level = static_cast<uint8_t>(config.level);
+  out = append_syllables(out, data_units, num_data, level, config.letter_case, mask, separator);
+  std::memcpy(out, separator.data(), separator.size());
+  out += separator.size();
+  out = append_syllables(out, check_units, num_check_units / 2, level, config.letter_case, 0,
+                         separator);
+  text.len = static_cast<size_t>(out - text.data);
+  return text;
+}
+
+}  // namespace tavik::core

@@ -1,0 +1,159 @@
+#include "core/render.h"
+
+namespace tavik::core {
+
+const std::array<std::array<std::string_view, kNumOnsets>, kNumLevels> kOnsets = {{
+    // universal
+    {"m",  "k",  "j",  "p",  "w",  "t",  "s",  "b",  "h",  "g",  "d",  "f",
+     "v",  "z",  "q",  "bl", "br", "dr", "fl", "fr", "gl", "gr", "kl", "kr",
+     "pl", "pr", "sl", "sr", "tr", "st", "sp", "sk", "sm", "sw", "tw"},
+    // eu
+    {"m",  "k",  "f",  "p",  "j",  "g",  "s",  "v",  "b",  "z",  "t",  "h",
+     "w",  "d",  "q",  "gr", "kr", "pr", "tr", "br", "dr", "fr", "gl", "kl",
+     "pl", "bl", "fl", "st", "sp", "sk", "sl", "sr", "sm", "sw", "tw"},
+    // en
+    {"m",  "k",  "f",  "p",  "t",  "s",  "b",  "g",  "d",  "h",  "j",  "w",
+     "v",  "z",  "q",  "st", "sp", "sk", "sm", "sw", "tw", "bl", "br", "dr",
+     "fl", "fr", "gl", "gr", "kl", "kr", "pl", "pr", "sl", "sr", "tr"},
+    // numeric
+    {"s",  "k",  "t",  "p",  "m",  "b",  "d",  "g",  "f",  "h",  "j",  "w",
+     "v",  "z",  "q",  "st", "sp", "sk", "sm", "sw", "tw", "gr", "kr", "pr",
+     "tr", "br", "dr", "fr", "gl", "kl", "pl", "bl", "fl", "sl", "sr"},
+    // ko
+    {"b",  "d",  "f",  "g",  "k",  "p",  "s",  "t",  "j",  "m",  "h",  "w",
+     "y",  "c",  "z",  "gr", "dr", "br", "kr", "pr", "tr", "fr", "gl", "bl",
+     "pl", "kl", "fl", "sl", "sr", "st", "sp", "sk", "sm", "sw", "tw"},
+}};
+
+const std::array<std::string_view, kNumNuclei> kNuclei = {
+    "a",  "e",  "i",  "o",  "u",  "an", "al", "ar", "en", "el",
+    "er", "in", "il", "ir", "on", "ol", "or", "un", "ul", "ur"};
+
+const std::array<std::array<char, kNumSingleOnsets>, kNumLevels> kSingleOnsetLetters = {{
+    {'m', 'k', 'j', 'p', 'w', 't', 's', 'b', 'h', 'g', 'd', 'f', 'v', 'z', 'q'},
+    {'m', 'k', 'f', 'p', 'j', 'g', 's', 'v', 'b', 'z', 't', 'h', 'w', 'd', 'q'},
+    {'m', 'k', 'f', 'p', 't', 's', 'b', 'g', 'd', 'h', 'j', 'w', 'v', 'z', 'q'},
+    {'s', 'k', 't', 'p', 'm', 'b', 'd', 'g', 'f', 'h', 'j', 'w', 'v', 'z', 'q'},
+    {'b', 'd', 'f', 'g', 'k', 'p', 's', 't', 'j', 'm', 'h', 'w', 'y', 'c', 'z'},
+}};
+
+std::string_view render_unit(uint8_t unit, uint8_t level) {
+  if ((unit & kNucleusFlag) != 0) {
+    const uint8_t index = unit & 0x7F;
+    return index < kNumNuclei ? kNuclei[index] : std::string_view();
+  }
+  if (unit >= kNumOnsets || level >= kNumLevels) { return {}; }
+  return kOnsets[level][unit];
+}
+
+char* append_cased(char* out, std::string_view piece, LetterCase letter_case) {
+  for (char c : piece) {
+    if (letter_case == LetterCase::kUpper) {
+      if (c >= 'a' && c <= 'z') { c = static_cast<char>(c - 'a' + 'A'); }
+    } else if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+    *out++ = c;
+  }
+  return out;
+}
+
+void append_cased(std::string& out, std::string_view piece, LetterCase letter_case) {
+  char buffer[kMaxSyllableLen * 2];
+  size_t done = 0;
+  while (done < piece.size()) {
+    const std::string_view part = piece.substr(done, sizeof buffer);
+    char* end = append_cased(buffer, part, letter_case);
+    out.append(buffer, static_cast<size_t>(end - buffer));
+    done += part.size();
+  }
+}
+
+uint32_t syllable_count(uint32_t bits) {
+  if (bits == 0) { return 1; }
+  // The smallest n with 700^n >= 2^bits, found by multiplying a 128-bit power upward and
+  // stopping at the first power that reaches 2^bits or would overflow.
+  const fpe::NativeU128 limit_max = ~fpe::NativeU128{0};
+  fpe::NativeU128 power = kSyllableBase;
+  uint32_t n = 1;
+  for (;;) {
+    if (bits < 128 && power >= (fpe::NativeU128{1} << bits)) { return n; }
+    if (power > limit_max / kSyllableBase) { return n + 1 > 14 ? 14 : n + 1; }
+    power *= kSyllableBase;
+    ++n;
+  }
+}
+
+void value_to_units(U128 value, size_t num_syllables, uint8_t* units_out) {
+  // Peel base-700^6 chunks (each fits a 64-bit word) so the hot loop divides 64-bit words.
+  constexpr uint64_t kChunkBase = 117649000000000000ull;  // 700^6
+  constexpr size_t kChunkDigits = 6;
+  size_t k = 0;
+  while (k < num_syllables) {
+    uint64_t chunk = 0;
+    value = value.divmod_u64(kChunkBase, &chunk);
+    for (size_t d = 0; d < kChunkDigits && k < num_syllables; ++d, ++k) {
+      const uint64_t digit = chunk % kSyllableBase;
+      chunk /= kSyllableBase;
+      units_out[2 * k] = static_cast<uint8_t>(digit % kNumOnsets);
+      units_out[2 * k + 1] = static_cast<uint8_t>(kNucleusFlag | (digit / kNumOnsets));
+    }
+  }
+}
+
+namespace {
+
+// Digit value of syllable k as the raw indices the units carry.
+uint64_t raw_digit(std::span<const uint8_t> units, size_t k) {
+  const uint64_t onset = units[2 * k];
+  const uint64_t nucleus = 2 * k + 1 < units.size() ? (units[2 * k + 1] & 0x7Fu) : 0;
+  return onset + kNumOnsets * nucleus;
+}
+
+}  // namespace
+
+U128 units_to_value(std::span<const uint8_t> units) {
+  U128 value;
+  const size_t n = (units.size() + 1) / 2;
+  for (size_t k = n; k-- > 0;) {
+    value = value * U128::from_u64(kSyllableBase) + U128::from_u64(raw_digit(units, k));
+  }
+  return value;
+}
+
+bool units_to_value_checked(std::span<const uint8_t> units, U128* out) {
+  fpe::NativeU128 value = 0;
+  const size_t n = (units.size() + 1) / 2;
+  for (size_t k = n; k-- > 0;) {
+    fpe::NativeU128 next = 0;
+    if (__builtin_mul_overflow(value, fpe::NativeU128{kSyllableBase}, &next)) { return false; }
+    if (__builtin_add_overflow(next, fpe::NativeU128{raw_digit(units, k)}, &value)) {
+      return false;
+    }
+  }
+  *out = U128::from_native(value);
+  return true;
+}
+
+size_t canonical_text(std::span<const uint8_t> units, char* out) {
+  char* p = out;
+  for (uint8_t unit : units) {
+    const std::string_view piece = render_unit(unit, 0);
+    for (char c : piece) { *p++ = c; }
+  }
+  return static_cast<size_t>(p - out);
+}
+
+std::string canonical_text(std::span<const uint8_t> units) {
+  std::string text(units.size() * 2, '\0');
+  text.resize(canonical_text(units, text.data()));
+  return text;
+}
+
+uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {
+  const uint32_t onset_width = onset_unit >= kNumSingleOnsets ? 2 : 1;
+  const uint32_t nucleus_width = (nucleus_unit & 0x7F) >= 5 ? 2 : 1;
+  return onset_width + nucleus_width;
+}
+
+}  // namespace tavik::core
