@@ -1,0 +1,412 @@
+// The class Tavik: a heap type whose instances hold one CodecConfig by value. Every method
+// binds and converts its arguments, takes a shared borrow of the object and calls the core.
+
+#include "binding/codec_type.h"
+
+#include <array>
+#include <atomic>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "binding/args.h"
+#include "binding/convert.h"
+#include "binding/errors.h"
+#include "core/builders.h"
+#include "core/encode.h"
+#include "core/lib.h"
+#include "core/recover.h"
+
+namespace tavik::binding {
+namespace {
+
+using core::CodecConfig;
+using core::Result;
+
+struct CodecObject {
+  PyObject_HEAD
+  CodecConfig config;
+  // 0: unused; n > 0: n calls hold shared borrows; -1: exclusively borrowed (never taken).
+  std::atomic<int64_t> borrow;
+};
+
+CodecObject* as_codec(PyObject* self) { return reinterpret_cast<CodecObject*>(self); }
+
+// SharedBorrow holds a shared borrow of an object for the length of a call.
+class SharedBorrow {
+ public:
+  explicit SharedBorrow(PyObject* self) : counter_(&as_codec(self)->borrow) {
+    int64_t current = counter_->load(std::memory_order_relaxed);
+    do {
+      if (current == -1) {
+        counter_ = nullptr;
+        return;
+      }
+    } while (!counter_->compare_exchange_weak(current, current + 1, std::memory_order_acquire,
+                                              std::memory_order_relaxed));
+  }
+  SharedBorrow(const SharedBorrow&) = delete;
+  SharedBorrow& operator=(const SharedBorrow&) = delete;
+  ~SharedBorrow() {
+    if (counter_ != nullptr) { counter_->fetch_sub(1, std::memory_order_release); }
+  }
+  // ok is false when the object is exclusively borrowed; a RuntimeError is then set.
+  bool ok() const {
+    if (counter_ == nullptr) {
+      PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+      return false;
+    }
+    return true;
+  }
+
+ private:
+  std::atomic<int64_t>* counter_;
+};
+
+// wrap_config creates a new object of `type` that takes over the record.
+PyObject* wrap_config(PyTypeObject* type, CodecConfig&& config) {
+  PyObject* self = type->tp_alloc(type, 0);
+  if (self == nullptr) { return nullptr; }
+  CodecObject* obj = as_codec(self);
+  new (&obj->config) CodecConfig(std::move(config));
+  new (&obj->borrow) std::atomic<int64_t>(0);
+  return self;
+}
+
+PyObject* wrap_result(PyObject* self, Result<CodecConfig>&& next) {
+  if (!next.ok()) { return raise_error(next.error()); }
+  return wrap_config(Py_TYPE(self), std::move(next).value());
+}
+
+// Method bodies share one shape: bind, convert in signature order, borrow, call the core.
+template <size_t N>
+int bind(const char* func_name, const std::array<const char*, N>& names, size_t num_required,
+         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** bound) {
+  return bind_arguments(func_name, names, num_required, args, nargs, kwnames, bound);
+}
+
+#define TAVIK_FASTCALL_ARGS \
+  PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
+
+PyObject* codec_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static constexpr std::array<const char*, 4> kNames = {"key", "level", "mode", "bit_width"};
+  PyObject* bound[4];
+  if (bind_arguments_tuple("Tavik", kNames, 0, args, kwargs, bound) < 0) { return nullptr; }
+  std::optional<std::span<const uint8_t>> key;
+  std::string_view level = "universal";
+  std::string_view mode = "sealed";
+  uint32_t bit_width = 128;
+  if (convert_optional_bytes(bound[0], "key", &key) < 0) { return nullptr; }
+  if (bound[1] != nullptr && convert_str(bound[1], "level", &level) < 0) { return nullptr; }
+  if (bound[2] != nullptr && convert_str(bound[2], "mode", &mode) < 0) { return nullptr; }
+  if (bound[3] != nullptr && convert_u32(bound[3], "bit_width", &bit_width) < 0) {
+    return nullptr;
+  }
+  Result<CodecConfig> config = core::construct_config(key, level, mode, bit_width);
+  if (!config.ok()) { return raise_error(config.error()); }
+  return wrap_config(type, std::move(config).value());
+}
+
+void codec_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  CodecObject* obj = as_codec(self);
+  obj->config.~CodecConfig();  // wipes the key bytes
+  obj->borrow.~atomic();
+  type->tp_free(self);
+  PyRef owned_type = PyRef::steal(reinterpret_cast<PyObject*>(type));  // instances own a type ref
+}
+
+PyObject* codec_with_bit_width(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 1> kNames = {"bits"};
+  PyObject* bound[1];
+  if (bind("with_bit_width", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  uint32_t bits = 0;
+  if (convert_u32(bound[0], "bits", &bits) < 0) { return nullptr; }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  return wrap_config(Py_TYPE(self), core::with_bit_width(as_codec(self)->config, bits));
+}
+
+PyObject* codec_with_modulus(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 1> kNames = {"modulus"};
+  PyObject* bound[1];
+  if (bind("with_modulus", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  fpe::U128 modulus;
+  if (convert_u128(bound[0], "modulus", &modulus) < 0) { return nullptr; }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  return wrap_result(self, core::with_modulus(as_codec(self)->config, modulus));
+}
+
+PyObject* codec_with_cipher(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 2> kNames = {"kind", "key"};
+  PyObject* bound[2];
+  if (bind("with_cipher", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  std::string_view kind;
+  std::optional<std::span<const uint8_t>> key;
+  if (convert_str(bound[0], "kind", &kind) < 0) { return nullptr; }
+  if (convert_optional_bytes(bound[1], "key", &key) < 0) { return nullptr; }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  return wrap_result(self, core::with_cipher(as_codec(self)->config, kind, key));
+}
+
+PyObject* codec_with_case(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 1> kNames = {"case"};
+  PyObject* bound[1];
+  if (bind("with_case", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  std::string_view letter_case;
+  if (convert_str(bound[0], "case", &letter_case) < 0) { return nullptr; }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  return wrap_result(self, core::with_case(as_codec(self)->config, letter_case));
+}
+
+PyObject* codec_with_check_syllables(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 1> kNames = {"n"};
+  PyObject* bound[1];
+  if (bind("with_check_syllables", kNames, 1, args, nargs, kwnames, bound) < 0) {
+    return nullptr;
+  }
+  uint64_t n = 0;
+  if (convert_u64(bound[0], "n", &n) < 0) { return nullptr; }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  return wrap_config(Py_TYPE(self), core::with_check_syllables(as_codec(self)->config, n));
+}
+
+PyObject* codec_with_separator(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 1> kNames = {"sep"};
+  PyObject* bound[1];
+  if (bind("with_separator", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  std::string_view sep;
+  if (convert_str(bound[0], "sep", &sep) < 0) { return nullptr; }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  return wrap_result(self, core::with_separator(as_codec(self)->config, sep));
+}
+
+PyObject* codec_with_chunk_none(PyObject* self, PyObject* /*unused*/) {
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  return wrap_config(Py_TYPE(self), core::with_chunk_none(as_codec(self)->config));
+}
+
+PyObject* codec_with_chunk_fixed(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 1> kNames = {"char_size"};
+  PyObject* bound[1];
+  if (bind("with_chunk_fixed", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  uint64_t char_size = 0;
+  if (convert_u64(bound[0], "char_size", &char_size) < 0) { return nullptr; }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  return wrap_config(Py_TYPE(self), core::with_chunk_fixed(as_codec(self)->config, char_size));
+}
+
+PyObject* codec_with_chunk_pattern(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 1> kNames = {"pattern"};
+  PyObject* bound[1];
+  if (bind("with_chunk_pattern", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  std::vector<uint64_t> pattern;
+  if (convert_u64_list(bound[0], "pattern", &pattern) < 0) { return nullptr; }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  return wrap_config(Py_TYPE(self),
+                     core::with_chunk_pattern(as_codec(self)->config, std::move(pattern)));
+}
+
+PyObject* codec_with_timestamp_config(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 2> kNames = {"epoch_ms", "granularity"};
+  PyObject* bound[2];
+  if (bind("with_timestamp_config", kNames, 1, args, nargs, kwnames, bound) < 0) {
+    return nullptr;
+  }
+  int64_t epoch_ms = 0;
+  std::string_view granularity = "month";
+  if (convert_i64(bound[0], "epoch_ms", &epoch_ms) < 0) { return nullptr; }
+  if (bound[1] != nullptr && convert_str(bound[1], "granularity", &granularity) < 0) {
+    return nullptr;
+  }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  return wrap_result(self,
+                     core::with_timestamp_config(as_codec(self)->config, epoch_ms, granularity));
+}
+
+PyObject* codec_encode(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 1> kNames = {"data"};
+  PyObject* bound[1];
+  if (bind("encode", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  std::span<const uint8_t> data;
+  if (convert_bytes(bound[0], "data", &data) < 0) { return nullptr; }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  const CodecConfig& config = as_codec(self)->config;
+  const Result<core::EncodedText> text = core::encode(config, data);
+  if (!text.ok()) { return raise_error(text.error()); }
+  const core::EncodedText& word = text.value();
+  if (config.chunk_layout.separator < 0x80) {
+    // ASCII: create the str once with its final length and fill it in place.
+    PyObject* result = PyUnicode_New(static_cast<Py_ssize_t>(word.len), 127);
+    if (result == nullptr) { return nullptr; }
+    std::memcpy(PyUnicode_1BYTE_DATA(result), word.data, word.len);
+    return result;
+  }
+  return PyUnicode_DecodeUTF8(word.data, static_cast<Py_ssize_t>(word.len), "strict");
+}
+
+PyObject* codec_decode(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 1> kNames = {"input"};
+  PyObject* bound[1];
+  if (bind("decode", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  std::string_view input;
+  if (convert_str(bound[0], "input", &input) < 0) { return nullptr; }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  const core::DecodeResult decoded = core::decode_text(as_codec(self)->config, input);
+  if (!decoded.ok()) {
+    const std::string_view text = core::decode_error_text(*decoded.error);
+    PyRef message = PyRef::steal(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+    if (message) { PyErr_SetObject(PyExc_ValueError, message.get()); }
+    return nullptr;
+  }
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(decoded.bytes.data()), 16);
+}
+
+PyObject* codec_recover(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 1> kNames = {"input"};
+  PyObject* bound[1];
+  if (bind("recover", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  std::string_view input;
+  if (convert_str(bound[0], "input", &input) < 0) { return nullptr; }
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  const Result<core::Bytes16> recovered = core::recover_text(as_codec(self)->config, input);
+  if (!recovered.ok()) { return raise_error(recovered.error()); }
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(recovered.value().data()), 16);
+}
+
+// u128_decimal writes a 128-bit value in decimal.
+std::string u128_decimal(fpe::U128 value) {
+  char digits[40];
+  size_t len = 0;
+  do {
+    uint64_t digit = 0;
+    value = value.divmod_u64(10, &digit);
+    digits[len++] = static_cast<char>('0' + digit);
+  } while (value != fpe::U128());
+  return std::string(std::make_reverse_iterator(digits + len), std::make_reverse_iterator(digits));
+}
+
+// layout_text describes a chunk layout: "balanced", "none", "fixed:N" or "pattern:A,B,...".
+std::string layout_text(const core::ChunkLayout& layout) {
+  switch (layout.kind) {
+    case core::ChunkKind::kBalanced: return "balanced";
+    case core::ChunkKind::kUnchunked: return "none";
+    case core::ChunkKind::kFixed: return "fixed:" + std::to_string(layout.fixed_size.value_or(5));
+    case core::ChunkKind::kPattern: {
+      constexpr size_t kShown = 16;
+      std::string text = "pattern:";
+      for (size_t i = 0; i < layout.pattern.size() && i < kShown; ++i) {
+        if (i != 0) { text += ','; }
+        text += std::to_string(layout.pattern[i]);
+      }
+      if (layout.pattern.size() > kShown) { text += ",..."; }
+      return text;
+    }
+  }
+  return "balanced";
+}
+
+// The repr shows the settings and never the key.
+PyObject* codec_repr(PyObject* self) {
+  SharedBorrow borrow(self);
+  if (!borrow.ok()) { return nullptr; }
+  const CodecConfig& config = as_codec(self)->config;
+  std::string domain;
+  if (config.domain.kind == fpe::CipherDomain::Kind::kModulus) {
+    domain = "modulus=" + u128_decimal(config.domain.modulus);
+  } else {
+    domain = "bit_width=" + std::to_string(config.bit_width);
+  }
+  const std::string layout = layout_text(config.chunk_layout);
+  PyRef separator =
+      config.chunk_layout.separator == 0
+          ? PyRef::borrow(Py_None)
+          : PyRef::steal(PyUnicode_FromOrdinal(static_cast<int>(config.chunk_layout.separator)));
+  if (!separator) { return nullptr; }
+  return PyUnicode_FromFormat(
+      "Tavik(level='%s', mode='%s', %s, check_syllables=%llu, case='%s', chunk='%s', "
+      "separator=%R)",
+      std::string(core::level_name(config.level)).c_str(),
+      std::string(core::mode_name(config.mode)).c_str(), domain.c_str(),
+      static_cast<unsigned long long>(config.check_syllables),
+      std::string(core::case_name(config.letter_case)).c_str(), layout.c_str(), separator.get());
+}
+
+#undef TAVIK_FASTCALL_ARGS
+
+template <auto Method>
+PyCFunction fastcall() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Method));
+}
+
+PyDoc_STRVAR(codec_doc, "Tavik(key=None, level=\"universal\", mode=\"sealed\", bit_width=128)\n--\n\n");
+
+constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;
+
+PyMethodDef codec_methods[] = {
+    {"with_bit_width", fastcall<codec_with_bit_width>(), kFastKw,
+     "with_bit_width($self, bits)\n--\n\n"},
+    {"with_modulus", fastcall<codec_with_modulus>(), kFastKw,
+     "with_modulus($self, modulus)\n--\n\n"},
+    {"with_cipher", fastcall<codec_with_cipher>(), kFastKw,
+     "with_cipher($self, kind, key=None)\n--\n\n"},
+    {"with_case", fastcall<codec_with_case>(), kFastKw, "with_case($self, case)\n--\n\n"},
+    {"with_check_syllables", fastcall<codec_with_check_syllables>(), kFastKw,
+     "with_check_syllables($self, n)\n--\n\n"},
+    {"with_separator", fastcall<codec_with_separator>(), kFastKw,
+     "with_separator($self, sep)\n--\n\n"},
+    {"with_chunk_none", codec_with_chunk_none, METH_NOARGS, "with_chunk_none($self)\n--\n\n"},
+    {"with_chunk_fixed", fastcall<codec_with_chunk_fixed>(), kFastKw,
+     "with_chunk_fixed($self, char_size)\n--\n\n"},
+    {"with_chunk_pattern", fastcall<codec_with_chunk_pattern>(), kFastKw,
+     "with_chunk_pattern($self, pattern)\n--\n\n"},
+    {"with_timestamp_config", fastcall<codec_with_timestamp_config>(), kFastKw,
+     "with_timestamp_config($self, epoch_ms, granularity=\"month\")\n--\n\n"},
+    {"encode", fastcall<codec_encode>(), kFastKw, "encode($self, data)\n--\n\n"},
+    {"decode", fastcall<codec_decode>(), kFastKw, "decode($self, input)\n--\n\n"},
+    {"recover", fastcall<codec_recover>(), kFastKw, "recover($self, input)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot codec_slots[] = {
+    {Py_tp_new, reinterpret_cast<void*>(codec_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(codec_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(codec_repr)},
+    {Py_tp_methods, codec_methods},
+    {Py_tp_doc, const_cast<char*>(codec_doc)},
+    {0, nullptr},
+};
+
+PyType_Spec codec_spec = {
+    "builtins.Tavik",
+    sizeof(CodecObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    codec_slots,
+};
+
+}  // namespace
+
+PyObject* codec_type() {
+  // Created once per process (under the interpreter lock); later imports reuse it.
+  static PyObject* type = nullptr;
+  if (type == nullptr) { type = PyType_FromSpec(&codec_spec); }
+  return type;
+}
+
+}  // namespace tavik::binding

@@ -1,0 +1,39 @@
+#ifndef TAVIK_BINDING_CONVERT_H_
+#define TAVIK_BINDING_CONVERT_H_
+
+// Argument converters. Each writes to `out` and returns 0, or returns -1 with the exception
+// of the conversion set and the note "while processing 'NAME'" added to it. Text and bytes are
+// read in place: the views stay valid while the argument object lives.
+
+#include "binding/py_ref.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "fpe/u128.h"
+
+namespace tavik::binding {
+
+// bytes or a subclass; None or a left-out argument gives nullopt in the optional form.
+int convert_bytes(PyObject* obj, const char* name, std::span<const uint8_t>* out);
+int convert_optional_bytes(PyObject* obj, const char* name,
+                           std::optional<std::span<const uint8_t>>* out);
+// str or a subclass, as UTF-8 (UnicodeEncodeError for lone surrogates).
+int convert_str(PyObject* obj, const char* name, std::string_view* out);
+// Integers: int or any object with __index__. The unsigned 32-bit form refuses values outside
+// 0..4294967295 with OverflowError "out of range integral type conversion attempted" (the
+// host's own text beyond the signed 64-bit range); the others use the host's overflow texts.
+int convert_u32(PyObject* obj, const char* name, uint32_t* out);
+int convert_u64(PyObject* obj, const char* name, uint64_t* out);
+int convert_i64(PyObject* obj, const char* name, int64_t* out);
+int convert_u128(PyObject* obj, const char* name, fpe::U128* out);
+// A sequence of integers (not str): TypeError "Can't extract `str` to `Vec`" for a str,
+// TypeError for a non-sequence, the item's error for the first bad item.
+int convert_u64_list(PyObject* obj, const char* name, std::vector<uint64_t>* out);
+
+}  // namespace tavik::binding
+
+#endif  // TAVIK_BINDING_CONVERT_H_

@@ -1,0 +1,61 @@
+#include "binding/errors.h"
+
+namespace tavik::binding {
+
+PyObject* internal_error_type() {
+  static PyObject* type = nullptr;  // created once, under the interpreter lock
+  if (type == nullptr) {
+    type = PyErr_NewExceptionWithDoc("tavik.InternalError",
+                                     "A broken internal invariant of the tavik module.",
+                                     PyExc_BaseException, nullptr);
+  }
+  return type;
+}
+
+PyObject* raise_error(const core::Error& error) {
+  PyObject* type = internal_error_type();
+  switch (error.code) {
+    case core::ErrorCode::kValue: type = PyExc_ValueError; break;
+    case core::ErrorCode::kDecodeAfterRecovery: type = PyExc_RuntimeError; break;
+    case core::ErrorCode::kInternal: break;
+  }
+  if (type == nullptr) { return nullptr; }  // creating the internal error type failed
+  PyErr_SetString(type, error.message.c_str());
+  return nullptr;
+}
+
+void add_argument_note(const char* name) {
+#if PY_VERSION_HEX >= 0x030C0000
+  PyRef exc = PyRef::steal(PyErr_GetRaisedException());
+#else
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  PyRef owned_type = PyRef::steal(type);
+  PyRef owned_traceback = PyRef::steal(traceback);
+  PyRef exc = PyRef::steal(value);
+  if (owned_traceback && exc) { PyException_SetTraceback(exc.get(), owned_traceback.get()); }
+#endif
+  if (!exc) { return; }
+  PyRef note = PyRef::steal(PyUnicode_FromFormat("while processing '%s'", name));
+  if (note) {
+    PyObject* call_args[] = {exc.get(), note.get()};
+    PyRef method = PyRef::steal(PyUnicode_InternFromString("add_note"));
+    if (method) {
+      PyRef ignored = PyRef::steal(PyObject_VectorcallMethod(
+          method.get(), call_args, 2, nullptr));
+    }
+  }
+  // A failure to add the note must not hide the original exception.
+  PyErr_Clear();
+#if PY_VERSION_HEX >= 0x030C0000
+  PyErr_SetRaisedException(exc.release());
+#else
+  PyErr_Restore(PyObject_Type(exc.get()), exc.get(), PyException_GetTraceback(exc.get()));
+  (void)exc.release();  // PyErr_Restore stole the reference
+#endif
+}
+
+}  // namespace tavik::binding

@@ -1,0 +1,22 @@
+#ifndef TAVIK_BINDING_ERRORS_H_
+#define TAVIK_BINDING_ERRORS_H_
+
+#include "binding/py_ref.h"
+#include "core/result.h"
+
+namespace tavik::binding {
+
+// internal_error_type is the exception of a broken internal invariant; it derives from
+// BaseException so that ordinary `except Exception` does not swallow it. Created once.
+PyObject* internal_error_type();
+
+// raise_error sets the Python exception of a core error and returns nullptr:
+// kValue -> ValueError, kDecodeAfterRecovery -> RuntimeError, kInternal -> internal error.
+PyObject* raise_error(const core::Error& error);
+
+// add_argument_note adds the note "while processing 'NAME'" to the pending exception.
+void add_argument_note(const char* name);
+
+}  // namespace tavik::binding
+
+#endif  // TAVIK_BINDING_ERRORS_H_

@@ -1,0 +1,48 @@
+// The module tavik: multi-phase initialisation whose execution step adds the class Tavik and
+// its name in __all__.
+
+#include "binding/codec_type.h"
+#include "binding/py_ref.h"
+
+namespace tavik::binding {
+namespace {
+
+int exec_module(PyObject* module) {
+  PyObject* type = codec_type();
+  if (type == nullptr) { return -1; }
+  PyRef all = PyRef::steal(PyObject_GetAttrString(module, "__all__"));
+  if (!all) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) { return -1; }
+    PyErr_Clear();
+    all = PyRef::steal(PyList_New(0));
+    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) { return -1; }
+  } else if (!PyList_Check(all.get())) {
+    PyErr_SetString(PyExc_TypeError, "__all__ must be a list");
+    return -1;
+  }
+  PyRef name = PyRef::steal(PyUnicode_FromString("Tavik"));
+  if (!name || PyList_Append(all.get(), name.get()) < 0) { return -1; }
+  return PyObject_SetAttrString(module, "Tavik", type);
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "tavik",       // m_name
+    "",            // m_doc
+    0,             // m_size: no per-module state
+    nullptr,       // m_methods
+    module_slots,  // m_slots
+    nullptr,       // m_traverse
+    nullptr,       // m_clear
+    nullptr,       // m_free
+};
+
+}  // namespace
+}  // namespace tavik::binding
+
+extern "C" PyMODINIT_FUNC PyInit_tavik() { return PyModuleDef_Init(&tavik::binding::module_def); }

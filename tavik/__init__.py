@@ -1,0 +1,6 @@
+"""Pronounceable, checked and enciphered code words for UUIDs and other short identifiers.
+
+The class :class:`Tavik` is implemented in the compiled module ``tavik.tavik``.
+"""
+
+from .tavik import Tavik, __all__

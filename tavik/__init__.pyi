@@ -1,0 +1,89 @@
+from typing import Sequence, SupportsIndex, final
+
+__all__: list[str]
+
+@final
+class Tavik:
+    """Turns short binary identifiers (UUIDs above all) into pronounceable code words and back.
+
+    An object never changes: every ``with_*`` builder returns a new object. ``mode`` is
+    "sealed" (keyed cipher and check syllables), "open" (as sealed, plus a time prefix for
+    version 1, 6 and 7 UUIDs) or "plain" (public fixed key, CRC-32 check, no recovery).
+    ``level`` is one of "universal", "eu", "en", "numeric", "ko".
+
+    Raises ValueError for an unknown level or mode, or a missing or empty key in sealed and
+    open mode; TypeError for arguments of the wrong type; OverflowError for a ``bit_width``
+    outside 0..4294967295 (other widths are clamped to 16..128).
+    """
+
+    def __new__(
+        cls,
+        key: bytes | None = None,
+        level: str = "universal",
+        mode: str = "sealed",
+        bit_width: SupportsIndex = 128,
+    ) -> Tavik: ...
+    def with_bit_width(self, bits: SupportsIndex) -> Tavik:
+        """Return a copy for identifiers of ``bits`` bits (clamped to 16..128).
+
+        Raises OverflowError outside 0..4294967295.
+        """
+    def with_modulus(self, modulus: SupportsIndex) -> Tavik:
+        """Return a copy whose values are the integers below ``modulus`` (the input's tail bytes).
+
+        Raises ValueError below 2 and OverflowError for negative values or 2**128 and above.
+        """
+    def with_cipher(self, kind: str, key: bytes | None = None) -> Tavik:
+        """Return a copy that enciphers with "feistel" (under ``key``) or "shuffle" (public key).
+
+        The check syllables keep the constructor's key. Raises ValueError for another kind.
+        """
+    def with_case(self, case: str) -> Tavik:
+        """Return a copy that writes code words in "upper" or "lower" case.
+
+        Raises ValueError for anything else.
+        """
+    def with_check_syllables(self, n: SupportsIndex) -> Tavik:
+        """Return a copy that appends ``n`` check syllables (clamped to 1..8).
+
+        Raises OverflowError for negative or too large values.
+        """
+    def with_separator(self, sep: str) -> Tavik:
+        """Return a copy that groups syllables in five groups joined by the first character of ``sep``.
+
+        "\\0" means no separator. Raises ValueError for an empty or alphabetic separator.
+        """
+    def with_chunk_none(self) -> Tavik:
+        """Return a copy that writes code words without any separator."""
+    def with_chunk_fixed(self, char_size: SupportsIndex) -> Tavik:
+        """Return a copy that groups syllables into groups of about ``char_size`` letters.
+
+        Raises OverflowError for negative or too large values.
+        """
+    def with_chunk_pattern(self, pattern: Sequence[SupportsIndex] | bytes) -> Tavik:
+        """Return a copy that groups syllables by the sizes in ``pattern``, used once.
+
+        Raises TypeError for a str or a non-sequence, OverflowError for a bad size.
+        """
+    def with_timestamp_config(self, epoch_ms: SupportsIndex, granularity: str = "month") -> Tavik:
+        """Return a copy whose time prefix counts ``granularity`` units since ``epoch_ms``.
+
+        Granularity is one of second, minute, hour, day, week, month; anything else raises
+        ValueError. The prefix appears only in mode "open".
+        """
+    def encode(self, data: bytes) -> str:
+        """Return the code word of ``data`` (the first bit-width bits, or the tail with a modulus).
+
+        Raises ValueError for a value not below a configured modulus, TypeError for non-bytes.
+        """
+    def decode(self, input: str) -> bytes:
+        """Return the 16 bytes that a code word stands for; case and non-letters are ignored.
+
+        Raises ValueError when the input does not parse or its check syllables do not match.
+        """
+    def recover(self, input: str) -> bytes:
+        """Like decode, but first corrects one confused onset or nucleus where exactly one fits.
+
+        Raises ValueError ("reject: unrecoverable", "ambiguous: N candidates", plain mode, or
+        the decode errors) and RuntimeError if a verified word then fails to decode.
+        """

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Runs every test suite of tavik, installing what it needs first:
+#   1. the C++ library and its GoogleTest suite (dev preset: Debug, warnings are errors), via CTest;
+#   2. the Python module, built and installed with pip, and its pytest suite;
+#   3. the type stubs against the compiled module (mypy stubtest).
+# Any failure stops the run with a non-zero status; no suite is skipped silently.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/install_deps.sh
+
+echo "== C++ tests"
+cmake --preset dev >/dev/null
+cmake --build --preset dev -j "$(nproc)"
+ctest --preset dev -j "$(nproc)"
+
+echo "== Python module"
+python3 -m pip install -q --disable-pip-version-check --no-build-isolation --force-reinstall \
+  --no-deps .
+# -P keeps the source folder off sys.path, so the tests import the installed package.
+python3 -P -m pytest -q
+
+echo "== type stubs"
+(cd /tmp && python3 -m mypy.stubtest tavik)
