@@ -48,8 +48,8 @@ class Boundaries {
   }
   std::span<const uint64_t> items() const { return {items_, size_}; }
   size_t size() const { return size_; }
-  // separator_before tells whether a separator goes before syllable j (1 <= j < n): a bit
-  // mask with bit j set for every boundary j in 1..n-1.
+  // separator_mask tells where separators go: bit j is set for every boundary j in 1..n-1
+  // (n = num_syllables; boundaries from 32 up are left out).
   uint32_t separator_mask(size_t num_syllables) const;
 
  private:
@@ -57,11 +57,19 @@ class Boundaries {
   size_t size_ = 0;
 };
 
+// cut_score is the Balanced layout's score for a cut before syllable j: with a and b equal to
+// 20 * onset + nucleus of the syllables before and after the cut, (31 * a + b) mod 97. It
+// returns 0 when j is not an inner position (1 <= j < n) of the units.
+uint32_t cut_score(std::span<const uint8_t> data_units, size_t j);
+
 // ChunkEngine is stateless; one instance is shared by every configuration.
 class ChunkEngine {
  public:
   // boundaries returns the boundary list of the data units (2n units, n <= 14) for a
-  // layout. It refuses nothing and never reads outside the units or its width table.
+  // layout. It refuses nothing and never reads outside the units or its width table: a
+  // trailing lone unit and syllables past the fourteenth are not read, sums of Fixed and
+  // Pattern sizes saturate at 2^64 - 1, and a Balanced layout that no builder makes stops
+  // cutting once a cut reaches n. It does not allocate.
   Boundaries boundaries(std::span<const uint8_t> data_units, const ChunkLayout& layout) const;
 };
 

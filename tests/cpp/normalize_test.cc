@@ -1,0 +1,110 @@
+#include "core/normalize.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavik::core {
+namespace {
+
+constexpr uint8_t kUniversal = 0;
+constexpr uint8_t kKo = 4;
+
+// The data units followed by the check units, or nothing when normalization fails.
+std::optional<std::vector<uint8_t>> units(std::string_view text, size_t num_data, size_t num_check,
+                                          uint8_t level = kUniversal) {
+  NormalizedInput out;
+  if (!normalize(level, text, num_data, num_check, &out)) { return std::nullopt; }
+  EXPECT_EQ(out.data().size(), num_data);
+  EXPECT_EQ(out.check().size(), num_check);
+  std::vector<uint8_t> all(out.data().begin(), out.data().end());
+  all.insert(all.end(), out.check().begin(), out.check().end());
+  return all;
+}
+
+using Units = std::vector<uint8_t>;
+const Units kKatumi = {0x01, 0x80, 0x05, 0x84, 0x00, 0x82};
+
+TEST(Normalize, CaseAndNonLettersAreIgnored) {
+  for (std::string_view text :
+       {"katumi", "KATUMI", "Ka-Tu Mi", "k-a-t-u-m-i", " ka.tu_mi\n", "ka1tu2mi3",
+        "k\xc3\xa4\xc3\xa4"
+        "atumi" /* ä twice */,
+        "ka\xef\xbd\x8btumi" /* a full-width k */}) {
+    EXPECT_EQ(units(text, 4, 2), kKatumi) << text;
+  }
+  NormalizedInput out;
+  ASSERT_TRUE(normalize(kUniversal, "katumi", 4, 2, &out));
+  EXPECT_EQ(Units(out.data().begin(), out.data().end()), Units({0x01, 0x80, 0x05, 0x84}));
+  EXPECT_EQ(Units(out.check().begin(), out.check().end()), Units({0x00, 0x82}));
+  // A letter used as a separator is read as part of the word.
+  EXPECT_EQ(units("kaxtumi", 4, 2), std::nullopt);
+}
+
+TEST(Normalize, OnsetsFollowTheLevel) {
+  EXPECT_EQ(units("yaca", 4, 0, kKo), Units({12, 0x80, 13, 0x80}));
+  EXPECT_EQ(units("yaca", 4, 0, kUniversal), std::nullopt);
+  EXPECT_EQ(units("vaqa", 4, 0, kUniversal), Units({12, 0x80, 14, 0x80}));
+  EXPECT_EQ(units("vaqa", 4, 0, kKo), std::nullopt);
+  EXPECT_EQ(units("ma", 2, 0, 3), Units({4, 0x80}));  // numeric puts m fifth
+  // Clusters come before single letters: "st" is the cluster, not s and then t.
+  EXPECT_EQ(units("stu", 2, 0), Units({29, 0x84}));
+  EXPECT_EQ(units("stu", 2, 0, 2), Units({15, 0x84}));
+  EXPECT_EQ(units("xa", 2, 0), std::nullopt);   // no onset
+  EXPECT_EQ(units("kta", 2, 0), std::nullopt);  // no vowel
+}
+
+TEST(Normalize, EndingNeedsTheEndOrASingleOnsetAfterIt) {
+  EXPECT_EQ(units("kan", 2, 0), Units({0x01, 0x85}));
+  EXPECT_EQ(units("kanta", 4, 0), Units({0x01, 0x85, 0x05, 0x80}));
+  EXPECT_EQ(units("KAN-STU", 4, 0), Units({0x01, 0x85, 29, 0x84}));  // cluster after an ending
+  EXPECT_EQ(units("burkal", 4, 0), Units({7, 0x80 | 19, 1, 0x80 | 6}));
+  EXPECT_EQ(units("kana", 2, 0), std::nullopt);  // n before a vowel is no ending
+  EXPECT_EQ(units("karra", 4, 0), std::nullopt);
+  EXPECT_EQ(units("kanra", 4, 0), std::nullopt);  // r is no single onset
+}
+
+TEST(Normalize, WindowKeepsTheLastUnits) {
+  EXPECT_EQ(units("mopa-katumi", 4, 2), kKatumi);
+  EXPECT_EQ(units("BA-DE-KA-TU-MI", 4, 2), kKatumi);  // a time prefix
+  EXPECT_EQ(units("katumi", 0, 6), kKatumi);
+  // A trailing lone onset is accepted; the window is then shifted by one unit.
+  EXPECT_EQ(units("katumik", 4, 2), Units({0x80, 0x05, 0x84, 0x00, 0x82, 0x01}));
+  EXPECT_EQ(units("katu", 4, 2), std::nullopt);
+  EXPECT_EQ(units("", 0, 0), std::nullopt);
+  EXPECT_EQ(units("12 - 34 \xc3\xa4", 0, 0), std::nullopt);
+}
+
+TEST(Normalize, RefusesBadArgumentsAndLeavesNoPartialResult) {
+  NormalizedInput out;
+  out.num_data_units = 7;
+  out.num_check_units = 9;
+  EXPECT_FALSE(normalize(kUniversal, "katumi", kMaxDataUnits + 1, 0, &out));
+  EXPECT_FALSE(normalize(kUniversal, "katumi", 0, kMaxCheckUnits + 1, &out));
+  EXPECT_FALSE(normalize(5, "katumi", 4, 2, &out));
+  EXPECT_FALSE(normalize(kUniversal, "katumi", 4, 2, nullptr));
+  EXPECT_FALSE(normalize(kUniversal, "katumixa", 4, 2, &out));
+  EXPECT_FALSE(normalize(kUniversal, "katumi", 6, 2, &out));
+  EXPECT_EQ(out.num_data_units, 7u);
+  EXPECT_EQ(out.num_check_units, 9u);
+}
+
+TEST(Normalize, LongInputKeepsTheLargestWindow) {
+  // 22 syllables fill the largest window exactly; a few megabytes of other syllables precede.
+  std::string text;
+  for (int k = 0; k < 500000; ++k) { text += "Blan-sko "; }
+  Units expected;
+  for (int k = 0; k < 22; ++k) {
+    text += "twur-";
+    expected.insert(expected.end(), {34, 0x80 | 19});
+  }
+  text += "\xe2\x80\x94";  // a trailing em dash
+  EXPECT_EQ(units(text, kMaxDataUnits, kMaxCheckUnits), expected);
+}
+
+}  // namespace
+}  // namespace tavik::core
