@@ -20,8 +20,8 @@ uint32_t crc32(std::span<const uint8_t> bytes);
 // keyed_check_units writes 2 * min(count, 8) units taken from HMAC-SHA-256(key, canonical
 // text): per syllable four digest bytes, two big-endian 16-bit numbers mod 35 and mod 20.
 // `out` must hold 2 * min(count, 8) units. Returns the number of units written.
-size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_units,
-                         size_t count, uint8_t* out);
+size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_units, size_t count,
+                         uint8_t* out);
 
 // plain_check_units writes 2 * count units: the base-700 digits of the CRC-32 of the canonical
 // text, least significant first (from the fifth on they are all "ma"). `out` must hold
@@ -29,13 +29,16 @@ size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_
 size_t plain_check_units(std::span<const uint8_t> data_units, size_t count, uint8_t* out);
 
 // compute_check_units picks the digest by mode: plain_check_units in mode plain,
-// keyed_check_units with `key` otherwise (`key` must then be non-null). count is at most 8.
-size_t compute_check_units(Mode mode, const fpe::HmacKey* key,
-                           std::span<const uint8_t> data_units, size_t count, uint8_t* out);
+// keyed_check_units with `key` otherwise. `key` must then be non-null; a null key writes
+// nothing and returns 0.
+size_t compute_check_units(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> data_units,
+                           size_t count, uint8_t* out);
 
 // verify_check recomputes the check units for floor(received.size() / 2) syllables and
 // accepts exactly when they equal the received units in number and content. In the keyed
-// modes more than 8 received syllables, and an odd number of received units, never verify.
+// modes more than 8 received syllables, and an odd number of received units, never verify;
+// neither does anything without a key. Keyed units are compared in constant time. Any number
+// of data and received units is handled without allocating.
 bool verify_check(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> data_units,
                   std::span<const uint8_t> received_check_units);
 

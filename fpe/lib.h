@@ -36,6 +36,10 @@ class HmacKey {
 
   // mac computes HMAC-SHA-256 of a message of any length. It never allocates.
   void mac(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen]) const;
+  // mac_short is mac for a message of at most kShortMessageLen bytes, which with its padding
+  // fits one inner block: two compressions in all. A longer message goes through mac.
+  static constexpr size_t kShortMessageLen = 55;
+  void mac_short(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen]) const;
 
   const Sha256State& inner_state() const { return inner_; }
   const Sha256State& outer_state() const { return outer_; }
@@ -43,6 +47,28 @@ class HmacKey {
  private:
   Sha256State inner_{};
   Sha256State outer_{};
+};
+
+// HmacStream computes one HMAC-SHA-256 of the concatenation of pieces given in turn, on
+// copies of a key's states; the key must outlive it. It never allocates and wipes its
+// buffers on destruction. finish() writes the MAC and ends it: neither update nor finish may
+// be called after that.
+class HmacStream {
+ public:
+  explicit HmacStream(const HmacKey& key);
+  HmacStream(const HmacStream&) = delete;
+  HmacStream& operator=(const HmacStream&) = delete;
+  ~HmacStream();
+
+  void update(std::span<const uint8_t> piece);
+  void finish(uint8_t out[kSha256DigestLen]);
+
+ private:
+  Sha256State state_;
+  const HmacKey* key_;
+  uint8_t buffer_[kSha256BlockLen];
+  size_t buffer_len_ = 0;
+  uint64_t message_len_ = 0;  // bytes after the key block
 };
 
 // CipherDomain is the set of values a cipher permutes: Bits (all values below 2^width) or

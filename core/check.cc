@@ -1,0 +1,130 @@
+#include "core/check.h"
+
+#include <openssl/crypto.h>
+
+#include <algorithm>
+#include <array>
+
+#include "core/render.h"
+
+namespace tavik::core {
+namespace {
+
+constexpr std::array<uint32_t, 256> make_crc_table() {
+  std::array<uint32_t, 256> table{};
+  for (uint32_t i = 0; i < 256; ++i) {
+    uint32_t c = i;
+    for (int k = 0; k < 8; ++k) { c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1; }
+    table[i] = c;
+  }
+  return table;
+}
+
+constexpr std::array<uint32_t, 256> kCrcTable = make_crc_table();
+
+// Continues a CRC register (before the final XOR) with more bytes.
+uint32_t crc32_update(uint32_t crc, std::span<const uint8_t> bytes) {
+  for (const uint8_t b : bytes) { crc = kCrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8); }
+  return crc;
+}
+
+// The canonical text is produced a slice of units at a time, so that data units of any
+// number pass through a fixed stack buffer. Spelling is per unit, so the slices concatenate
+// to the text of the whole sequence.
+constexpr size_t kUnitsPerSlice = 32;
+
+template <typename Sink>
+void for_each_text_slice(std::span<const uint8_t> units, Sink sink) {
+  char text[2 * kUnitsPerSlice];  // canonical_text needs two bytes per unit
+  while (!units.empty()) {
+    const size_t n = std::min(units.size(), kUnitsPerSlice);
+    const size_t len = canonical_text(units.first(n), text);
+    sink(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text), len));
+    units = units.subspan(n);
+  }
+}
+
+uint32_t canonical_crc(std::span<const uint8_t> data_units) {
+  uint32_t crc = 0xFFFFFFFFu;
+  for_each_text_slice(data_units,
+                      [&](std::span<const uint8_t> piece) { crc = crc32_update(crc, piece); });
+  return crc ^ 0xFFFFFFFFu;
+}
+
+// The k-th plain check syllable is the k-th base-700 digit of the CRC.
+void plain_syllable(uint32_t crc, size_t k, uint8_t* out) {
+  uint32_t x = crc;
+  for (size_t i = 0; i < k && x != 0; ++i) { x /= kSyllableBase; }
+  out[0] = static_cast<uint8_t>(x % kNumOnsets);
+  out[1] = static_cast<uint8_t>(kNucleusFlag | ((x / kNumOnsets) % kNumNuclei));
+}
+
+}  // namespace
+
+uint32_t crc32(std::span<const uint8_t> bytes) {
+  return crc32_update(0xFFFFFFFFu, bytes) ^ 0xFFFFFFFFu;
+}
+
+size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_units, size_t count,
+                         uint8_t* out) {
+  const size_t num_syllables = std::min(count, kMaxCheckSyllables);
+  if (num_syllables == 0) { return 0; }
+  uint8_t digest[fpe::kSha256DigestLen];
+  {
+    fpe::HmacStream stream(key);
+    for_each_text_slice(data_units, [&](std::span<const uint8_t> piece) { stream.update(piece); });
+    stream.finish(digest);
+  }
+  for (size_t k = 0; k < num_syllables; ++k) {
+    const uint8_t* d = digest + 4 * k;
+    const uint32_t onset = (uint32_t{d[0]} << 8) | d[1];
+    const uint32_t nucleus = (uint32_t{d[2]} << 8) | d[3];
+    out[2 * k] = static_cast<uint8_t>(onset % kNumOnsets);
+    out[2 * k + 1] = static_cast<uint8_t>(kNucleusFlag | (nucleus % kNumNuclei));
+  }
+  OPENSSL_cleanse(digest, sizeof(digest));
+  return 2 * num_syllables;
+}
+
+size_t plain_check_units(std::span<const uint8_t> data_units, size_t count, uint8_t* out) {
+  const uint32_t crc = canonical_crc(data_units);
+  for (size_t k = 0; k < count; ++k) { plain_syllable(crc, k, out + 2 * k); }
+  return 2 * count;
+}
+
+size_t compute_check_units(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> data_units,
+                           size_t count, uint8_t* out) {
+  if (mode == Mode::kPlain) { return plain_check_units(data_units, count, out); }
+  if (key == nullptr) { return 0; }  // a broken precondition writes nothing
+  return keyed_check_units(*key, data_units, count, out);
+}
+
+bool verify_check(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> data_units,
+                  std::span<const uint8_t> received_check_units) {
+  if (received_check_units.size() % 2 != 0) { return false; }
+  const size_t num_syllables = received_check_units.size() / 2;
+  if (mode == Mode::kPlain) {
+    // No cap on the count: compare syllable by syllable instead of filling a buffer.
+    const uint32_t crc = canonical_crc(data_units);
+    for (size_t k = 0; k < num_syllables; ++k) {
+      uint8_t expected[2];
+      plain_syllable(crc, k, expected);
+      if (expected[0] != received_check_units[2 * k] ||
+          expected[1] != received_check_units[2 * k + 1]) {
+        return false;
+      }
+    }
+    return true;
+  }
+  if (key == nullptr || num_syllables > kMaxCheckSyllables) { return false; }
+  uint8_t expected[kMaxCheckUnits];
+  const size_t len = keyed_check_units(*key, data_units, num_syllables, expected);
+  if (len == 0) { return true; }  // an empty run of check units verifies
+  // Keyed check units are compared in constant time, so timing does not reveal how many of
+  // them a guess got right.
+  const bool equal = CRYPTO_memcmp(expected, received_check_units.data(), len) == 0;
+  OPENSSL_cleanse(expected, sizeof(expected));
+  return equal;
+}
+
+}  // namespace tavik::core

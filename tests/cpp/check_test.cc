@@ -1,0 +1,111 @@
+#include "core/check.h"
+
+#include <gtest/gtest.h>
+#include <openssl/hmac.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavik::core {
+namespace {
+
+using Units = std::vector<uint8_t>;
+
+std::span<const uint8_t> bytes_of(std::string_view text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+Units plain(const Units& data, size_t count) {
+  Units out(2 * count);
+  EXPECT_EQ(plain_check_units(data, count, out.data()), out.size());
+  return out;
+}
+
+TEST(Check, Crc32) {
+  EXPECT_EQ(crc32(bytes_of("123456789")), 0xCBF43926u);
+  EXPECT_EQ(crc32(bytes_of("ma")), 0xAB3F56DBu);
+  EXPECT_EQ(crc32({}), 0u);
+}
+
+TEST(Check, PlainUnitsAreDigitsOfTheCrc) {
+  // "ma": CRC 0xAB3F56DB, spelled two frar flar ha and then ma.
+  const Units ma = {0x00, 0x80};
+  EXPECT_EQ(plain(ma, 8), (Units{0x22, 0x83, 0x13, 0x87, 0x12, 0x87, 0x08, 0x80, 0x00, 0x80, 0x00,
+                                 0x80, 0x00, 0x80, 0x00, 0x80}));
+  EXPECT_EQ(plain(ma, 1), (Units{0x22, 0x83}));
+  EXPECT_EQ(plain({}, 3), (Units{0x00, 0x80, 0x00, 0x80, 0x00, 0x80}));
+  // Out-of-range units add nothing to the text.
+  EXPECT_EQ(plain({0x00, 35, 0x80, 0x94, 0x7F}, 4), plain(ma, 4));
+  EXPECT_EQ(plain(ma, 0), Units{});
+  // Data units longer than one internal slice of text still give the CRC of the whole text.
+  Units many;
+  std::string many_text;
+  for (int i = 0; i < 40; ++i) {
+    many.insert(many.end(), {12, 0x8D, 13, 0x8A});
+    many_text += "virzer";
+  }
+  const uint32_t crc = crc32(bytes_of(many_text));
+  EXPECT_EQ(plain(many, 1),
+            (Units{static_cast<uint8_t>(crc % 35), static_cast<uint8_t>(0x80 | (crc / 35 % 20))}));
+}
+
+TEST(Check, KeyedUnitsComeFromTheHmacOfTheText) {
+  const Units key = {'s', 'e', 'c', 'r', 'e', 't'};
+  const fpe::HmacKey hmac = fpe::HmacKey::derive(key);
+  // The worked example: units 12 8D 13 8A 02 80 00 80 spell "virzerjama".
+  const Units data = {12, 0x8D, 13, 0x8A, 2, 0x80, 0, 0x80};
+  uint8_t digest[32];
+  unsigned int len = 0;
+  const std::string_view text = "virzerjama";
+  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+       reinterpret_cast<const uint8_t*>(text.data()), text.size(), digest, &len);
+  Units expected;
+  for (size_t k = 0; k < 8; ++k) {
+    const uint8_t* d = digest + 4 * k;
+    expected.push_back(static_cast<uint8_t>(((d[0] << 8) | d[1]) % 35));
+    expected.push_back(static_cast<uint8_t>(0x80 | (((d[2] << 8) | d[3]) % 20)));
+  }
+
+  Units out(kMaxCheckUnits, 0xEE);
+  EXPECT_EQ(keyed_check_units(hmac, data, 9, out.data()), 16u);  // capped at 8 syllables
+  EXPECT_EQ(out, expected);
+  Units one(2);
+  EXPECT_EQ(compute_check_units(Mode::kOpen, &hmac, data, 1, one.data()), 2u);
+  EXPECT_EQ(one, Units(expected.begin(), expected.begin() + 2));
+  EXPECT_EQ(keyed_check_units(hmac, data, 0, out.data()), 0u);
+}
+
+TEST(Check, Verify) {
+  const Units key = {'k'};
+  const fpe::HmacKey hmac = fpe::HmacKey::derive(key);
+  const Units data = {3, 0x81, 20, 0x93};
+  Units check(kMaxCheckUnits);
+  ASSERT_EQ(keyed_check_units(hmac, data, 8, check.data()), 16u);
+
+  for (Mode mode : {Mode::kSealed, Mode::kOpen}) {
+    EXPECT_TRUE(verify_check(mode, &hmac, data, check));
+    EXPECT_TRUE(verify_check(mode, &hmac, data, std::span(check).first(2)));
+    EXPECT_TRUE(verify_check(mode, &hmac, data, {}));  // an empty run verifies
+    EXPECT_FALSE(verify_check(mode, &hmac, data, std::span(check).first(3)));  // odd
+    Units nine = check;
+    nine.insert(nine.end(), {0x00, 0x80});
+    EXPECT_FALSE(verify_check(mode, &hmac, data, nine));  // 9 syllables never verify
+    Units wrong = check;
+    wrong[15] ^= 1;
+    EXPECT_FALSE(verify_check(mode, &hmac, data, wrong));
+    EXPECT_FALSE(verify_check(mode, nullptr, data, std::span(check).first(2)));
+  }
+
+  // Plain mode: any received count, by syllable; a long run of "ma" tails stays cheap.
+  const Units ma = {0x00, 0x80};
+  Units received = plain(ma, 1000);
+  EXPECT_TRUE(verify_check(Mode::kPlain, nullptr, ma, received));
+  EXPECT_TRUE(verify_check(Mode::kPlain, &hmac, ma, std::span(received).first(2)));
+  received[1999] = 0x81;
+  EXPECT_FALSE(verify_check(Mode::kPlain, nullptr, ma, received));
+  EXPECT_FALSE(verify_check(Mode::kPlain, nullptr, ma, std::span(received).first(7)));
+}
+
+}  // namespace
+}  // namespace tavik::core
