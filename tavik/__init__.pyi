@@ -1,6 +1,6 @@
 from typing import Sequence, SupportsIndex, final
 
-__all__: list[str]
+__all__ = ["Tavik"]
 
 @final
 class Tavik:
