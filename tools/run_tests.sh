@@ -2,7 +2,8 @@
 # Runs every test suite of tavik, installing what it needs first:
 #   1. the C++ library and its GoogleTest suite (dev preset: Debug, warnings are errors), via CTest;
 #   2. the Python module, built and installed with pip, and its pytest suite;
-#   3. the type stubs against the compiled module (mypy stubtest).
+#   3. the type stubs against the compiled module (mypy stubtest);
+#   4. the extension built and tested against the other CPython versions installed (3.12, 3.13).
 # Any failure stops the run with a non-zero status; no suite is skipped silently.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,3 +23,6 @@ python3 -P -m pytest -q
 
 echo "== type stubs"
 (cd /tmp && python3 -m mypy.stubtest tavik)
+
+echo "== other CPython versions"
+bash tools/test_other_pythons.sh
