@@ -1,0 +1,460 @@
+"""The command line: ``tavik encode``, ``tavik decode`` and ``tavik recover``.
+
+Identifiers or code words come as arguments, or one per line on standard input when there are
+none. Standard input is read in chunks and answered chunk by chunk, so memory stays constant
+however long the stream is, and a program that writes one line and waits gets its answer at once.
+
+Exit status: 0 when every item succeeded, 1 when any item failed (each failure is reported on
+standard error with its line or argument number; the other items are still processed), 2 for a
+usage error (bad options, no usable key), before any item is read.
+"""
+
+from __future__ import annotations
+
+import argparse
+import datetime
+import os
+import re
+import sys
+from collections.abc import Callable, Iterable, Iterator, Sequence
+
+from . import Tavik
+
+# The constructor's default epoch of the time prefix (2023-11-14 22:13:20 UTC).
+DEFAULT_EPOCH_MS = 1700000000000
+
+# Longest line read from standard input; longer lines are refused without being held in memory.
+MAX_LINE_LEN = 64 * 1024
+READ_LEN = 64 * 1024
+# Largest key file read; a key is a few dozen bytes, and this stops `--key-file /dev/urandom`.
+MAX_KEY_LEN = 1024 * 1024
+
+LEVELS = ["universal", "eu", "en", "numeric", "ko"]
+MODES = ["sealed", "open", "plain"]
+CIPHERS = ["feistel", "feistel8", "shuffle", "shuffle4"]
+GRANULARITIES = ["second", "minute", "hour", "day", "week", "month"]
+
+_HEX = re.compile(r"[0-9a-fA-F]*")
+_HYPHENATED_UUID = re.compile(
+    r"([0-9a-fA-F]{8})-([0-9a-fA-F]{4})-([0-9a-fA-F]{4})-([0-9a-fA-F]{4})-([0-9a-fA-F]{12})"
+)
+
+
+class ItemError(Exception):
+    """One identifier or code word that could not be handled; the others go on."""
+
+
+class UsageError(Exception):
+    """A problem with the options; reported with the usage line, status 2."""
+
+
+# ---- Options --------------------------------------------------------------------------------
+
+
+def _int_arg(text: str) -> int:
+    # Decimal, or 0x/0o/0b with an optional underscore between digits; leading zeros are fine.
+    for base in (0, 10):
+        try:
+            return int(text, base)
+        except ValueError:
+            pass
+    raise argparse.ArgumentTypeError("expected a whole number (decimal, or hex with 0x)")
+
+
+def _epoch_arg(text: str) -> int:
+    """Milliseconds since 1970-01-01 UTC, or an ISO 8601 date or time (UTC unless it says)."""
+    try:
+        ms = int(text, 10)
+    except ValueError:
+        try:
+            when = datetime.datetime.fromisoformat(text)
+        except ValueError:
+            raise argparse.ArgumentTypeError(
+                "expected milliseconds since 1970 or an ISO 8601 date such as 2024-01-01"
+            ) from None
+        if when.tzinfo is None:
+            when = when.replace(tzinfo=datetime.timezone.utc)
+        unix = datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)
+        ms = (when - unix) // datetime.timedelta(milliseconds=1)
+    if not -(2**63) <= ms < 2**63:
+        raise argparse.ArgumentTypeError("out of range")
+    return ms
+
+
+def _chunk_arg(text: str) -> tuple[str, object]:
+    """balanced | none | fixed:N | pattern:A,B,..."""
+    kind, colon, rest = text.partition(":")
+    try:
+        if kind in ("balanced", "none") and not colon:
+            return kind, None
+        if kind == "fixed" and colon:
+            size = int(rest, 10)
+            if 0 <= size < 2**64:
+                return kind, size
+        if kind == "pattern" and colon:
+            sizes = [int(part, 10) for part in rest.split(",")] if rest else []
+            if all(0 <= size < 2**64 for size in sizes):
+                return kind, sizes
+    except ValueError:
+        pass
+    raise argparse.ArgumentTypeError(
+        "expected balanced, none, fixed:N or pattern:A,B,... with whole numbers of 0 or more"
+    )
+
+
+def _add_codec_options(parser: argparse.ArgumentParser) -> None:
+    group = parser.add_argument_group("code word settings (use the same ones to encode and decode)")
+    group.add_argument("--level", choices=LEVELS, default="universal",
+                       help="which letters spell the syllables (default: universal)")
+    group.add_argument("--mode", choices=MODES, default="sealed",
+                       help="sealed: keyed cipher and check; open: as sealed, plus a time prefix "
+                            "for UUID versions 1, 6 and 7; plain: public cipher, CRC check, no key "
+                            "(default: sealed)")
+    domain = group.add_mutually_exclusive_group()
+    domain.add_argument("--bits", type=_int_arg, metavar="N",
+                        help="identifiers of N bits, 16 to 128: exactly ceil(N/8) bytes, "
+                             "high bits first (default: 128)")
+    domain.add_argument("--modulus", type=_int_arg, metavar="M",
+                        help="identifiers are numbers below M (2 to 2**128-1), given as hex of at "
+                             "most as many bytes as M needs")
+    group.add_argument("--cipher", choices=CIPHERS,
+                       help="feistel (feistel8): keyed with the key given, or the public key "
+                            "without one; shuffle (shuffle4): always the public key (default: "
+                            "feistel under the key, or the public key in mode plain)")
+    group.add_argument("--case", choices=["upper", "lower"], default="upper",
+                       help="letter case of the code words written (default: upper)")
+    group.add_argument("--check", type=_int_arg, metavar="N",
+                       help="number of check syllables, 1 to 8 (default: 1; use 2 or more with "
+                            "recover)")
+    group.add_argument("--separator", metavar="S",
+                       help="one non-letter character between the five groups (default: -)")
+    group.add_argument("--chunk", type=_chunk_arg, metavar="LAYOUT",
+                       help="balanced (five groups, the default), none, fixed:N (groups of about "
+                            "N letters) or pattern:A,B,... (groups of A, B, ... syllables)")
+    group.add_argument("--epoch", type=_epoch_arg, metavar="WHEN",
+                       help="origin of the time prefix of mode open: milliseconds since 1970 or "
+                            "an ISO 8601 date (default: 2023-11-14T22:13:20Z)")
+    group.add_argument("--granularity", choices=GRANULARITIES,
+                       help="unit of the time prefix of mode open (default: month)")
+
+    keys = parser.add_argument_group(
+        "key (modes sealed and open need one; it is never printed)"
+    ).add_mutually_exclusive_group()
+    keys.add_argument("--key-file", metavar="PATH",
+                      help="read the key from a file: its raw bytes, a trailing newline included; "
+                           "'-' reads standard input, which then cannot carry the items")
+    keys.add_argument("--key-env", metavar="NAME",
+                      help="use the text of the environment variable NAME, as UTF-8")
+    keys.add_argument("--key-hex", metavar="HEX",
+                      help="the key in hex on the command line, for tests and scripts. WARNING: "
+                           "other users can see it in the process list (ps); prefer --key-file "
+                           "or --key-env")
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = argparse.ArgumentParser(
+        prog="tavik",
+        description="Turn UUIDs and other short identifiers into pronounceable code words and "
+                    "back.",
+        epilog="Items come as arguments, or one per line on standard input when there are none. "
+               "Exit status: 0 all items done, 1 some item failed (reported on standard error "
+               "with its number), 2 usage error.",
+        allow_abbrev=False,
+    )
+    parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
+
+    encode = commands.add_parser(
+        "encode", help="identifiers in, code words out", allow_abbrev=False,
+        description="Write the code word of each identifier: a UUID (hyphenated, 32 hex digits, "
+                    "in braces or as urn:uuid:) or, with --bits or --modulus, the hex of a "
+                    "shorter identifier.")
+    encode.add_argument("items", nargs="*", metavar="IDENTIFIER",
+                        help="identifiers to encode; none: read them from standard input")
+    encode.set_defaults(parser=encode)
+    _add_codec_options(encode)
+
+    for name, what in (("decode", "Write the identifier of each code word."),
+                       ("recover", "Like decode, but first correct one confused sound (an onset "
+                                   "or a vowel ending) where exactly one correction passes the "
+                                   "keyed check. Modes sealed and open only.")):
+        sub = commands.add_parser(
+            name, help="code words in, identifiers out" if name == "decode"
+            else "like decode, correcting one confused sound", allow_abbrev=False,
+            description=what + " Case, separators and spaces in a code word do not matter.")
+        sub.add_argument("items", nargs="*", metavar="CODEWORD",
+                         help="code words to read; none: read them from standard input")
+        sub.set_defaults(parser=sub)
+        sub.add_argument("--hex", action="store_true",
+                         help="write plain hex of the identifier's bytes instead of UUID text")
+        _add_codec_options(sub)
+    return parser
+
+
+def _version() -> str:
+    try:
+        from importlib.metadata import version
+
+        return version("tavik")
+    except Exception:  # not installed as a distribution
+        return "unknown"
+
+
+# ---- The codec from the options ---------------------------------------------------------------
+
+
+def read_key(args: argparse.Namespace) -> bytes | None:
+    """The key bytes from --key-file, --key-env or --key-hex; None when none was given."""
+    if args.key_hex is not None:
+        try:
+            return bytes.fromhex(args.key_hex)
+        except ValueError:
+            # The value is never repeated: it is a secret.
+            raise UsageError("--key-hex: not a string of hex digit pairs") from None
+    if args.key_env is not None:
+        value = os.environb.get(os.fsencode(args.key_env))
+        if value is None:
+            raise UsageError(f"--key-env: environment variable {args.key_env} is not set")
+        return value
+    if args.key_file is not None:
+        if args.key_file == "-":
+            if not args.items:
+                raise UsageError("--key-file -: standard input cannot carry both the key and "
+                                 "the items; give the items as arguments")
+            if sys.stdin is None:
+                raise UsageError("--key-file -: standard input is closed")
+            key = sys.stdin.buffer.read(MAX_KEY_LEN + 1)
+        else:
+            try:
+                with open(args.key_file, "rb") as f:
+                    key = f.read(MAX_KEY_LEN + 1)
+            except OSError as exc:
+                raise UsageError(f"--key-file: cannot read {args.key_file}: "
+                                 f"{exc.strerror or exc}") from None
+        if len(key) > MAX_KEY_LEN:
+            raise UsageError("--key-file: the key is larger than 1 MiB")
+        return key
+    return None
+
+
+def build_codec(args: argparse.Namespace) -> Tavik:
+    """The Tavik object that the options describe; raises UsageError."""
+    if args.bits is not None and not 16 <= args.bits <= 128:
+        raise UsageError("--bits must be from 16 to 128")
+    if args.modulus is not None and not 2 <= args.modulus < 2**128:
+        raise UsageError("--modulus must be from 2 to 2**128 - 1")
+    if args.check is not None and not 1 <= args.check <= 8:
+        raise UsageError("--check must be from 1 to 8")
+    if args.separator is not None and args.chunk is not None and args.chunk[0] != "balanced":
+        raise UsageError("--separator goes with the balanced layout only; the other layouts "
+                         "use '-' (or none, with --chunk none)")
+    if args.command == "recover" and args.mode == "plain":
+        raise UsageError("recover needs mode sealed or open: mode plain has no keyed check")
+    key = read_key(args)
+    if args.mode != "plain" and not key:
+        raise UsageError(f"mode {args.mode} needs a non-empty key: give --key-file, --key-env "
+                         "or --key-hex, or use --mode plain")
+    try:
+        codec = Tavik(key, args.level, args.mode, 128 if args.bits is None else args.bits)
+        if args.modulus is not None:
+            codec = codec.with_modulus(args.modulus)
+        if args.cipher is not None:
+            codec = codec.with_cipher(args.cipher, key)
+        codec = codec.with_case(args.case)
+        if args.check is not None:
+            codec = codec.with_check_syllables(args.check)
+        if args.separator is not None:
+            if len(args.separator) != 1:
+                raise UsageError("--separator must be one character (--chunk none writes none)")
+            codec = codec.with_separator(args.separator)
+        if args.chunk is not None:
+            kind, value = args.chunk
+            if kind == "none":
+                codec = codec.with_chunk_none()
+            elif kind == "fixed":
+                codec = codec.with_chunk_fixed(value)
+            elif kind == "pattern":
+                codec = codec.with_chunk_pattern(value)
+        if args.epoch is not None or args.granularity is not None:
+            codec = codec.with_timestamp_config(
+                DEFAULT_EPOCH_MS if args.epoch is None else args.epoch,
+                args.granularity or "month")
+    except (ValueError, OverflowError, TypeError) as exc:
+        # The module's messages are fixed texts; none of them carries the key.
+        raise UsageError(str(exc)) from None
+    return codec
+
+
+# ---- One item ---------------------------------------------------------------------------------
+
+
+def parse_identifier(text: str) -> bytes:
+    """The bytes of a UUID in its usual text forms, or of a string of hex digit pairs."""
+    s = text.strip()
+    uuid_only = False
+    if s[:9].lower() == "urn:uuid:":
+        s, uuid_only = s[9:], True
+    elif s.startswith("{") and s.endswith("}"):
+        s, uuid_only = s[1:-1], True
+    match = _HYPHENATED_UUID.fullmatch(s)
+    if match:
+        return bytes.fromhex("".join(match.groups()))
+    if _HEX.fullmatch(s):
+        if uuid_only and len(s) != 32:
+            raise ItemError("not a UUID: expected 32 hex digits, with or without hyphens")
+        if len(s) % 2:
+            raise ItemError("odd number of hex digits")
+        return bytes.fromhex(s)
+    raise ItemError("not a UUID or a string of hex digits")
+
+
+class Domain:
+    """What the options let an identifier be: its byte count and its largest value."""
+
+    def __init__(self, bits: int | None, modulus: int | None) -> None:
+        self.modulus = modulus
+        self.bits = modulus.bit_length() if modulus is not None else (bits or 128)
+        self.num_bytes = (self.bits + 7) // 8
+
+    def check(self, data: bytes) -> None:
+        """Refuses what the codec would silently cut: an identifier that does not fit."""
+        if self.modulus is not None:
+            if len(data) > self.num_bytes:
+                raise ItemError(f"identifier of {len(data)} bytes; with --modulus "
+                                f"{self.modulus} at most {self.num_bytes}")
+            if int.from_bytes(data, "big") >= self.modulus:
+                raise ItemError("identifier is not below the modulus")
+            return
+        if len(data) != self.num_bytes:
+            if self.bits == 128:
+                raise ItemError(f"identifier of {len(data)} bytes, not 16: give --bits or "
+                                "--modulus for other sizes")
+            raise ItemError(f"identifier of {len(data)} bytes; --bits {self.bits} takes "
+                            f"exactly {self.num_bytes}")
+        if self.bits % 8 and data[0] >> (self.bits % 8):
+            raise ItemError(f"identifier does not fit in {self.bits} bits")
+
+    def format(self, decoded: bytes, as_hex: bool) -> str:
+        if as_hex:
+            return decoded[16 - self.num_bytes:].hex()
+        h = decoded.hex()
+        return f"{h[:8]}-{h[8:12]}-{h[12:16]}-{h[16:20]}-{h[20:]}"
+
+
+def make_handler(args: argparse.Namespace, codec: Tavik) -> Callable[[str], str]:
+    """A function from one item's text to its output line; raises ItemError."""
+    domain = Domain(args.bits, args.modulus)
+    if args.command == "encode":
+
+        def encode(text: str) -> str:
+            data = parse_identifier(text)
+            domain.check(data)
+            try:
+                return codec.encode(data)
+            except ValueError as exc:
+                raise ItemError(str(exc)) from None
+
+        return encode
+
+    method = codec.decode if args.command == "decode" else codec.recover
+    as_hex = args.hex
+
+    def decode(text: str) -> str:
+        try:
+            return domain.format(method(text), as_hex)
+        except (ValueError, RuntimeError) as exc:
+            raise ItemError(str(exc)) from None
+
+    return decode
+
+
+# ---- Input and output -------------------------------------------------------------------------
+
+
+def stdin_batches(fd: int) -> Iterator[Sequence[bytes | None]]:
+    """Lines of a file descriptor, without their newlines, in the batches that each read completes.
+
+    A line longer than MAX_LINE_LEN comes as None; it is never held whole, so memory stays
+    bounded by MAX_LINE_LEN + READ_LEN whatever the input.
+    """
+    pending = b""
+    overlong = False  # the line being read has already passed MAX_LINE_LEN
+    while True:
+        chunk = os.read(fd, READ_LEN)
+        if not chunk:
+            break
+        pieces = chunk.split(b"\n")
+        tail = pieces.pop()
+        batch: list[bytes | None] = []
+        if pieces:
+            batch.append(None if overlong else pending + pieces[0])
+            batch.extend(pieces[1:])
+            overlong, pending = False, tail
+        elif not overlong:
+            pending += tail
+        if len(pending) > MAX_LINE_LEN:
+            overlong, pending = True, b""
+        if batch:
+            yield batch
+    if overlong:
+        yield [None]
+    elif pending:
+        yield [pending]
+
+
+def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str | None]],
+            label: str) -> int:
+    """Runs every item, writing one line per success and flushing after every batch."""
+    out = sys.stdout.buffer
+    failed = False
+    number = 0
+    for batch in batches:
+        lines = []
+        for item in batch:
+            number += 1
+            try:
+                if item is None or len(item) > MAX_LINE_LEN:
+                    raise ItemError(f"longer than {MAX_LINE_LEN} bytes")
+                if isinstance(item, bytes):
+                    # Invalid UTF-8 becomes U+FFFD, which no identifier or code word contains.
+                    text = item.decode("utf-8", "replace")
+                else:
+                    text = item.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+                if not text.strip():
+                    raise ItemError("empty")
+                lines.append(handle(text))
+            except ItemError as exc:
+                failed = True
+                if lines:  # keep the order of output and messages on a shared terminal
+                    out.write(("\n".join(lines) + "\n").encode("utf-8"))
+                    out.flush()
+                    lines = []
+                print(f"tavik: {label} {number}: {exc}", file=sys.stderr, flush=True)
+        if lines:
+            out.write(("\n".join(lines) + "\n").encode("utf-8"))
+        out.flush()
+    return 1 if failed else 0
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    try:
+        codec = build_codec(args)
+    except UsageError as exc:
+        args.parser.error(str(exc))  # exits with status 2
+    handle = make_handler(args, codec)
+    try:
+        if args.items:
+            return process(handle, [[item] for item in args.items], "argument")
+        if sys.stdin is None:
+            return 0
+        return process(handle, stdin_batches(sys.stdin.fileno()), "line")
+    except BrokenPipeError:
+        # The reader went away (`tavik encode ... | head`): stop quietly. Point stdout at
+        # /dev/null so that the interpreter's final flush does not complain again.
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+        return 1
+    except KeyboardInterrupt:
+        return 130

@@ -1,0 +1,228 @@
+"""The command line, run as a subprocess: options, key sources, streaming, exit statuses."""
+
+import os
+import random
+import re
+import select
+import shlex
+import subprocess
+import sys
+import sysconfig
+import uuid
+from pathlib import Path
+
+import pytest
+
+from tavik import Tavik
+from uuid_forms import uuid_v7
+
+KEY = b"cli key \xff of the suite"
+# Without PYTHONUNBUFFERED, so the streaming test sees the command's own flushing.
+ENV = {**{k: v for k, v in os.environ.items() if k != "PYTHONUNBUFFERED"},
+       "TAVIK_TEST_KEY": "\u00e9t\u00e9 key"}
+UUID = uuid.UUID("123e4567-e89b-12d3-a456-426614174000")
+TAVIK = [sys.executable, "-m", "tavik"]
+
+
+def run(*args, stdin=b"", env=ENV, cwd=None):
+    # Run outside the source tree, so `-m tavik` imports the installed package.
+    result = subprocess.run(TAVIK + [str(a) for a in args], input=stdin, capture_output=True,
+                            env=env, cwd=cwd or "/")
+    stderr = result.stderr.decode()
+    assert "Traceback" not in stderr
+    return result.returncode, result.stdout.decode(), stderr
+
+
+def key_secrets(key: bytes) -> list[str]:
+    """Every way a key could be leaked in a text."""
+    return [key.hex(), key.hex().upper(), repr(key)[2:-1], key.decode("utf-8", "replace")]
+
+
+@pytest.fixture
+def key_file(tmp_path: Path) -> Path:
+    path = tmp_path / "key"
+    path.write_bytes(KEY)
+    return path
+
+
+def test_first_run_in_plain_mode_and_console_script():
+    assert run("encode", "--mode", "plain", UUID) == (
+        0, Tavik(mode="plain").encode(UUID.bytes) + "\n", "")
+    script = Path(sysconfig.get_path("scripts")) / "tavik"
+    result = subprocess.run([script, "--version"], capture_output=True, text=True, cwd="/")
+    assert result.returncode == 0 and result.stdout.startswith("tavik ")
+
+
+def test_key_sources_agree_with_the_module(key_file):
+    word = Tavik(KEY).encode(UUID.bytes)
+    for source in (["--key-file", key_file], ["--key-hex", KEY.hex()]):
+        assert run("encode", *source, UUID)[:2] == (0, word + "\n")
+    env_word = Tavik("\u00e9t\u00e9 key".encode()).encode(UUID.bytes)
+    assert run("encode", "--key-env", "TAVIK_TEST_KEY", UUID)[:2] == (0, env_word + "\n")
+    # '-' reads the key from standard input when the items are arguments.
+    assert run("encode", "--key-file", "-", UUID, stdin=KEY)[:2] == (0, word + "\n")
+    # Raw bytes: a trailing newline is part of the key.
+    key_file.write_bytes(KEY + b"\n")
+    assert run("encode", "--key-file", key_file, UUID)[1] == Tavik(KEY + b"\n").encode(UUID.bytes) + "\n"
+
+
+@pytest.mark.parametrize("args, message", [
+    (["encode", UUID], "needs a non-empty key"),
+    (["encode", "--key-hex", "", UUID], "needs a non-empty key"),
+    (["encode", "--key-hex", "abc", UUID], "--key-hex: not a string of hex digit pairs"),
+    (["encode", "--key-env", "TAVIK_NO_SUCH_VARIABLE", UUID], "is not set"),
+    (["encode", "--key-file", "/nonexistent/key", UUID], "cannot read /nonexistent/key"),
+    (["encode", "--key-file", "-"], "standard input cannot carry both"),
+    (["encode", "--key-hex", "00", "--key-env", "TAVIK_TEST_KEY", UUID], "not allowed with"),
+    (["recover", "--mode", "plain", "MA"], "recover needs mode sealed or open"),
+    (["encode", "--mode", "plain", "--bits", "15", UUID], "--bits must be from 16 to 128"),
+    (["encode", "--mode", "plain", "--bits", "64", "--modulus", "7", UUID], "not allowed with"),
+    (["encode", "--mode", "plain", "--modulus", "1", UUID], "--modulus must be from 2"),
+    (["encode", "--mode", "plain", "--modulus", str(2**128), UUID], "--modulus must be from 2"),
+    (["encode", "--mode", "plain", "--check", "9", UUID], "--check must be from 1 to 8"),
+    (["encode", "--mode", "plain", "--separator", "x", UUID], "must be non-alphabetic"),
+    (["encode", "--mode", "plain", "--separator", "::", UUID], "must be one character"),
+    (["encode", "--mode", "plain", "--separator", ".", "--chunk", "none", UUID], "balanced layout only"),
+    (["encode", "--mode", "plain", "--chunk", "fixed:-1", UUID], "expected balanced, none"),
+    (["encode", "--mode", "plain", "--chunk", "pattern:1,x", UUID], "expected balanced, none"),
+    (["encode", "--mode", "plain", "--epoch", "yesterday", UUID], "ISO 8601"),
+    (["encode", "--mode", "plain", "--level", "EU", UUID], "invalid choice"),
+    (["encode", "--mode", "plain", "--bogus", UUID], "unrecognized arguments"),
+    (["frobnicate"], "invalid choice"),
+    ([], "required"),
+])
+def test_usage_errors_exit_2(args, message):
+    status, out, err = run(*args)
+    assert (status, out) == (2, "")
+    assert message in err and err.startswith("usage: tavik")
+
+
+def test_key_is_never_echoed(key_file):
+    word = Tavik(KEY).encode(UUID.bytes)
+    typo = word[:-2] + ("MA" if not word.endswith("MA") else "KA")
+    runs = [
+        run("encode", "--key-hex", KEY.hex(), "--level", "xx", UUID),
+        run("encode", "--key-hex", KEY.hex(), "--separator", "a", UUID),
+        run("encode", "--key-hex", KEY.hex() + "0", UUID),
+        run("encode", "--key-hex", KEY.hex(), "--key-file", key_file, UUID),
+        run("decode", "--key-file", key_file, "--bits", "64", word, "", "1" * 100),
+        run("recover", "--key-hex", KEY.hex(), typo, "garbage"),
+        run("decode", "--key-file", "-", word, stdin=KEY + b"x"),
+        run("encode", "--key-file", key_file, "--help"),
+    ]
+    assert [status for status, _, _ in runs] == [2, 2, 2, 2, 1, 1, 1, 0]
+    for _, out, err in runs:
+        for secret in key_secrets(KEY):
+            assert secret not in out and secret not in err
+    help_text = run("decode", "--help")[1]
+    assert re.search(r"--key-hex HEX.*process\s+list", help_text, re.S)
+
+
+def test_input_forms_and_per_line_errors():
+    forms = [str(UUID), str(UUID).upper(), UUID.hex, "{%s}" % UUID, UUID.urn, UUID.urn.upper(),
+             f"  {UUID}\r"]
+    lines = forms[:2] + ["not-a-uuid", "", "{0102}", "abc", "0102"] + forms[2:]
+    stdin = "\n".join(lines).encode() + b"\n\xff\xfe\n" + b"f" * 70000 + b"\n" + forms[0].encode()
+    status, out, err = run("encode", "--mode", "plain", stdin=stdin)
+    word = Tavik(mode="plain").encode(UUID.bytes)
+    assert status == 1
+    assert out == (word + "\n") * (len(forms) + 1)
+    numbers = [int(n) for n in re.findall(r"^tavik: line (\d+): ", err, re.M)]
+    assert numbers == [3, 4, 5, 6, 7, 13, 14]
+    assert "line 7: identifier of 2 bytes, not 16" in err
+    assert "line 14: longer than 65536 bytes" in err
+    status, out, err = run("encode", "--mode", "plain", UUID, "xyz", UUID.hex)
+    assert (status, out) == (1, (word + "\n") * 2) and err.startswith("tavik: argument 2: ")
+
+
+def read_line(stream, timeout=30.0) -> str:
+    assert select.select([stream], [], [], timeout)[0], "no answer while the input is open"
+    return stream.readline().decode()
+
+
+def test_streaming_answers_each_line_before_the_input_ends():
+    with subprocess.Popen(TAVIK + ["encode", "--mode", "plain"], stdin=subprocess.PIPE,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
+                          env=ENV) as proc:
+        for _ in range(3):
+            u = uuid.uuid4()
+            proc.stdin.write(f"{u}\n".encode())
+            proc.stdin.flush()
+            assert read_line(proc.stdout) == Tavik(mode="plain").encode(u.bytes) + "\n"
+        proc.stdin.write(b"oops\n")
+        proc.stdin.flush()
+        assert read_line(proc.stderr).startswith("tavik: line 4: ")
+        proc.stdin.close()
+        assert proc.wait(timeout=30) == 1
+
+
+def test_ten_thousand_uuids_through_a_shell_pipe(tmp_path):
+    rng = random.Random(11)
+    ids = [str(uuid.UUID(bytes=rng.randbytes(16))) for _ in range(10_000)]
+    (tmp_path / "ids").write_text("\n".join(ids) + "\n")
+    tavik = " ".join(shlex.quote(a) for a in TAVIK)
+    opts = "--key-env TAVIK_TEST_KEY --level numeric --check 2 --separator ' '"
+    result = subprocess.run(f"{tavik} encode {opts} < ids | {tavik} decode {opts}", shell=True,
+                            cwd=tmp_path, env=ENV, capture_output=True, text=True, check=True)
+    assert result.stdout.splitlines() == ids and result.stderr == ""
+
+
+V7 = uuid_v7(1700807049216, bytes(range(10)))
+
+# Options and the builder chain they stand for; every case round-trips through the CLI.
+OPTION_CASES = [
+    (["--level", "ko"], lambda k: Tavik(k, "ko"), UUID.bytes),
+    (["--mode", "open"], lambda k: Tavik(k, mode="open"), V7.bytes),
+    (["--mode", "open", "--epoch", "2023-11-14T22:13:20Z", "--granularity", "day"],
+     lambda k: Tavik(k, mode="open").with_timestamp_config(1700000000000, "day"), V7.bytes),
+    (["--mode", "open", "--epoch", "1700000000000"],
+     lambda k: Tavik(k, mode="open").with_timestamp_config(1700000000000), V7.bytes),
+    (["--mode", "plain", "--bits", "64"], lambda k: Tavik(k, mode="plain", bit_width=64),
+     bytes(range(1, 9))),
+    (["--bits", "20"], lambda k: Tavik(k, bit_width=20), b"\x0a\xbc\xde"),
+    (["--modulus", "0xF4240"], lambda k: Tavik(k).with_modulus(10**6), b"\x01\xe2\x40"),
+    (["--cipher", "shuffle"], lambda k: Tavik(k).with_cipher("shuffle"), UUID.bytes),
+    (["--mode", "plain", "--cipher", "feistel"],
+     lambda k: Tavik(k, mode="plain").with_cipher("feistel", k), UUID.bytes),
+    (["--case", "lower", "--check", "3"],
+     lambda k: Tavik(k).with_case("lower").with_check_syllables(3), UUID.bytes),
+    (["--separator", "\u00b7"], lambda k: Tavik(k).with_separator("\u00b7"), UUID.bytes),
+    (["--chunk", "none"], lambda k: Tavik(k).with_chunk_none(), UUID.bytes),
+    (["--chunk", "fixed:4"], lambda k: Tavik(k).with_chunk_fixed(4), UUID.bytes),
+    (["--chunk", "pattern:3,4,3"], lambda k: Tavik(k).with_chunk_pattern([3, 4, 3]), UUID.bytes),
+]
+
+
+@pytest.mark.parametrize("options, build, data", OPTION_CASES)
+def test_options_match_the_builders(options, build, data):
+    key_opts = ["--key-hex", KEY.hex()]
+    word = build(KEY).encode(data)
+    assert run("encode", *options, *key_opts, data.hex())[:2] == (0, word + "\n")
+    status, out, _ = run("decode", *options, *key_opts, "--hex", word)
+    assert (status, out) == (0, data.hex() + "\n")
+    if "plain" not in options:
+        assert run("recover", *options, *key_opts, "--hex", word)[:2] == (0, data.hex() + "\n")
+
+
+def test_identifiers_must_fit_the_width():
+    common = ["encode", "--mode", "plain"]
+    assert "--bits 64 takes exactly 8" in run(*common, "--bits", "64", UUID)[2]
+    assert "--bits 64 takes exactly 8" in run(*common, "--bits", "64", "0102")[2]
+    assert "does not fit in 20 bits" in run(*common, "--bits", "20", "1abcde")[2]
+    assert "not below the modulus" in run(*common, "--modulus", "1000", "03e8")[2]
+    assert "at most 2" in run(*common, "--modulus", "1000", "000001")[2]
+    assert run(*common, "--modulus", "1000", "07")[0] == 0
+
+
+def test_decode_output_and_recover():
+    codec = Tavik(KEY).with_check_syllables(2)
+    word = codec.encode(UUID.bytes)
+    opts = ["--key-hex", KEY.hex(), "--check", "2"]
+    assert run("decode", *opts, word.lower().replace("-", " "))[:2] == (0, f"{UUID}\n")
+    assert run("decode", *opts, "--hex", word)[:2] == (0, UUID.hex + "\n")
+    # One ending confused (l for n or r, and back) is corrected by recover, not by decode.
+    match = re.search(r"(?<=[AEIOU])[NLR](?=[^AEIOU]|$)", word)
+    typo = word[: match.start()] + ("L" if match.group() != "L" else "N") + word[match.end():]
+    assert run("decode", *opts, typo)[0] == 1
+    assert run("recover", *opts, typo, "KA-KA-KA") == (
+        1, f"{UUID}\n", "tavik: argument 2: input normalization failed\n")
