@@ -22,7 +22,12 @@ class Tavik:
         level: str = "universal",
         mode: str = "sealed",
         bit_width: SupportsIndex = 128,
-    ) -> Tavik: ...
+    ) -> Tavik:
+        """Build a codec; ``key`` (bytes) is required and non-empty unless ``mode`` is "plain".
+
+        Raises ValueError for an unknown level or mode or a missing key, TypeError for
+        arguments of the wrong type, OverflowError for ``bit_width`` outside 0..4294967295.
+        """
     def with_bit_width(self, bits: SupportsIndex) -> Tavik:
         """Return a copy for identifiers of ``bits`` bits (clamped to 16..128).
 
@@ -34,9 +39,12 @@ class Tavik:
         Raises ValueError below 2 and OverflowError for negative values or 2**128 and above.
         """
     def with_cipher(self, kind: str, key: bytes | None = None) -> Tavik:
-        """Return a copy that enciphers with "feistel" (under ``key``) or "shuffle" (public key).
+        """Return a copy that enciphers with "feistel" or "shuffle" ("feistel8", "shuffle4").
 
-        The check syllables keep the constructor's key. Raises ValueError for another kind.
+        "feistel" is keyed with ``key``, or with the public key when it is None; "shuffle"
+        always uses the public key. The choice, and its key, carry over to later width and
+        modulus changes; the check syllables keep the constructor's key. Raises ValueError
+        for another kind.
         """
     def with_case(self, case: str) -> Tavik:
         """Return a copy that writes code words in "upper" or "lower" case.
@@ -49,19 +57,20 @@ class Tavik:
         Raises OverflowError for negative or too large values.
         """
     def with_separator(self, sep: str) -> Tavik:
-        """Return a copy that groups syllables in five groups joined by the first character of ``sep``.
+        """Return a copy that separates its five groups and the check syllables with ``sep[0]``.
 
-        "\\0" means no separator. Raises ValueError for an empty or alphabetic separator.
+        Only the first character counts; "\\0" means no separator. This restores the default
+        five-group layout. Raises ValueError for an empty or alphabetic separator.
         """
     def with_chunk_none(self) -> Tavik:
-        """Return a copy that writes code words without any separator."""
+        """Return a copy that writes code words in one piece, without any separator."""
     def with_chunk_fixed(self, char_size: SupportsIndex) -> Tavik:
-        """Return a copy that groups syllables into groups of about ``char_size`` letters.
+        """Return a copy that writes groups of about ``char_size`` letters, separated by "-".
 
         Raises OverflowError for negative or too large values.
         """
     def with_chunk_pattern(self, pattern: Sequence[SupportsIndex] | bytes) -> Tavik:
-        """Return a copy that groups syllables by the sizes in ``pattern``, used once.
+        """Return a copy whose groups hold the syllable counts in ``pattern`` (used once), joined by "-".
 
         Raises TypeError for a str or a non-sequence, OverflowError for a bad size.
         """
