@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 #include "core/render.h"
 
@@ -59,6 +60,44 @@ void plain_syllable(uint32_t crc, size_t k, uint8_t* out) {
   out[1] = static_cast<uint8_t>(kNucleusFlag | ((x / kNumOnsets) % kNumNuclei));
 }
 
+// The HMAC of the canonical text of the data units, as eight words. A text of up to 55 letters
+// (that of any 128-bit value) is spelled straight into the padded inner block: two
+// compressions, and with the SHA instructions the inner digest never leaves the registers.
+// A longer text goes through a stream a slice at a time.
+void canonical_mac(const fpe::HmacKey& key, std::span<const uint8_t> data_units, uint32_t mac[8]) {
+  if (data_units.size() <= fpe::kSha256BlockLen / 2) {
+    uint8_t block[fpe::kSha256BlockLen];
+    const size_t len = canonical_text(data_units, reinterpret_cast<char*>(block));
+    if (len <= fpe::HmacKey::kShortMessageLen) {
+      std::memset(block + len, 0, fpe::kSha256BlockLen - len);
+      block[len] = 0x80;
+      // The length in bits counts the key block; it is below 2^16.
+      const size_t bits = (fpe::kSha256BlockLen * key.inner_state().num_blocks + len) * 8;
+      block[fpe::kSha256BlockLen - 2] = static_cast<uint8_t>(bits >> 8);
+      block[fpe::kSha256BlockLen - 1] = static_cast<uint8_t>(bits);
+      fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block, mac);
+      return;
+    }
+  }
+  uint8_t digest[fpe::kSha256DigestLen];
+  fpe::HmacStream stream(key);
+  for_each_text_slice(data_units, [&](std::span<const uint8_t> piece) { stream.update(piece); });
+  stream.finish(digest);
+  for (size_t i = 0; i < 8; ++i) {
+    mac[i] = (uint32_t{digest[4 * i]} << 24) | (uint32_t{digest[4 * i + 1]} << 16) |
+             (uint32_t{digest[4 * i + 2]} << 8) | digest[4 * i + 3];
+  }
+  OPENSSL_cleanse(digest, sizeof(digest));
+}
+
+// Compares without stopping at the first difference, so timing does not reveal how many
+// keyed check units a guess got right. Inline, since the units are at most 16 bytes.
+bool equal_in_constant_time(const uint8_t* a, const uint8_t* b, size_t len) {
+  uint8_t diff = 0;
+  for (size_t i = 0; i < len; ++i) { diff = static_cast<uint8_t>(diff | (a[i] ^ b[i])); }
+  return diff == 0;
+}
+
 }  // namespace
 
 uint32_t crc32(std::span<const uint8_t> bytes) {
@@ -69,20 +108,14 @@ size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_
                          uint8_t* out) {
   const size_t num_syllables = std::min(count, kMaxCheckSyllables);
   if (num_syllables == 0) { return 0; }
-  uint8_t digest[fpe::kSha256DigestLen];
-  {
-    fpe::HmacStream stream(key);
-    for_each_text_slice(data_units, [&](std::span<const uint8_t> piece) { stream.update(piece); });
-    stream.finish(digest);
-  }
+  uint32_t mac[8];
+  canonical_mac(key, data_units, mac);
   for (size_t k = 0; k < num_syllables; ++k) {
-    const uint8_t* d = digest + 4 * k;
-    const uint32_t onset = (uint32_t{d[0]} << 8) | d[1];
-    const uint32_t nucleus = (uint32_t{d[2]} << 8) | d[3];
-    out[2 * k] = static_cast<uint8_t>(onset % kNumOnsets);
-    out[2 * k + 1] = static_cast<uint8_t>(kNucleusFlag | (nucleus % kNumNuclei));
+    // Digest bytes 4k .. 4k + 3 are word k, big-endian: two 16-bit numbers.
+    out[2 * k] = static_cast<uint8_t>((mac[k] >> 16) % kNumOnsets);
+    out[2 * k + 1] = static_cast<uint8_t>(kNucleusFlag | ((mac[k] & 0xFFFF) % kNumNuclei));
   }
-  OPENSSL_cleanse(digest, sizeof(digest));
+  OPENSSL_cleanse(mac, sizeof(mac));
   return 2 * num_syllables;
 }
 
@@ -120,11 +153,7 @@ bool verify_check(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> d
   uint8_t expected[kMaxCheckUnits];
   const size_t len = keyed_check_units(*key, data_units, num_syllables, expected);
   if (len == 0) { return true; }  // an empty run of check units verifies
-  // Keyed check units are compared in constant time, so timing does not reveal how many of
-  // them a guess got right.
-  const bool equal = CRYPTO_memcmp(expected, received_check_units.data(), len) == 0;
-  OPENSSL_cleanse(expected, sizeof(expected));
-  return equal;
+  return equal_in_constant_time(expected, received_check_units.data(), len);
 }
 
 }  // namespace tavik::core

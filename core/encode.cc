@@ -37,16 +37,26 @@ size_t encode_separator(uint32_t code_point, char out[kMaxSeparatorLen]) {
 
 namespace {
 
-char* append_syllables(char* out, const uint8_t* units, size_t num_syllables, uint8_t level,
-                       LetterCase letter_case, uint32_t separator_mask,
-                       std::string_view separator) {
+// Writes syllables at a level and case, with the separator before every syllable j whose bit
+// is set in separator_mask. Two bytes are stored for every unit and the end advances by the
+// unit's length, so `out` needs one byte of room past the text (EncodedText has it).
+char* append_syllables(char* out, const uint8_t* units, size_t num_syllables,
+                       const std::array<UnitText, 256>& texts, uint16_t case_flip,
+                       uint32_t separator_mask, std::string_view separator) {
+  const auto put = [&](uint8_t unit) {
+    const UnitText t = texts[unit];
+    const uint16_t letters = static_cast<uint16_t>(t.letters ^ case_flip);
+    out[0] = static_cast<char>(letters & 0xFF);
+    out[1] = static_cast<char>(letters >> 8);
+    out += t.len;
+  };
   for (size_t j = 0; j < num_syllables; ++j) {
     if (((separator_mask >> j) & 1u) != 0) {
       std::memcpy(out, separator.data(), separator.size());
       out += separator.size();
     }
-    out = append_cased(out, render_unit(units[2 * j], level), letter_case);
-    out = append_cased(out, render_unit(units[2 * j + 1], level), letter_case);
+    put(units[2 * j]);
+    put(units[2 * j + 1]);
   }
   return out;
 }
@@ -112,12 +122,12 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
       out += separator.size();
     }
   }
-  const uint8_t level = static_cast<uint8_t>(config.level);
-  out = append_syllables(out, data_units, num_data, level, config.letter_case, mask, separator);
+  const auto& texts = kUnitTexts[static_cast<size_t>(config.level)];
+  const uint16_t case_flip = config.letter_case == LetterCase::kUpper ? kUpperCaseFlip : 0;
+  out = append_syllables(out, data_units, num_data, texts, case_flip, mask, separator);
   std::memcpy(out, separator.data(), separator.size());
   out += separator.size();
-  out = append_syllables(out, check_units, num_check_units / 2, level, config.letter_case, 0,
-                         separator);
+  out = append_syllables(out, check_units, num_check_units / 2, texts, case_flip, 0, separator);
   text.len = static_cast<size_t>(out - text.data);
   return text;
 }

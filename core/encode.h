@@ -20,9 +20,10 @@ inline constexpr size_t kMaxEncodedLen = kPrefixLen + kMaxSeparatorLen +
                                          kMaxDataSyllables * 4 + (kMaxDataSyllables - 1) * 4 +
                                          kMaxSeparatorLen + kMaxCheckSyllables * 4;
 
-// EncodedText is a code word in fixed storage, UTF-8.
+// EncodedText is a code word in fixed storage, UTF-8. The byte past the longest word gives
+// the writers room to store two letters at a time.
 struct EncodedText {
-  char data[kMaxEncodedLen];
+  char data[kMaxEncodedLen + 1];
   size_t len = 0;
   std::string_view view() const { return {data, len}; }
 };

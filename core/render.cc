@@ -37,6 +37,28 @@ const std::array<std::array<char, kNumSingleOnsets>, kNumLevels> kSingleOnsetLet
     {'b', 'd', 'f', 'g', 'k', 'p', 's', 't', 'j', 'm', 'h', 'w', 'y', 'c', 'z'},
 }};
 
+namespace {
+
+std::array<std::array<UnitText, 256>, kNumLevels> build_unit_texts() {
+  std::array<std::array<UnitText, 256>, kNumLevels> texts{};
+  for (uint8_t level = 0; level < kNumLevels; ++level) {
+    for (unsigned unit = 0; unit < 256; ++unit) {
+      const std::string_view piece = render_unit(static_cast<uint8_t>(unit), level);
+      UnitText& t = texts[level][unit];
+      t.len = static_cast<uint8_t>(piece.size());
+      for (size_t i = 0; i < piece.size(); ++i) {
+        t.letters = static_cast<uint16_t>(t.letters | static_cast<uint8_t>(piece[i]) << (8 * i));
+      }
+    }
+  }
+  return texts;
+}
+
+}  // namespace
+
+// Built when the library is loaded, from the tables above (constant-initialised, so ready).
+const std::array<std::array<UnitText, 256>, kNumLevels> kUnitTexts = build_unit_texts();
+
 std::string_view render_unit(uint8_t unit, uint8_t level) {
   if ((unit & kNucleusFlag) != 0) {
     const uint8_t index = unit & 0x7F;
@@ -136,12 +158,17 @@ bool units_to_value_checked(std::span<const uint8_t> units, U128* out) {
 }
 
 size_t canonical_text(std::span<const uint8_t> units, char* out) {
-  char* p = out;
+  // Two bytes are stored for every unit and the end advances by its length; the contract's
+  // room of two bytes per unit keeps every store inside the buffer.
+  const auto& texts = kUnitTexts[0];
+  size_t len = 0;
   for (uint8_t unit : units) {
-    const std::string_view piece = render_unit(unit, 0);
-    for (char c : piece) { *p++ = c; }
+    const UnitText t = texts[unit];
+    out[len] = static_cast<char>(t.letters & 0xFF);
+    out[len + 1] = static_cast<char>(t.letters >> 8);
+    len += t.len;
   }
-  return static_cast<size_t>(p - out);
+  return len;
 }
 
 std::string canonical_text(std::span<const uint8_t> units) {

@@ -37,6 +37,21 @@ extern const std::array<std::array<char, kNumSingleOnsets>, kNumLevels> kSingleO
 inline constexpr std::array<char, 5> kVowelLetters = {'a', 'e', 'i', 'o', 'u'};
 inline constexpr std::array<char, 3> kEndingLetters = {'n', 'l', 'r'};
 
+// UnitText is the lower-case spelling of one unit at one level, packed for writers that store
+// two bytes at a time: the first letter in the low byte, the second (or 0) in the high byte,
+// and the number of letters (0 for an out-of-range unit).
+struct UnitText {
+  uint16_t letters;
+  uint8_t len;
+};
+
+// kUnitTexts[level][unit] spells every unit byte at every level, as render_unit does.
+extern const std::array<std::array<UnitText, 256>, kNumLevels> kUnitTexts;
+
+// kUpperCaseFlip turns the packed lower-case letters of a UnitText into upper case by XOR
+// (every table entry is made of the letters a-z).
+inline constexpr uint16_t kUpperCaseFlip = 0x2020;
+
 // render_unit returns the text of one unit at a level (0-4): the nucleus entry for a unit
 // with the high bit set, the level's onset entry otherwise. An out-of-range unit (onset >= 35,
 // nucleus >= 20) or level gives the empty piece.

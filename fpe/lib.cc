@@ -1,5 +1,7 @@
 #include "fpe/lib.h"
 
+#include "fpe/feistel_pass.h"
+
 #include <openssl/crypto.h>
 
 #include <algorithm>
@@ -48,16 +50,6 @@ void finish_outer(const HmacKey& key, uint8_t block[kSha256BlockLen], uint32_t h
   finish_blocks(h, block, kSha256DigestLen, outer.num_blocks * kSha256BlockLen + kSha256DigestLen);
 }
 
-// HMAC of a message that, padded, is exactly `inner_block` (one block after the key block).
-// `scratch` and `h` are the caller's, so that a run of rounds wipes them once; the MAC is left
-// in `h` as eight words.
-void hmac_one_block(const HmacKey& key, const uint8_t inner_block[kSha256BlockLen],
-                    uint8_t scratch[kSha256BlockLen], uint32_t h[8]) {
-  std::memcpy(h, key.inner_state().h, sizeof(key.inner_state().h));
-  sha256_compress(h, inner_block);
-  finish_outer(key, scratch, h);
-}
-
 }  // namespace
 
 // ---- HmacKey ----
@@ -101,16 +93,15 @@ void HmacKey::mac_short(std::span<const uint8_t> message, uint8_t out[kSha256Dig
     return;
   }
   uint8_t block[kSha256BlockLen];
-  uint8_t scratch[kSha256BlockLen];
   uint32_t h[8];
   if (!message.empty()) { std::memcpy(block, message.data(), message.size()); }
   std::memset(block + message.size(), 0, kSha256BlockLen - message.size());
   block[message.size()] = 0x80;
   store_be64((inner_.num_blocks * kSha256BlockLen + message.size()) * 8,
              block + kSha256BlockLen - 8);
-  hmac_one_block(*this, block, scratch, h);
+  sha256_hmac_block(inner_.h, outer_.h, block, h);
   store_digest(h, out);
-  OPENSSL_cleanse(scratch, sizeof(scratch));
+  OPENSSL_cleanse(block, sizeof(block));
   OPENSSL_cleanse(h, sizeof(h));
 }
 
@@ -181,10 +172,11 @@ CipherKeyState derive_cipher_key(std::span<const uint8_t> key, const CipherDomai
 
 namespace {
 
-// RoundFunction evaluates the round function for one encrypt or decrypt call. For tweaks of
-// up to 46 bytes the padded inner block (round byte, tweak, 8-byte half, padding) is laid out
-// once and each round rewrites only the round byte and the half: two compressions per round.
-// Its buffers hold keyed intermediate values and are wiped once, when the call ends.
+// RoundFunction is the portable round function, for processors without the SHA instructions
+// and for long tweaks. For tweaks of up to 46 bytes the padded inner block (round byte,
+// tweak, 8-byte half, padding) is laid out once and each round rewrites only the round byte
+// and the half: two compressions per round. Its buffers hold keyed intermediate values and
+// are wiped once, when the call ends.
 class RoundFunction {
  public:
   static constexpr size_t kFixedLen = 1 + 8;  // round byte and half
@@ -209,14 +201,12 @@ class RoundFunction {
     OPENSSL_cleanse(h_, sizeof(h_));
   }
 
-  // The first 8 bytes of HMAC(key, round byte || tweak || half, big-endian), big-endian,
-  // masked to the half width.
   uint64_t operator()(uint8_t round, uint64_t half) {
     uint64_t head = 0;
     if (short_) {
       block_[0] = round;
       store_be64(half, block_ + 1 + tweak_.size());
-      hmac_one_block(state_.hmac, block_, scratch_, h_);
+      sha256_hmac_block(state_.hmac.inner_state().h, state_.hmac.outer_state().h, block_, h_);
       head = (uint64_t{h_[0]} << 32) | h_[1];
     } else {
       uint8_t half_bytes[8];
@@ -236,54 +226,34 @@ class RoundFunction {
   std::span<const uint8_t> tweak_;
   const bool short_;
   uint8_t block_[kSha256BlockLen];
-  uint8_t scratch_[kSha256BlockLen];
+  uint8_t scratch_[kSha256DigestLen];
   uint32_t h_[8];
 };
 
-U128 encrypt_pass(U128 v, const CipherKeyState& state, RoundFunction& round_function) {
-  uint64_t left = (v >> state.half_bits).lo();
-  uint64_t right = v.lo() & state.half_mask;
-  for (uint8_t i = 0; i < state.rounds; ++i) {
-    const uint64_t next_right = left ^ round_function(i, right);
-    left = right;
-    right = next_right;
-  }
-  // After an even number of rounds `right` has at most half_bits bits, so OR is addition.
-  return (U128::from_u64(left) << state.half_bits) | U128::from_u64(right);
-}
-
-U128 decrypt_pass(U128 v, const CipherKeyState& state, RoundFunction& round_function) {
-  uint64_t left = (v >> state.half_bits).lo();
-  uint64_t right = v.lo() & state.half_mask;
-  for (uint8_t i = state.rounds; i-- > 0;) {
-    const uint64_t next_left = right ^ round_function(i, left);
-    right = left;
-    left = next_left;
-  }
-  return (U128::from_u64(left) << state.half_bits) | U128::from_u64(right);
-}
-
-// Cycle walking: one pass, then further passes while the result lies above the domain.
-constexpr int kMaxFurtherPasses = 256;
-
-template <typename Pass>
-U128 walk(U128 value, const CipherKeyState& state, std::span<const uint8_t> tweak, Pass pass) {
-  RoundFunction round_function(state, tweak);
-  U128 result = pass(value, state, round_function);
-  for (int n = 0; n < kMaxFurtherPasses && result > state.max_value; ++n) {
-    result = pass(result, state, round_function);
-  }
-  return result;
+bool use_shani(std::span<const uint8_t> tweak) {
+  return tweak.size() <= feistel::kShaniMaxTweakLen && sha256_has_shani();
 }
 
 }  // namespace
 
 U128 Feistel8::encrypt(U128 value, std::span<const uint8_t> tweak) const {
-  return walk(value, state_, tweak, encrypt_pass);
+  if (use_shani(tweak)) { return feistel::encrypt_shani(state_, value, tweak); }
+  return encrypt_portable(value, tweak);
 }
 
 U128 Feistel8::decrypt(U128 value, std::span<const uint8_t> tweak) const {
-  return walk(value, state_, tweak, decrypt_pass);
+  if (use_shani(tweak)) { return feistel::decrypt_shani(state_, value, tweak); }
+  return decrypt_portable(value, tweak);
+}
+
+U128 Feistel8::encrypt_portable(U128 value, std::span<const uint8_t> tweak) const {
+  RoundFunction round_function(state_, tweak);
+  return feistel::walk<true>(value, state_, round_function);
+}
+
+U128 Feistel8::decrypt_portable(U128 value, std::span<const uint8_t> tweak) const {
+  RoundFunction round_function(state_, tweak);
+  return feistel::walk<false>(value, state_, round_function);
 }
 
 // ---- Shuffle and the cipher factory ----

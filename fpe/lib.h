@@ -117,6 +117,12 @@ class Feistel8 final : public FpeCipher {
   explicit Feistel8(CipherKeyState state) : state_(std::move(state)) {}
   U128 encrypt(U128 value, std::span<const uint8_t> tweak) const override;
   U128 decrypt(U128 value, std::span<const uint8_t> tweak) const override;
+  // encrypt_portable and decrypt_portable compute the same permutation with the round function
+  // that serves any tweak: each round's block laid out in memory and finished by
+  // sha256_hmac_block. encrypt and decrypt keep everything in registers instead where the
+  // processor has the SHA instructions and the tweak has at most 7 bytes.
+  U128 encrypt_portable(U128 value, std::span<const uint8_t> tweak) const;
+  U128 decrypt_portable(U128 value, std::span<const uint8_t> tweak) const;
   const CipherKeyState& state() const { return state_; }
 
  private:

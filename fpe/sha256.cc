@@ -34,4 +34,13 @@ void sha256_compress(uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
   }
 }
 
+void sha256_hmac_block(const uint32_t inner[8], const uint32_t outer[8],
+                       const uint8_t block[kSha256BlockLen], uint32_t mac[8]) {
+  if (sha256_has_shani()) {
+    sha256_hmac_block_shani(inner, outer, block, mac);
+  } else {
+    sha256_hmac_block_openssl(inner, outer, block, mac);
+  }
+}
+
 }  // namespace tavik::fpe

@@ -35,6 +35,20 @@ bool sha256_has_shani();
 // sha256_compress uses the SHA instructions where present, else OpenSSL's block function.
 void sha256_compress(uint32_t h[8], const uint8_t block[kSha256BlockLen]);
 
+// sha256_hmac_block_* finish HMAC-SHA-256 from absorbed key states (inner and outer chaining
+// values after one key block each) when the padded rest of the message is the one block
+// `block`, its length field counting the key block: a copy of `inner` compresses `block`, and
+// a copy of `outer` compresses the inner digest with its padding. mac receives the MAC as
+// eight words (A .. H); it may alias neither state. The SHA-instruction form keeps the inner
+// digest in registers; call it only when sha256_has_shani() is true.
+void sha256_hmac_block_openssl(const uint32_t inner[8], const uint32_t outer[8],
+                               const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
+void sha256_hmac_block_shani(const uint32_t inner[8], const uint32_t outer[8],
+                             const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
+// sha256_hmac_block uses the SHA instructions where present, else OpenSSL's block function.
+void sha256_hmac_block(const uint32_t inner[8], const uint32_t outer[8],
+                       const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
+
 // sha256_digest hashes a whole message (used for keys longer than one block).
 void sha256_digest(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen]);
 

@@ -26,6 +26,30 @@ void sha256_compress_openssl(uint32_t h[8], const uint8_t block[kSha256BlockLen]
   OPENSSL_cleanse(ctx.h, sizeof(ctx.h));  // may be a keyed chaining value
 }
 
+void sha256_hmac_block_openssl(const uint32_t inner[8], const uint32_t outer[8],
+                               const uint8_t block[kSha256BlockLen], uint32_t mac[8]) {
+  SHA256_CTX ctx;
+  std::memcpy(ctx.h, inner, sizeof(ctx.h));
+  SHA256_Transform(&ctx, block);
+  // The outer block: the inner digest, 0x80, zeros and the length of key block and digest.
+  uint8_t outer_block[kSha256BlockLen] = {};
+  for (size_t i = 0; i < 8; ++i) {
+    outer_block[4 * i] = static_cast<uint8_t>(ctx.h[i] >> 24);
+    outer_block[4 * i + 1] = static_cast<uint8_t>(ctx.h[i] >> 16);
+    outer_block[4 * i + 2] = static_cast<uint8_t>(ctx.h[i] >> 8);
+    outer_block[4 * i + 3] = static_cast<uint8_t>(ctx.h[i]);
+  }
+  outer_block[kSha256DigestLen] = 0x80;
+  constexpr uint32_t kOuterBits = (kSha256BlockLen + kSha256DigestLen) * 8;  // 768
+  outer_block[kSha256BlockLen - 2] = static_cast<uint8_t>(kOuterBits >> 8);
+  outer_block[kSha256BlockLen - 1] = static_cast<uint8_t>(kOuterBits);
+  std::memcpy(ctx.h, outer, sizeof(ctx.h));
+  SHA256_Transform(&ctx, outer_block);
+  std::memcpy(mac, ctx.h, sizeof(ctx.h));
+  OPENSSL_cleanse(ctx.h, sizeof(ctx.h));
+  OPENSSL_cleanse(outer_block, sizeof(outer_block));
+}
+
 void sha256_digest(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen]) {
   SHA256(message.data(), message.size(), out);
 }

@@ -135,16 +135,27 @@ void balanced_boundaries(const Syllables& s, const ChunkLayout& layout, Boundari
         layout.min_width != 0 ? layout.min_width : (ideal < slack ? 0 : ideal - slack);
     const uint64_t hi = layout.max_width != 0 ? layout.max_width : ideal + slack;
 
+    // Widths grow strictly with j (every syllable has at least two letters), so both scans
+    // stop as soon as no later position can win; only a bonus needs the ideal position.
     size_t ideal_pos = e + 1;
-    for (size_t j = e + 1; j < n; ++j) {
-      if (distance(w[j] - w[e], ideal) < distance(w[ideal_pos] - w[e], ideal)) { ideal_pos = j; }
+    if (layout.bonus != 0) {
+      for (size_t j = e + 2; j < n; ++j) {
+        const uint64_t d = distance(w[j] - w[e], ideal);
+        const uint64_t best = distance(w[ideal_pos] - w[e], ideal);
+        if (d < best) {
+          ideal_pos = j;
+        } else if (w[j] - w[e] > ideal) {
+          break;
+        }
+      }
     }
 
     size_t cut = e + 1;
     uint32_t best_value = 0;  // only a value above 0 counts
     for (size_t j = e + 1; j < n; ++j) {
       const uint64_t width = w[j] - w[e];
-      if (width < lo || width > hi) { continue; }
+      if (width > hi) { break; }
+      if (width < lo) { continue; }
       uint32_t value = cut_score(s.data, j);
       if (j == ideal_pos) {
         value += layout.bonus;

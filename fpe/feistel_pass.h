@@ -1,0 +1,69 @@
+#ifndef TAVIK_FPE_FEISTEL_PASS_H_
+#define TAVIK_FPE_FEISTEL_PASS_H_
+
+// Internal to fpe/: the Feistel passes and the cycle walk, written once for any round
+// function, and the whole cipher with the x86 SHA instructions (feistel_shani.cc).
+//
+// A round function is called as f(round, half) and returns the first 8 bytes of
+// HMAC(key, round byte || tweak || half as 8 big-endian bytes), read big-endian and masked
+// to the half width.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "fpe/lib.h"
+#include "fpe/u128.h"
+
+namespace tavik::fpe::feistel {
+
+inline constexpr int kMaxFurtherPasses = 256;
+
+template <typename RoundFunction>
+U128 encrypt_pass(U128 v, const CipherKeyState& state, RoundFunction& round_function) {
+  uint64_t left = (v >> state.half_bits).lo();
+  uint64_t right = v.lo() & state.half_mask;
+  for (uint8_t i = 0; i < state.rounds; ++i) {
+    const uint64_t next_right = left ^ round_function(i, right);
+    left = right;
+    right = next_right;
+  }
+  // After an even number of rounds `right` has at most half_bits bits, so OR is addition.
+  return (U128::from_u64(left) << state.half_bits) | U128::from_u64(right);
+}
+
+template <typename RoundFunction>
+U128 decrypt_pass(U128 v, const CipherKeyState& state, RoundFunction& round_function) {
+  uint64_t left = (v >> state.half_bits).lo();
+  uint64_t right = v.lo() & state.half_mask;
+  for (uint8_t i = state.rounds; i-- > 0;) {
+    const uint64_t next_left = right ^ round_function(i, left);
+    right = left;
+    left = next_left;
+  }
+  return (U128::from_u64(left) << state.half_bits) | U128::from_u64(right);
+}
+
+// walk applies one pass, then further passes while the result lies above the domain, up to
+// kMaxFurtherPasses of them.
+template <bool kEncrypt, typename RoundFunction>
+U128 walk(U128 value, const CipherKeyState& state, RoundFunction& round_function) {
+  auto pass = [&](U128 v) {
+    return kEncrypt ? encrypt_pass(v, state, round_function)
+                    : decrypt_pass(v, state, round_function);
+  };
+  U128 result = pass(value);
+  for (int n = 0; n < kMaxFurtherPasses && result > state.max_value; ++n) { result = pass(result); }
+  return result;
+}
+
+// The SHA-instruction cipher serves tweaks of up to kShaniMaxTweakLen bytes, for which the
+// round byte, the tweak and the half all lie in the first 16 bytes of the inner block (the
+// codec's tweak has 4). Call these only where sha256_has_shani() is true.
+inline constexpr size_t kShaniMaxTweakLen = 7;
+U128 encrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
+U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
+
+}  // namespace tavik::fpe::feistel
+
+#endif  // TAVIK_FPE_FEISTEL_PASS_H_

@@ -1,0 +1,89 @@
+// Feistel8 with the x86 SHA instructions. This file is compiled with -msha -msse4.1 -mssse3;
+// Feistel8 calls it only where the processor has them. The key states and the constant part
+// of the inner block stay in registers for the whole call, each round builds its message
+// words from the round byte and the half without going through memory, and the inner digest
+// enters the outer block in registers.
+
+#include <cstring>
+
+#include "fpe/feistel_pass.h"
+#include "fpe/sha256.h"
+
+#if defined(__x86_64__)
+
+#include "fpe/sha256_shani.h"
+
+namespace tavik::fpe::feistel {
+namespace {
+
+class ShaniRoundFunction {
+ public:
+  ShaniRoundFunction(const CipherKeyState& state, std::span<const uint8_t> tweak)
+      : inner_(shani::load_state(state.hmac.inner_state().h)),
+        outer_(shani::load_state(state.hmac.outer_state().h)),
+        half_mask_(state.half_mask),
+        // The half starts at byte 1 + tweak length; as part of the big-endian 128-bit number
+        // of bytes 0-15 it is shifted left by this many bits.
+        half_shift_(static_cast<uint32_t>(56 - 8 * tweak.size())) {
+    // The block with round byte and half zero: tweak, 0x80, zeros and the message length
+    // counted from the key block. It holds nothing secret.
+    const size_t message_len = 1 + tweak.size() + 8;
+    uint8_t block[kSha256BlockLen] = {};
+    if (!tweak.empty()) { std::memcpy(block + 1, tweak.data(), tweak.size()); }
+    block[message_len] = 0x80;
+    const uint64_t bits = (kSha256BlockLen + message_len) * 8;
+    for (size_t i = 0; i < 8; ++i) {
+      block[kSha256BlockLen - 1 - i] = static_cast<uint8_t>(bits >> (8 * i));
+    }
+    template_ = shani::load_block(block);
+  }
+
+  uint64_t operator()(uint8_t round, uint64_t half) const {
+    uint64_t hi = uint64_t{round} << 56;
+    uint64_t lo = half;
+    if (half_shift_ != 0) {
+      hi |= half >> (64 - half_shift_);
+      lo = half << half_shift_;
+    }
+    shani::Block block = template_;
+    block.w[0] = _mm_xor_si128(block.w[0], shani::words_from_be128(hi, lo));
+    return shani::head64(shani::hmac(inner_, outer_, block)) & half_mask_;
+  }
+
+ private:
+  shani::State inner_;
+  shani::State outer_;
+  shani::Block template_;
+  uint64_t half_mask_;
+  uint32_t half_shift_;
+};
+
+}  // namespace
+
+U128 encrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak) {
+  ShaniRoundFunction round_function(state, tweak);
+  return walk<true>(value, state, round_function);
+}
+
+U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak) {
+  ShaniRoundFunction round_function(state, tweak);
+  return walk<false>(value, state, round_function);
+}
+
+}  // namespace tavik::fpe::feistel
+
+#else  // not x86-64: sha256_has_shani() is false and these are never called.
+
+namespace tavik::fpe::feistel {
+
+U128 encrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak) {
+  return Feistel8(state).encrypt(value, tweak);
+}
+
+U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak) {
+  return Feistel8(state).decrypt(value, tweak);
+}
+
+}  // namespace tavik::fpe::feistel
+
+#endif

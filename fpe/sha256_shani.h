@@ -1,0 +1,134 @@
+#ifndef TAVIK_FPE_SHA256_SHANI_H_
+#define TAVIK_FPE_SHA256_SHANI_H_
+
+// SHA-256 with the x86 SHA instructions, as inline functions on register values, for the few
+// files compiled with -msha -msse4.1 -mssse3 (see CMakeLists.txt). Callers reach that code
+// only where sha256_has_shani() is true. The files keep the legacy SSE encoding (no -mavx),
+// so no transition between VEX and SSE code, and no AVX upper-state penalty, can arise
+// around these calls.
+
+#if !defined(__x86_64__) || !defined(__SHA__) || !defined(__SSE4_1__) || !defined(__SSSE3__)
+#error "fpe/sha256_shani.h needs a file compiled with -msha -msse4.1 -mssse3"
+#endif
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+namespace tavik::fpe::shani {
+
+// State is a chaining value in the order the instructions use: abef holds A, B, E, F in
+// lanes 3 to 0, cdgh holds C, D, G, H likewise.
+struct State {
+  __m128i abef;
+  __m128i cdgh;
+};
+
+// Block is one message block as sixteen 32-bit words, w[g] holding words 4g .. 4g + 3 in
+// lanes 0 to 3 (host order: the big-endian bytes are already read).
+struct Block {
+  __m128i w[4];
+};
+
+alignas(16) inline constexpr uint32_t kRoundConstants[64] = {
+    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
+    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
+    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
+    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
+    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
+    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
+    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
+    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
+
+// load_state reads h[0..7] (A .. H).
+inline State load_state(const uint32_t h[8]) {
+  const __m128i abcd = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h));
+  const __m128i efgh = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + 4));
+  const __m128i cdab = _mm_shuffle_epi32(abcd, 0xB1);
+  const __m128i hgfe = _mm_shuffle_epi32(efgh, 0x1B);
+  return State{_mm_alignr_epi8(cdab, hgfe, 8), _mm_blend_epi16(hgfe, cdab, 0xF0)};
+}
+
+// digest_words gives A, B, C, D and E, F, G, H as two vectors of message words: the form in
+// which a digest enters the next block without leaving registers.
+inline void digest_words(State s, __m128i* abcd, __m128i* efgh) {
+  const __m128i feba = _mm_shuffle_epi32(s.abef, 0x1B);
+  const __m128i dchg = _mm_shuffle_epi32(s.cdgh, 0xB1);
+  *abcd = _mm_blend_epi16(feba, dchg, 0xF0);
+  *efgh = _mm_alignr_epi8(dchg, feba, 8);
+}
+
+// store_state writes h[0..7] (A .. H).
+inline void store_state(State s, uint32_t h[8]) {
+  __m128i abcd;
+  __m128i efgh;
+  digest_words(s, &abcd, &efgh);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(h), abcd);
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(h + 4), efgh);
+}
+
+// head64 is the first 8 digest bytes read big-endian: A and B, lanes 3 and 2 of abef.
+inline uint64_t head64(State s) { return static_cast<uint64_t>(_mm_extract_epi64(s.abef, 1)); }
+
+// load_block reads 64 bytes of message as big-endian words.
+inline Block load_block(const uint8_t* bytes) {
+  const __m128i byte_swap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
+  Block b;
+  for (int i = 0; i < 4; ++i) {
+    b.w[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * i)),
+                              byte_swap);
+  }
+  return b;
+}
+
+// words_from_be128 turns 16 bytes given as a big-endian 128-bit number (hi, lo) into four
+// message words: word 0 is the top 32 bits of hi.
+inline __m128i words_from_be128(uint64_t hi, uint64_t lo) {
+  const uint64_t w01 = (hi << 32) | (hi >> 32);
+  const uint64_t w23 = (lo << 32) | (lo >> 32);
+  return _mm_set_epi64x(static_cast<long long>(w23), static_cast<long long>(w01));
+}
+
+// compress runs one SHA-256 compression of `b` on `s` and returns the new chaining value.
+inline State compress(State s, Block b) {
+  __m128i state0 = s.abef;
+  __m128i state1 = s.cdgh;
+  __m128i w[4] = {b.w[0], b.w[1], b.w[2], b.w[3]};
+  // Sixteen groups of four rounds; w[g % 4] holds the schedule words 4g .. 4g + 3, and the
+  // words of later groups are completed two and three groups ahead.
+#pragma GCC unroll 16
+  for (int g = 0; g < 16; ++g) {
+    const __m128i cur = w[g & 3];
+    __m128i msg = _mm_add_epi32(
+        cur, _mm_load_si128(reinterpret_cast<const __m128i*>(kRoundConstants + 4 * g)));
+    state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
+    if (g >= 3 && g <= 14) {
+      __m128i& next = w[(g + 1) & 3];
+      next = _mm_add_epi32(next, _mm_alignr_epi8(cur, w[(g - 1) & 3], 4));
+      next = _mm_sha256msg2_epu32(next, cur);
+    }
+    msg = _mm_shuffle_epi32(msg, 0x0E);
+    state0 = _mm_sha256rnds2_epu32(state0, state1, msg);
+    if (g >= 1 && g <= 12) {
+      __m128i& prev = w[(g - 1) & 3];
+      prev = _mm_sha256msg1_epu32(prev, cur);
+    }
+  }
+  return State{_mm_add_epi32(state0, s.abef), _mm_add_epi32(state1, s.cdgh)};
+}
+
+// hmac finishes HMAC-SHA-256 from absorbed key states when the padded rest of the message is
+// the one block `inner_block`: the inner digest becomes the outer block in registers (digest,
+// 0x80, zeros, the length of key block and digest: 768 bits). Returns the MAC as a state.
+inline State hmac(State inner, State outer, Block inner_block) {
+  const State digest = compress(inner, inner_block);
+  Block outer_block;
+  digest_words(digest, &outer_block.w[0], &outer_block.w[1]);
+  outer_block.w[2] = _mm_set_epi32(0, 0, 0, static_cast<int>(0x80000000u));
+  outer_block.w[3] = _mm_set_epi32(768, 0, 0, 0);
+  return compress(outer, outer_block);
+}
+
+}  // namespace tavik::fpe::shani
+
+#endif  // TAVIK_FPE_SHA256_SHANI_H_
