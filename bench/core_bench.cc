@@ -1,0 +1,285 @@
+// Benchmark of the codec core against its own floor: a code word costs 18 SHA-256
+// compressions in sequence (8 HMAC rounds of the cipher and one HMAC for the check syllables,
+// two compressions each), so encode and decode are timed together with one chained
+// compression, and their ratios to 18 of them (recover: to the compressions it runs) are
+// printed at the end, all from the medians of this one run.
+//
+//   tavik_core_bench [--benchmark_repetitions=N] [--benchmark_out=FILE ...]
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/check.h"
+#include "core/encode.h"
+#include "core/lib.h"
+#include "core/normalize.h"
+#include "core/recover.h"
+#include "core/render.h"
+#include "fpe/lib.h"
+#include "fpe/sha256.h"
+
+namespace tavik {
+namespace {
+
+using core::CodecConfig;
+using fpe::U128;
+
+constexpr uint8_t kKey[] = {'b', 'e', 'n', 'c', 'h', ' ', 'k', 'e', 'y'};
+constexpr size_t kNumWords = 64;
+
+const CodecConfig& sealed_config() {
+  static const CodecConfig config =
+      core::construct_config(kKey, "universal", "sealed", 128).value();
+  return config;
+}
+
+// Sixteen-byte identifiers that look random (a simple mixing sequence, fixed).
+std::vector<std::array<uint8_t, 16>> identifiers() {
+  std::vector<std::array<uint8_t, 16>> ids(kNumWords);
+  uint64_t x = 0x9e3779b97f4a7c15ull;
+  for (auto& id : ids) {
+    for (uint8_t& b : id) {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      b = static_cast<uint8_t>(x >> 24);
+    }
+  }
+  return ids;
+}
+
+std::vector<std::string> encoded_words() {
+  std::vector<std::string> words;
+  for (const auto& id : identifiers()) {
+    words.emplace_back(core::encode(sealed_config(), id).value().view());
+  }
+  return words;
+}
+
+void BM_Compress(benchmark::State& state) {
+  fpe::Sha256State s = fpe::sha256_initial_state();
+  uint8_t block[fpe::kSha256BlockLen] = {'t', 'a', 'v', 'i', 'k'};
+  for (auto _ : state) {
+    fpe::sha256_compress(s.h, block);  // each compression waits for the previous one
+  }
+  benchmark::DoNotOptimize(s);
+}
+BENCHMARK(BM_Compress);
+
+void BM_CompressOpenssl(benchmark::State& state) {
+  fpe::Sha256State s = fpe::sha256_initial_state();
+  uint8_t block[fpe::kSha256BlockLen] = {'t', 'a', 'v', 'i', 'k'};
+  for (auto _ : state) { fpe::sha256_compress_openssl(s.h, block); }
+  benchmark::DoNotOptimize(s);
+}
+BENCHMARK(BM_CompressOpenssl);
+
+// One HMAC from absorbed key states of a padded 13-byte round message whose half is the
+// previous MAC, as in the cipher: the inner digest enters the outer block directly.
+void BM_Hmac(benchmark::State& state) {
+  const fpe::HmacKey key = fpe::HmacKey::derive(kKey);
+  uint8_t block[fpe::kSha256BlockLen] = {0, 0, 0, 128, 0};
+  block[13] = 0x80;
+  block[62] = (64 + 13) * 8 / 256;
+  block[63] = (64 + 13) * 8 % 256;
+  uint32_t mac[8] = {};
+  for (auto _ : state) {
+    std::memcpy(block + 5, mac, 8);
+    fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block, mac);
+  }
+  benchmark::DoNotOptimize(mac);
+}
+BENCHMARK(BM_Hmac);
+
+void BM_Encrypt(benchmark::State& state) {
+  const CodecConfig& config = sealed_config();
+  U128 v(0x0123456789abcdefull, 0xfedcba9876543210ull);
+  for (auto _ : state) { v = config.cipher->encrypt(v, config.tweak); }
+  benchmark::DoNotOptimize(v);
+}
+BENCHMARK(BM_Encrypt);
+
+void BM_Decrypt(benchmark::State& state) {
+  const CodecConfig& config = sealed_config();
+  U128 v(0x0123456789abcdefull, 0xfedcba9876543210ull);
+  for (auto _ : state) { v = config.cipher->decrypt(v, config.tweak); }
+  benchmark::DoNotOptimize(v);
+}
+BENCHMARK(BM_Decrypt);
+
+void BM_Encode(benchmark::State& state) {
+  const CodecConfig& config = sealed_config();
+  const auto ids = identifiers();
+  size_t i = 0;
+  for (auto _ : state) {
+    auto text = core::encode(config, ids[i++ % kNumWords]);
+    benchmark::DoNotOptimize(text);
+  }
+}
+BENCHMARK(BM_Encode);
+
+void BM_Decode(benchmark::State& state) {
+  const CodecConfig& config = sealed_config();
+  const auto words = encoded_words();
+  size_t i = 0;
+  for (auto _ : state) {
+    auto bytes = core::decode_text(config, words[i++ % kNumWords]);
+    benchmark::DoNotOptimize(bytes);
+  }
+}
+BENCHMARK(BM_Decode);
+
+// The costliest recovery: every data syllable has an onset with an edge and a nucleus with
+// two (the top syllable as many as keep the value below 2^128), and the first nucleus was
+// confused with its neighbour, so every substitution is tried before the one survivor is
+// deciphered.
+struct WorstWord {
+  std::string text;
+  size_t num_compressions = 0;
+};
+
+WorstWord worst_recover_word() {
+  const CodecConfig& config = sealed_config();
+  const core::ConfusionGraph& graph = core::ConfusionGraph::instance();
+  auto edges = [&](uint32_t digit) {
+    return graph.neighbours(static_cast<uint8_t>(digit % core::kNumOnsets)).size() +
+           graph.neighbours(static_cast<uint8_t>(core::kNucleusFlag | (digit / core::kNumOnsets)))
+               .size();
+  };
+  constexpr uint32_t kAl = 0 + 35 * 6;  // onset m (edge to s), nucleus al (edges to an, ar)
+  uint8_t units[core::kMaxDataUnits];
+  for (size_t k = 0; k < 13; ++k) { core::value_to_units(U128::from_u64(kAl), 1, units + 2 * k); }
+  U128 value;
+  size_t best = 0;
+  for (uint32_t top = 0; top < core::kSyllableBase; ++top) {
+    core::value_to_units(U128::from_u64(top), 1, units + 26);
+    U128 v;
+    if (core::units_to_value_checked({units, 28}, &v) && edges(top) >= best) {
+      best = edges(top);
+      value = v;
+    }
+  }
+  core::value_to_units(value, 14, units);
+  // The word of that value, and its check syllable.
+  const U128 plain = config.cipher->decrypt(value, config.tweak);
+  uint8_t id[16];
+  plain.to_be_bytes(id);
+  const std::string word(core::encode(config, id).value().view());
+  core::NormalizedInput input;
+  core::normalize(0, word, 28, 2, &input);
+  input.data_units[1] = static_cast<uint8_t>(core::kNucleusFlag | 5);  // al typed as an
+  WorstWord worst;
+  for (size_t k = 0; k < 28; ++k) {
+    worst.text += std::string(core::render_unit(input.data_units[k], 0));
+  }
+  worst.text += '-';
+  for (size_t k = 0; k < 2; ++k) {
+    worst.text += std::string(core::render_unit(input.check_units[k], 0));
+  }
+  size_t num_macs = 1;  // the unchanged word
+  for (size_t k = 0; k < 28; ++k) { num_macs += graph.neighbours(input.data_units[k]).size(); }
+  for (size_t k = 0; k < 2; ++k) { num_macs += graph.neighbours(input.check_units[k]).size(); }
+  worst.num_compressions = 2 * num_macs + 16;  // two per MAC, then one decryption
+  return worst;
+}
+
+const WorstWord& worst_word() {
+  static const WorstWord worst = worst_recover_word();
+  return worst;
+}
+
+void BM_RecoverWorst(benchmark::State& state) {
+  const CodecConfig& config = sealed_config();
+  const std::string& text = worst_word().text;
+  if (!core::recover_text(config, text).ok()) {
+    state.SkipWithError("the worst-case word does not recover");
+    return;
+  }
+  for (auto _ : state) {
+    auto bytes = core::recover_text(config, text);
+    benchmark::DoNotOptimize(bytes);
+  }
+  state.counters["compressions"] = static_cast<double>(worst_word().num_compressions);
+}
+BENCHMARK(BM_RecoverWorst);
+
+void BM_DeriveCipherKey(benchmark::State& state) {
+  for (auto _ : state) {
+    auto key = fpe::derive_cipher_key(kKey, fpe::CipherDomain::bits(128));
+    benchmark::DoNotOptimize(key);
+  }
+}
+BENCHMARK(BM_DeriveCipherKey);
+
+void BM_ConstructConfig(benchmark::State& state) {
+  for (auto _ : state) {
+    auto config = core::construct_config(kKey, "universal", "sealed", 128);
+    benchmark::DoNotOptimize(config);
+  }
+}
+BENCHMARK(BM_ConstructConfig);
+
+// Collects the median (or, without repetitions, the only) CPU time of each benchmark while the
+// console reporter prints as usual. CPU time, since the machines this runs on are shared:
+// time spent waiting for a core would count against whichever benchmark it hit.
+class FloorReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred) { continue; }
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+      if (median || single) { ns_[run.run_name.function_name] = run.GetAdjustedCPUTime(); }
+    }
+  }
+
+  void print_floor() const {
+    const auto find = [&](const char* name) {
+      const auto it = ns_.find(name);
+      return it == ns_.end() ? 0.0 : it->second;
+    };
+    const double compress = find("BM_Compress");
+    if (compress == 0) { return; }
+    std::printf(
+        "\nFloor ratios (median CPU time / CPU time of its chained SHA-256 compressions):\n");
+    std::printf("%-16s %10s %14s %10s %8s\n", "operation", "ns", "compressions", "floor ns",
+                "ratio");
+    const auto row = [&](const char* label, const char* name, size_t num) {
+      const double ns = find(name);
+      if (ns == 0) { return; }
+      const double floor = compress * static_cast<double>(num);
+      std::printf("%-16s %10.1f %14zu %10.1f %8.3f\n", label, ns, num, floor, ns / floor);
+    };
+    row("hmac", "BM_Hmac", 2);
+    row("encrypt", "BM_Encrypt", 16);
+    row("decrypt", "BM_Decrypt", 16);
+    row("encode", "BM_Encode", 18);
+    row("decode", "BM_Decode", 18);
+    row("recover (worst)", "BM_RecoverWorst", worst_word().num_compressions);
+  }
+
+ private:
+  std::map<std::string, double> ns_;
+};
+
+}  // namespace
+}  // namespace tavik
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) { return 1; }
+  std::printf("SHA instructions: %s\n", tavik::fpe::sha256_has_shani() ? "yes" : "no");
+  tavik::FloorReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.print_floor();
+  benchmark::Shutdown();
+  return 0;
+}

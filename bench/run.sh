@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Runs the benchmarks of tavik and writes bench/results.md (tables) and bench/results.png (the
+# chart the README shows):
+#   1. the C++ core benchmark (Google Benchmark; release preset), with its floor ratios;
+#   2. the Python benchmark in its own virtual environment (bench/.venv) with tavik built from
+#      this tree and the peer libraries, against the floor measured in step 1.
+# Installs what it needs first. Usage: bash bench/run.sh [--quick]
+#   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
+#            to build/bench-smoke/ and leaves bench/results.* alone.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+quick=0
+if [ "${1:-}" = "--quick" ]; then quick=1; fi
+
+bash tools/install_deps.sh libbenchmark-dev
+
+out_dir=bench
+core_args=(--benchmark_repetitions=15 --benchmark_enable_random_interleaving=true
+           --benchmark_report_aggregates_only=true --benchmark_min_time=0.2)
+py_args=(--rounds 15 --target-seconds 0.02)
+if ((quick)); then
+  out_dir=build/bench-smoke
+  core_args=(--benchmark_min_time=0.001)
+  py_args=(--rounds 1 --target-seconds 0.0005)
+fi
+mkdir -p "$out_dir" build/bench
+
+echo "== C++ core benchmark"
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)" --target tavik_core_bench
+build/release/bench/tavik_core_bench "${core_args[@]}" \
+  --benchmark_out=build/bench/core.json --benchmark_out_format=json
+
+echo "== Python benchmark"
+venv=bench/.venv
+[ -x "$venv/bin/python" ] || python3 -m venv "$venv"
+"$venv/bin/python" -m pip install -q --disable-pip-version-check -r bench/requirements.txt
+# tavik from this tree, built in a folder of its own.
+"$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
+  -C build-dir=build/bench-wheel .
+# The empty METH_FASTCALL method whose call cost is part of the floor.
+py_include=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
+ext_suffix=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
+cc -O2 -shared -fPIC -I"$py_include" bench/floor_call.c -o "build/bench/floor_call$ext_suffix"
+# The script's own folder comes first on sys.path, not the tree's root, so the installed tavik
+# is the one imported.
+PYTHONPATH=build/bench "$venv/bin/python" bench/py_bench.py "${py_args[@]}" \
+  --core-json build/bench/core.json --out-md "$out_dir/results.md" --out-png "$out_dir/results.png"
+echo "wrote $out_dir/results.md and $out_dir/results.png"
