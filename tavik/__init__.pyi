@@ -70,7 +70,7 @@ class Tavik:
         Raises OverflowError for negative or too large values.
         """
     def with_chunk_pattern(self, pattern: Sequence[SupportsIndex] | bytes) -> Tavik:
-        """Return a copy whose groups hold the syllable counts in ``pattern`` (used once), joined by "-".
+        """Return a copy whose groups hold the counts in ``pattern`` (used once), joined by "-".
 
         Raises TypeError for a str or a non-sequence, OverflowError for a bad size.
         """

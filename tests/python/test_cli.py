@@ -63,7 +63,8 @@ def test_key_sources_agree_with_the_module(key_file):
     assert run("encode", "--key-file", "-", UUID, stdin=KEY)[:2] == (0, word + "\n")
     # Raw bytes: a trailing newline is part of the key.
     key_file.write_bytes(KEY + b"\n")
-    assert run("encode", "--key-file", key_file, UUID)[1] == Tavik(KEY + b"\n").encode(UUID.bytes) + "\n"
+    with_newline = Tavik(KEY + b"\n").encode(UUID.bytes)
+    assert run("encode", "--key-file", key_file, UUID)[1] == with_newline + "\n"
 
 
 @pytest.mark.parametrize("args, message", [
@@ -82,7 +83,8 @@ def test_key_sources_agree_with_the_module(key_file):
     (["encode", "--mode", "plain", "--check", "9", UUID], "--check must be from 1 to 8"),
     (["encode", "--mode", "plain", "--separator", "x", UUID], "must be non-alphabetic"),
     (["encode", "--mode", "plain", "--separator", "::", UUID], "must be one character"),
-    (["encode", "--mode", "plain", "--separator", ".", "--chunk", "none", UUID], "balanced layout only"),
+    (["encode", "--mode", "plain", "--separator", ".", "--chunk", "none", UUID],
+     "balanced layout only"),
     (["encode", "--mode", "plain", "--chunk", "fixed:-1", UUID], "expected balanced, none"),
     (["encode", "--mode", "plain", "--chunk", "pattern:1,x", UUID], "expected balanced, none"),
     (["encode", "--mode", "plain", "--epoch", "yesterday", UUID], "ISO 8601"),
