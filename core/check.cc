@@ -60,24 +60,39 @@ void plain_syllable(uint32_t crc, size_t k, uint8_t* out) {
   out[1] = static_cast<uint8_t>(kNucleusFlag | ((x / kNumOnsets) % kNumNuclei));
 }
 
+// Lays out the canonical text of at most kSha256BlockLen / 2 units in a padded inner block
+// (text, 0x80, zeros, the length in bits counting the key block). Returns false, leaving the
+// block undefined, when the text is longer than a one-block message may be.
+bool layout_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]) {
+  const size_t len = canonical_text(data_units, reinterpret_cast<char*>(block));
+  if (len > fpe::HmacKey::kShortMessageLen) { return false; }
+  std::memset(block + len, 0, fpe::kSha256BlockLen - len);
+  block[len] = 0x80;
+  const size_t bits = (fpe::kSha256BlockLen + len) * 8;  // below 2^16
+  block[fpe::kSha256BlockLen - 2] = static_cast<uint8_t>(bits >> 8);
+  block[fpe::kSha256BlockLen - 1] = static_cast<uint8_t>(bits);
+  return true;
+}
+
+// The first check units from a MAC given as eight words: digest bytes 4k .. 4k + 3 are word k,
+// big-endian, two 16-bit numbers.
+void units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
+  for (size_t k = 0; k < num_syllables; ++k) {
+    out[2 * k] = static_cast<uint8_t>((mac[k] >> 16) % kNumOnsets);
+    out[2 * k + 1] = static_cast<uint8_t>(kNucleusFlag | ((mac[k] & 0xFFFF) % kNumNuclei));
+  }
+}
+
 // The HMAC of the canonical text of the data units, as eight words. A text of up to 55 letters
 // (that of any 128-bit value) is spelled straight into the padded inner block: two
 // compressions, and with the SHA instructions the inner digest never leaves the registers.
-// A longer text goes through a stream a slice at a time.
+// A longer text goes through a stream a slice at a time. (The absorbed states of an HmacKey
+// always count one key block.)
 void canonical_mac(const fpe::HmacKey& key, std::span<const uint8_t> data_units, uint32_t mac[8]) {
-  if (data_units.size() <= fpe::kSha256BlockLen / 2) {
-    uint8_t block[fpe::kSha256BlockLen];
-    const size_t len = canonical_text(data_units, reinterpret_cast<char*>(block));
-    if (len <= fpe::HmacKey::kShortMessageLen) {
-      std::memset(block + len, 0, fpe::kSha256BlockLen - len);
-      block[len] = 0x80;
-      // The length in bits counts the key block; it is below 2^16.
-      const size_t bits = (fpe::kSha256BlockLen * key.inner_state().num_blocks + len) * 8;
-      block[fpe::kSha256BlockLen - 2] = static_cast<uint8_t>(bits >> 8);
-      block[fpe::kSha256BlockLen - 1] = static_cast<uint8_t>(bits);
-      fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block, mac);
-      return;
-    }
+  uint8_t block[fpe::kSha256BlockLen];
+  if (data_units.size() <= fpe::kSha256BlockLen / 2 && layout_block(data_units, block)) {
+    fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block, mac);
+    return;
   }
   uint8_t digest[fpe::kSha256DigestLen];
   fpe::HmacStream stream(key);
@@ -110,11 +125,7 @@ size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_
   if (num_syllables == 0) { return 0; }
   uint32_t mac[8];
   canonical_mac(key, data_units, mac);
-  for (size_t k = 0; k < num_syllables; ++k) {
-    // Digest bytes 4k .. 4k + 3 are word k, big-endian: two 16-bit numbers.
-    out[2 * k] = static_cast<uint8_t>((mac[k] >> 16) % kNumOnsets);
-    out[2 * k + 1] = static_cast<uint8_t>(kNucleusFlag | ((mac[k] & 0xFFFF) % kNumNuclei));
-  }
+  units_from_mac(mac, num_syllables, out);
   OPENSSL_cleanse(mac, sizeof(mac));
   return 2 * num_syllables;
 }
@@ -154,6 +165,36 @@ bool verify_check(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> d
   const size_t len = keyed_check_units(*key, data_units, num_syllables, expected);
   if (len == 0) { return true; }  // an empty run of check units verifies
   return equal_in_constant_time(expected, received_check_units.data(), len);
+}
+
+KeyedCheckBlock::KeyedCheckBlock(std::span<const uint8_t> data_units) {
+  if (data_units.size() > kMaxDataUnits) { return; }
+  size_t offset = 0;
+  for (size_t k = 0; k < data_units.size(); ++k) {
+    offsets_[k] = static_cast<uint8_t>(offset);
+    offset += kUnitTexts[0][data_units[k]].len;
+  }
+  fits_ = layout_block(data_units, block_);
+}
+
+void KeyedCheckBlock::set_unit(size_t k, uint8_t unit) {
+  const UnitText t = kUnitTexts[0][unit];
+  block_[offsets_[k]] = static_cast<uint8_t>(t.letters & 0xFF);
+  if (t.len == 2) { block_[offsets_[k] + 1] = static_cast<uint8_t>(t.letters >> 8); }
+}
+
+bool KeyedCheckBlock::verify(const fpe::HmacKey& key,
+                             std::span<const uint8_t> received_check_units) const {
+  if (received_check_units.size() % 2 != 0) { return false; }
+  const size_t num_syllables = received_check_units.size() / 2;
+  if (num_syllables > kMaxCheckSyllables) { return false; }
+  if (num_syllables == 0) { return true; }
+  uint32_t mac[8];
+  fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block_, mac);
+  uint8_t expected[kMaxCheckUnits];
+  units_from_mac(mac, num_syllables, expected);
+  OPENSSL_cleanse(mac, sizeof(mac));
+  return equal_in_constant_time(expected, received_check_units.data(), 2 * num_syllables);
 }
 
 }  // namespace tavik::core

@@ -42,6 +42,28 @@ size_t compute_check_units(Mode mode, const fpe::HmacKey* key, std::span<const u
 bool verify_check(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> data_units,
                   std::span<const uint8_t> received_check_units);
 
+// KeyedCheckBlock holds the canonical text of data units laid out, padded, in the one block
+// that the keyed check digest hashes after the key, so that recovery can try substitutions by
+// rewriting a unit's letters in place instead of spelling and padding the text for each.
+// fits() is false when the text needs more than one block (more than 55 letters, which no
+// 128-bit value has) or there are more than kMaxDataUnits units; only the constructor may be
+// used then.
+class KeyedCheckBlock {
+ public:
+  explicit KeyedCheckBlock(std::span<const uint8_t> data_units);
+  bool fits() const { return fits_; }
+  // set_unit spells `unit` in place of data unit k. Precondition: both units are spelled with
+  // the same number of letters, as units joined in the confusion graph are.
+  void set_unit(size_t k, uint8_t unit);
+  // verify is verify_check in mode sealed or open for the data units now in the block.
+  bool verify(const fpe::HmacKey& key, std::span<const uint8_t> received_check_units) const;
+
+ private:
+  uint8_t block_[fpe::kSha256BlockLen];
+  uint8_t offsets_[kMaxDataUnits];
+  bool fits_ = false;
+};
+
 }  // namespace tavik::core
 
 #endif  // TAVIK_CORE_CHECK_H_

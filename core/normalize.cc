@@ -61,39 +61,56 @@ const LetterTables& letter_tables() {
   return tables;
 }
 
-// LetterReader yields the ASCII letters of UTF-8 text, lower-cased, with a look-ahead of up
-// to three letters. Bytes of multi-byte sequences are all >= 0x80, so skipping every byte
-// that is not an ASCII letter drops exactly the non-letter code points.
+// kLetterOf maps a byte to its letter 0-25 (a-z and A-Z alike), every other byte to kNone.
+constexpr std::array<int8_t, 256> make_letter_of() {
+  std::array<int8_t, 256> table{};
+  for (size_t c = 0; c < 256; ++c) {
+    table[c] = c >= 'a' && c <= 'z'   ? static_cast<int8_t>(c - 'a')
+               : c >= 'A' && c <= 'Z' ? static_cast<int8_t>(c - 'A')
+                                      : kNone;
+  }
+  return table;
+}
+constexpr std::array<int8_t, 256> kLetterOf = make_letter_of();
+
+// LetterReader yields the ASCII letters of UTF-8 text, lower-cased, with a look-ahead of three
+// letters held in variables. Bytes of multi-byte sequences are all >= 0x80, so skipping every
+// byte that is not an ASCII letter drops exactly the non-letter code points.
 class LetterReader {
  public:
-  explicit LetterReader(std::string_view text) : text_(text) {}
-
-  // peek returns letter k ahead as 0-25, or kNone past the end.
-  int peek(size_t k) {
-    while (num_ahead_ <= k && pos_ < text_.size()) {
-      const char c = text_[pos_++];
-      if (c >= 'a' && c <= 'z') {
-        ahead_[(first_ + num_ahead_++) % kAhead] = static_cast<uint8_t>(c - 'a');
-      } else if (c >= 'A' && c <= 'Z') {
-        ahead_[(first_ + num_ahead_++) % kAhead] = static_cast<uint8_t>(c - 'A');
-      }
-    }
-    return k < num_ahead_ ? ahead_[(first_ + k) % kAhead] : kNone;
+  explicit LetterReader(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {
+    ahead_[0] = read();
+    ahead_[1] = read();
+    ahead_[2] = read();
   }
 
-  // skip drops `count` letters that peek has already returned.
+  // peek returns letter k (0-2) ahead as 0-25, or kNone past the end.
+  int peek(size_t k) const { return ahead_[k]; }
+
+  // skip drops `count` (1 or 2) letters.
   void skip(size_t count) {
-    first_ = (first_ + count) % kAhead;
-    num_ahead_ -= count;
+    if (count == 2) {
+      ahead_[0] = ahead_[2];
+      ahead_[1] = read();
+    } else {
+      ahead_[0] = ahead_[1];
+      ahead_[1] = ahead_[2];
+    }
+    ahead_[2] = read();
   }
 
  private:
-  static constexpr size_t kAhead = 3;
-  std::string_view text_;
-  size_t pos_ = 0;
-  uint8_t ahead_[kAhead] = {};
-  size_t first_ = 0;
-  size_t num_ahead_ = 0;
+  int read() {
+    while (p_ != end_) {
+      const int letter = kLetterOf[static_cast<uint8_t>(*p_++)];
+      if (letter != kNone) { return letter; }
+    }
+    return kNone;
+  }
+
+  const char* p_;
+  const char* end_;
+  int ahead_[3];
 };
 
 }  // namespace

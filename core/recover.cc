@@ -89,12 +89,16 @@ Result<Bytes16> recover_text(const CodecConfig& config, std::string_view text) {
     return value_error(std::string(decode_error_text(DecodeError::kNormalizationFailed)));
   }
   const fpe::HmacKey* key = config.check_key.get();
-  // A word verifies when it passes the keyed check and spells a value inside the domain.
-  auto verifies = [&](std::span<const uint8_t> data, std::span<const uint8_t> check) {
-    return verify_check(config.mode, key, data, check) && units_in_domain(config, data);
+  // The canonical text is laid out once; each substitution rewrites one unit's letters in
+  // place (confusable units are spelled with as many letters) and hashes the block again.
+  KeyedCheckBlock block(input.data());
+  auto passes_check = [&](std::span<const uint8_t> data, std::span<const uint8_t> check) {
+    if (block.fits()) { return block.verify(*key, check); }
+    return verify_check(config.mode, key, data, check);
   };
 
-  if (verifies(input.data(), input.check())) {
+  // A word verifies when it passes the keyed check and spells a value inside the domain.
+  if (passes_check(input.data(), input.check()) && units_in_domain(config, input.data())) {
     const DecodeResult decoded = decode_text(config, text);
     if (!decoded.ok()) {
       return Error{ErrorCode::kDecodeAfterRecovery, "failed to decode after recovery"};
@@ -106,19 +110,24 @@ Result<Bytes16> recover_text(const CodecConfig& config, std::string_view text) {
   CandidateList candidates(num_data_units);
   uint8_t changed[kMaxCheckUnits > kMaxDataUnits ? kMaxCheckUnits : kMaxDataUnits];
   for (size_t p = 0; p < input.num_data_units; ++p) {
-    for (uint8_t neighbour : graph.neighbours(input.data_units[p])) {
+    const uint8_t original = input.data_units[p];
+    for (uint8_t neighbour : graph.neighbours(original)) {
       std::memcpy(changed, input.data_units, input.num_data_units);
       changed[p] = neighbour;
       const std::span<const uint8_t> data(changed, input.num_data_units);
-      if (verifies(data, input.check())) { candidates.add_unique(changed); }
+      if (block.fits()) { block.set_unit(p, neighbour); }
+      if (passes_check(data, input.check()) && units_in_domain(config, data)) {
+        candidates.add_unique(changed);
+      }
     }
+    if (block.fits()) { block.set_unit(p, original); }
   }
   if (units_in_domain(config, input.data())) {
     for (size_t p = 0; p < input.num_check_units; ++p) {
       for (uint8_t neighbour : graph.neighbours(input.check_units[p])) {
         std::memcpy(changed, input.check_units, input.num_check_units);
         changed[p] = neighbour;
-        if (verify_check(config.mode, key, input.data(), {changed, input.num_check_units})) {
+        if (passes_check(input.data(), {changed, input.num_check_units})) {
           candidates.add_unique(input.data_units);
         }
       }

@@ -144,14 +144,30 @@ U128 units_to_value(std::span<const uint8_t> units) {
 }
 
 bool units_to_value_checked(std::span<const uint8_t> units, U128* out) {
-  fpe::NativeU128 value = 0;
+  // Digits are gathered six at a time in a 64-bit word (a raw digit is below 4,700, so six of
+  // them stay below 2^60), and only the steps between such chunks need 128-bit arithmetic with
+  // overflow checks.
+  constexpr fpe::NativeU128 kChunkBase = 117649000000000000ull;  // 700^6
+  constexpr size_t kChunkDigits = 6;
   const size_t n = (units.size() + 1) / 2;
-  for (size_t k = n; k-- > 0;) {
-    fpe::NativeU128 next = 0;
-    if (__builtin_mul_overflow(value, fpe::NativeU128{kSyllableBase}, &next)) { return false; }
-    if (__builtin_add_overflow(next, fpe::NativeU128{raw_digit(units, k)}, &value)) {
-      return false;
+  fpe::NativeU128 value = 0;
+  size_t k = n;
+  size_t chunk_len = n % kChunkDigits == 0 ? kChunkDigits : n % kChunkDigits;
+  bool first = true;
+  while (k > 0) {
+    uint64_t chunk = 0;
+    for (size_t d = 0; d < chunk_len; ++d) {
+      chunk = chunk * kSyllableBase + raw_digit(units, --k);
     }
+    if (first) {
+      value = chunk;
+      first = false;
+    } else {
+      fpe::NativeU128 next = 0;
+      if (__builtin_mul_overflow(value, kChunkBase, &next)) { return false; }
+      if (__builtin_add_overflow(next, fpe::NativeU128{chunk}, &value)) { return false; }
+    }
+    chunk_len = kChunkDigits;
   }
   *out = U128::from_native(value);
   return true;
@@ -175,12 +191,6 @@ std::string canonical_text(std::span<const uint8_t> units) {
   std::string text(units.size() * 2, '\0');
   text.resize(canonical_text(units, text.data()));
   return text;
-}
-
-uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {
-  const uint32_t onset_width = onset_unit >= kNumSingleOnsets ? 2 : 1;
-  const uint32_t nucleus_width = (nucleus_unit & 0x7F) >= 5 ? 2 : 1;
-  return onset_width + nucleus_width;
 }
 
 }  // namespace tavik::core

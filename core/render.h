@@ -85,7 +85,11 @@ size_t canonical_text(std::span<const uint8_t> units, char* out);
 std::string canonical_text(std::span<const uint8_t> units);
 
 // syllable_width is the number of letters of a syllable (2 to 4), the same at every level.
-uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit);
+inline uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {
+  const uint32_t onset_width = onset_unit >= kNumSingleOnsets ? 2 : 1;
+  const uint32_t nucleus_width = (nucleus_unit & 0x7F) >= 5 ? 2 : 1;
+  return onset_width + nucleus_width;
+}
 
 }  // namespace tavik::core
 
