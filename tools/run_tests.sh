@@ -3,7 +3,8 @@
 #   1. the C++ library and its GoogleTest suite (dev preset: Debug, warnings are errors), via CTest;
 #   2. the Python module, built and installed with pip, and its pytest suite;
 #   3. the type stubs against the compiled module (mypy stubtest);
-#   4. the extension built and tested against the other CPython versions installed (3.12, 3.13).
+#   4. the extension built and tested against the other CPython versions installed (3.12, 3.13);
+#   5. a smoke run of the benchmarks (bench/run.sh --quick), which only checks that they execute.
 # Any failure stops the run with a non-zero status; no suite is skipped silently.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,3 +27,11 @@ echo "== type stubs"
 
 echo "== other CPython versions"
 bash tools/test_other_pythons.sh
+
+echo "== benchmarks (a smoke run: checks that they execute; no timing is judged here)"
+mkdir -p build
+if ! bash bench/run.sh --quick >build/bench-smoke.log 2>&1; then
+  cat build/bench-smoke.log
+  exit 1
+fi
+echo "benchmarks ran: build/bench-smoke/results.md"
