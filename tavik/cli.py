@@ -456,5 +456,8 @@ def main(argv: list[str] | None = None) -> int:
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
         return 1
+    except OSError as exc:  # standard input or output unusable (a directory, a closed pipe)
+        print(f"tavik: {exc.strerror or exc}", file=sys.stderr)
+        return 1
     except KeyboardInterrupt:
         return 130
