@@ -1,5 +1,6 @@
 #include "core/normalize.h"
 
+#include <algorithm>
 #include <array>
 
 #include "core/render.h"
@@ -12,14 +13,19 @@ constexpr int8_t kNone = -1;
 constexpr size_t kNumLetters = 26;
 constexpr size_t kMaxWindowUnits = kMaxDataUnits + kMaxCheckUnits;
 
-// Letter classes of every level, indexed by letter - 'a', built once from the render tables
-// so each letter costs one look-up instead of a scan of 15 single onsets and 20 clusters.
+// kEndOfText stands for "no letter" in the tables below: every class of it is kNone.
+constexpr size_t kEndOfText = kNumLetters;
+constexpr size_t kTableLetters = kNumLetters + 1;
+
+// Letter classes of every level, indexed by letter - 'a' (or kEndOfText), built once from the
+// render tables so each letter costs one look-up instead of a scan of 15 single onsets and 20
+// clusters.
 struct LetterTables {
-  std::array<std::array<int8_t, kNumLetters>, kNumLevels> single_onset;
+  std::array<std::array<int8_t, kTableLetters>, kNumLevels> single_onset;
   // cluster[level][first][second]: onset index 15-34, or kNone.
-  std::array<std::array<std::array<int8_t, kNumLetters>, kNumLetters>, kNumLevels> cluster;
-  std::array<int8_t, kNumLetters> vowel;
-  std::array<int8_t, kNumLetters> ending;
+  std::array<std::array<std::array<int8_t, kTableLetters>, kTableLetters>, kNumLevels> cluster;
+  std::array<int8_t, kTableLetters> vowel;
+  std::array<int8_t, kTableLetters> ending;
 };
 
 bool is_lower_letter(char c) { return c >= 'a' && c <= 'z'; }
@@ -113,6 +119,59 @@ class LetterReader {
   int ahead_[3];
 };
 
+// normalize_short is normalize for a text of at most kShortTextLen bytes: its letters are
+// gathered first, so the parse reads them by index, and each step picks between its two
+// readings (cluster or single onset, vowel with or without ending) by selection rather than by
+// branches that the letters of a code word would make unpredictable.
+constexpr size_t kShortTextLen = 256;
+
+bool normalize_short(const LetterTables& t, uint8_t level, std::string_view text,
+                     size_t data_unit_count, size_t check_unit_count, NormalizedInput* out) {
+  const auto& single_onset = t.single_onset[level];
+  const auto& cluster = t.cluster[level];
+  uint8_t letters[kShortTextLen + 3];
+  size_t num_letters = 0;
+  for (const char c : text) {
+    const int8_t letter = kLetterOf[static_cast<uint8_t>(c)];
+    letters[num_letters] = static_cast<uint8_t>(letter);
+    num_letters += letter != kNone ? 1 : 0;
+  }
+  if (num_letters == 0) { return false; }
+  letters[num_letters] = letters[num_letters + 1] = letters[num_letters + 2] = kEndOfText;
+
+  uint8_t units[kShortTextLen];
+  size_t num_units = 0;
+  size_t pos = 0;
+  while (pos < num_letters) {
+    // Onset: a cluster first, then a single letter.
+    const int cluster_onset = cluster[letters[pos]][letters[pos + 1]];
+    const int single = single_onset[letters[pos]];
+    if ((cluster_onset & single) < 0) { return false; }  // neither
+    const bool is_cluster = cluster_onset >= 0;
+    units[num_units++] = static_cast<uint8_t>(is_cluster ? cluster_onset : single);
+    pos += is_cluster ? 2 : 1;
+    if (pos >= num_letters) { break; }
+    // Nucleus: a vowel, with an ending when the text ends after it or a single onset follows.
+    const int vowel = t.vowel[letters[pos]];
+    if (vowel < 0) { return false; }
+    const int ending = t.ending[letters[pos + 1]];
+    const uint8_t third = letters[pos + 2];
+    const bool has_ending = ending >= 0 && (third == kEndOfText || single_onset[third] >= 0);
+    units[num_units++] =
+        static_cast<uint8_t>(kNucleusFlag | (has_ending ? 5 + 3 * vowel + ending : vowel));
+    pos += has_ending ? 2 : 1;
+  }
+
+  const size_t window = data_unit_count + check_unit_count;
+  if (num_units < window) { return false; }
+  const uint8_t* last = units + num_units - window;
+  std::copy(last, last + data_unit_count, out->data_units);
+  std::copy(last + data_unit_count, last + window, out->check_units);
+  out->num_data_units = data_unit_count;
+  out->num_check_units = check_unit_count;
+  return true;
+}
+
 }  // namespace
 
 bool normalize(uint8_t level, std::string_view text, size_t data_unit_count,
@@ -122,6 +181,9 @@ bool normalize(uint8_t level, std::string_view text, size_t data_unit_count,
     return false;
   }
   const LetterTables& t = letter_tables();
+  if (text.size() <= kShortTextLen) {
+    return normalize_short(t, level, text, data_unit_count, check_unit_count, out);
+  }
   const auto& single_onset = t.single_onset[level];
   const auto& cluster = t.cluster[level];
   const size_t window = data_unit_count + check_unit_count;

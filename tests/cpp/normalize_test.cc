@@ -106,5 +106,41 @@ TEST(Normalize, LongInputKeepsTheLargestWindow) {
   EXPECT_EQ(units(text, kMaxDataUnits, kMaxCheckUnits), expected);
 }
 
+// Texts of up to 256 bytes are parsed from a gathered letter buffer, longer ones letter by
+// letter; non-letters never change the parse, so padding a text past 256 bytes must give the
+// same result, for every level, window and kind of text (code-word-like, random letters,
+// letters that cannot stand where they stand).
+TEST(Normalize, ShortAndLongTextsParseAlike) {
+  uint32_t x = 12345;
+  auto next = [&] {
+    x = x * 1103515245u + 12345u;
+    return x >> 8;
+  };
+  const std::string pieces[] = {"bl", "st", "tw", "q",  "k",  "m", "s", "y", "c",
+                                "x",  "-",  "BR", " ",  "a",  "e", "i", "o", "u",
+                                "an", "El", "ir", "or", "ul", "n", "l", "r", "Al"};
+  constexpr size_t kFirstNucleus = 13;
+  size_t num_parsed = 0;
+  for (int i = 0; i < 3000; ++i) {
+    std::string text;
+    const size_t num_pieces = next() % 60;
+    for (size_t k = 0; k < num_pieces; ++k) {
+      // Half the texts are onsets and nuclei in turn, so that many of them parse.
+      const size_t n = std::size(pieces);
+      text += pieces[i % 2 == 0   ? next() % n
+                     : k % 2 == 0 ? next() % 7
+                                  : kFirstNucleus + next() % 10];
+    }
+    const uint8_t level = static_cast<uint8_t>(next() % kNumLevels);
+    const size_t num_data = 2 * (next() % 8);
+    const size_t num_check = next() % 4;
+    const auto short_form = units(text, num_data, num_check, level);
+    const auto long_form = units(std::string(300, '-') + text, num_data, num_check, level);
+    ASSERT_EQ(short_form, long_form) << text;
+    if (short_form) { ++num_parsed; }
+  }
+  EXPECT_GT(num_parsed, 300u);
+}
+
 }  // namespace
 }  // namespace tavik::core
