@@ -6,7 +6,7 @@
 //
 // A round function is called as f(round, half) and returns the first 8 bytes of
 // HMAC(key, round byte || tweak || half as 8 big-endian bytes), read big-endian and masked
-// to the half width.
+// to the width of the wider half (wide_mask); the passes mask each round to its own half.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,12 +19,20 @@ namespace tavik::fpe::feistel {
 
 inline constexpr int kMaxFurtherPasses = 256;
 
+// round_mask is the width of the half that round i changes: the left half of the split is
+// the wider one for an odd bit count, and the halves change sides every round. Masking every
+// round to half_bits instead would leave the top bit of the domain untouched by the cipher,
+// and confine a Modulus walk to the values that share it.
+inline uint64_t round_mask(const CipherKeyState& state, uint8_t i) {
+  return i % 2 == 0 ? state.wide_mask : state.half_mask;
+}
+
 template <typename RoundFunction>
 U128 encrypt_pass(U128 v, const CipherKeyState& state, RoundFunction& round_function) {
   uint64_t left = (v >> state.half_bits).lo();
   uint64_t right = v.lo() & state.half_mask;
   for (uint8_t i = 0; i < state.rounds; ++i) {
-    const uint64_t next_right = left ^ round_function(i, right);
+    const uint64_t next_right = left ^ (round_function(i, right) & round_mask(state, i));
     left = right;
     right = next_right;
   }
@@ -37,7 +45,7 @@ U128 decrypt_pass(U128 v, const CipherKeyState& state, RoundFunction& round_func
   uint64_t left = (v >> state.half_bits).lo();
   uint64_t right = v.lo() & state.half_mask;
   for (uint8_t i = state.rounds; i-- > 0;) {
-    const uint64_t next_left = right ^ round_function(i, left);
+    const uint64_t next_left = right ^ (round_function(i, left) & round_mask(state, i));
     right = left;
     left = next_left;
   }

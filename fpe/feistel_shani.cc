@@ -21,7 +21,7 @@ class ShaniRoundFunction {
   ShaniRoundFunction(const CipherKeyState& state, std::span<const uint8_t> tweak)
       : inner_(shani::load_state(state.hmac.inner_state().h)),
         outer_(shani::load_state(state.hmac.outer_state().h)),
-        half_mask_(state.half_mask),
+        wide_mask_(state.wide_mask),
         // The half starts at byte 1 + tweak length; as part of the big-endian 128-bit number
         // of bytes 0-15 it is shifted left by this many bits.
         half_shift_(static_cast<uint32_t>(56 - 8 * tweak.size())) {
@@ -47,14 +47,14 @@ class ShaniRoundFunction {
     }
     shani::Block block = template_;
     block.w[0] = _mm_xor_si128(block.w[0], shani::words_from_be128(hi, lo));
-    return shani::head64(shani::hmac(inner_, outer_, block)) & half_mask_;
+    return shani::head64(shani::hmac(inner_, outer_, block)) & wide_mask_;
   }
 
  private:
   shani::State inner_;
   shani::State outer_;
   shani::Block template_;
-  uint64_t half_mask_;
+  uint64_t wide_mask_;
   uint32_t half_shift_;
 };
 
