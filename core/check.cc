@@ -183,18 +183,33 @@ void KeyedCheckBlock::set_unit(size_t k, uint8_t unit) {
   if (t.len == 2) { block_[offsets_[k] + 1] = static_cast<uint8_t>(t.letters >> 8); }
 }
 
-bool KeyedCheckBlock::verify(const fpe::HmacKey& key,
-                             std::span<const uint8_t> received_check_units) const {
+bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> received_check_units) {
   if (received_check_units.size() % 2 != 0) { return false; }
   const size_t num_syllables = received_check_units.size() / 2;
   if (num_syllables > kMaxCheckSyllables) { return false; }
-  if (num_syllables == 0) { return true; }
-  uint32_t mac[8];
-  fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block_, mac);
   uint8_t expected[kMaxCheckUnits];
   units_from_mac(mac, num_syllables, expected);
-  OPENSSL_cleanse(mac, sizeof(mac));
   return equal_in_constant_time(expected, received_check_units.data(), 2 * num_syllables);
+}
+
+bool KeyedCheckBlock::verify(const fpe::HmacKey& key,
+                             std::span<const uint8_t> received_check_units) const {
+  uint32_t mac[8];
+  fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block_, mac);
+  const bool ok = keyed_check_matches(mac, received_check_units);
+  OPENSSL_cleanse(mac, sizeof(mac));
+  return ok;
+}
+
+void KeyedCheckBlock::verify_pair(const fpe::HmacKey& key, const KeyedCheckBlock& other,
+                                  std::span<const uint8_t> received_check_units, bool* ok,
+                                  bool* other_ok) const {
+  uint32_t macs[2][8];
+  fpe::sha256_hmac_block_pair(key.inner_state().h, key.outer_state().h, block_, macs[0],
+                              key.inner_state().h, key.outer_state().h, other.block_, macs[1]);
+  *ok = keyed_check_matches(macs[0], received_check_units);
+  *other_ok = keyed_check_matches(macs[1], received_check_units);
+  OPENSSL_cleanse(macs, sizeof(macs));
 }
 
 }  // namespace tavik::core

@@ -42,6 +42,11 @@ size_t compute_check_units(Mode mode, const fpe::HmacKey* key, std::span<const u
 bool verify_check(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> data_units,
                   std::span<const uint8_t> received_check_units);
 
+// keyed_check_matches tells whether received check units are the keyed check units of a
+// digest given as eight words (the MAC of the canonical text), by the rules of verify_check:
+// an odd number of units or more than 8 syllables never match, none always does.
+bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> received_check_units);
+
 // KeyedCheckBlock holds the canonical text of data units laid out, padded, in the one block
 // that the keyed check digest hashes after the key, so that recovery can try substitutions by
 // rewriting a unit's letters in place instead of spelling and padding the text for each.
@@ -57,6 +62,12 @@ class KeyedCheckBlock {
   void set_unit(size_t k, uint8_t unit);
   // verify is verify_check in mode sealed or open for the data units now in the block.
   bool verify(const fpe::HmacKey& key, std::span<const uint8_t> received_check_units) const;
+  // verify_pair is verify for this block and `other` at once (the two digests run side by
+  // side); it writes both outcomes.
+  void verify_pair(const fpe::HmacKey& key, const KeyedCheckBlock& other,
+                   std::span<const uint8_t> received_check_units, bool* ok, bool* other_ok) const;
+  // bytes is the padded block, for a caller that computes the digest itself.
+  const uint8_t* bytes() const { return block_; }
 
  private:
   uint8_t block_[fpe::kSha256BlockLen];

@@ -1,5 +1,7 @@
 #include "core/lib.h"
 
+#include <openssl/crypto.h>
+
 #include <utility>
 
 #include "core/check.h"
@@ -136,12 +138,20 @@ bool units_in_domain(const CodecConfig& config, std::span<const uint8_t> data_un
   return units_to_value_checked(data_units, &value) && value <= domain_max_value(config);
 }
 
-Bytes16 finish_value(const CodecConfig& config, U128 value) {
-  U128 plain = config.cipher->decrypt(value, config.tweak);
+namespace {
+
+// The deciphered value cut to the width, as 16 bytes, most significant first.
+Bytes16 cut_to_width(const CodecConfig& config, U128 plain) {
   plain = plain & U128::low_mask(config.bit_width);
   Bytes16 bytes;
   plain.to_be_bytes(bytes.data());
   return bytes;
+}
+
+}  // namespace
+
+Bytes16 finish_value(const CodecConfig& config, U128 value) {
+  return cut_to_width(config, config.cipher->decrypt(value, config.tweak));
 }
 
 DecodeResult decode_text(const CodecConfig& config, std::string_view text) {
@@ -157,9 +167,32 @@ DecodeResult decode_text(const CodecConfig& config, std::string_view text) {
     result.error = DecodeError::kKeyRequired;
     return result;
   }
+  // A value outside the domain fails like a wrong check syllable, so the order of the two
+  // tests does not show.
   U128 value;
-  if (!verify_check(config.mode, config.check_key.get(), input.data(), input.check()) ||
-      !units_to_value_checked(input.data(), &value) || value > domain_max_value(config)) {
+  if (!units_to_value_checked(input.data(), &value) || value > domain_max_value(config)) {
+    result.error = DecodeError::kCheckFailed;
+    return result;
+  }
+  if (config.mode != Mode::kPlain) {
+    // The keyed check digest and the cipher are independent: the digest runs alongside the
+    // cipher's first round, and the result is kept only if the check passes.
+    const KeyedCheckBlock block(input.data());
+    if (block.fits()) {
+      uint32_t mac[8];
+      const U128 plain = config.cipher->decrypt_with_mac(value, config.tweak, *config.check_key,
+                                                         block.bytes(), mac);
+      const bool ok = keyed_check_matches(mac, input.check());
+      OPENSSL_cleanse(mac, sizeof(mac));
+      if (!ok) {
+        result.error = DecodeError::kCheckFailed;
+        return result;
+      }
+      result.bytes = cut_to_width(config, plain);
+      return result;
+    }
+  }
+  if (!verify_check(config.mode, config.check_key.get(), input.data(), input.check())) {
     result.error = DecodeError::kCheckFailed;
     return result;
   }

@@ -1,5 +1,7 @@
 #include "core/recover.h"
 
+#include <openssl/crypto.h>
+
 #include <cstring>
 #include <string>
 
@@ -38,6 +40,16 @@ class CandidateList {
   size_t num_units_;
   size_t size_ = 0;
 };
+
+// The word verified as typed: it is decoded as decode would, and a failure there is the one
+// runtime error of recovery.
+Result<Bytes16> decode_as_typed(const CodecConfig& config, std::string_view text) {
+  const DecodeResult decoded = decode_text(config, text);
+  if (!decoded.ok()) {
+    return Error{ErrorCode::kDecodeAfterRecovery, "failed to decode after recovery"};
+  }
+  return decoded.bytes;
+}
 
 }  // namespace
 
@@ -89,46 +101,94 @@ Result<Bytes16> recover_text(const CodecConfig& config, std::string_view text) {
     return value_error(std::string(decode_error_text(DecodeError::kNormalizationFailed)));
   }
   const fpe::HmacKey* key = config.check_key.get();
-  // The canonical text is laid out once; each substitution rewrites one unit's letters in
-  // place (confusable units are spelled with as many letters) and hashes the block again.
-  KeyedCheckBlock block(input.data());
-  auto passes_check = [&](std::span<const uint8_t> data, std::span<const uint8_t> check) {
-    if (block.fits()) { return block.verify(*key, check); }
-    return verify_check(config.mode, key, data, check);
-  };
-
-  // A word verifies when it passes the keyed check and spells a value inside the domain.
-  if (passes_check(input.data(), input.check()) && units_in_domain(config, input.data())) {
-    const DecodeResult decoded = decode_text(config, text);
-    if (!decoded.ok()) {
-      return Error{ErrorCode::kDecodeAfterRecovery, "failed to decode after recovery"};
-    }
-    return decoded.bytes;
-  }
-
   const ConfusionGraph& graph = ConfusionGraph::instance();
   CandidateList candidates(num_data_units);
   uint8_t changed[kMaxCheckUnits > kMaxDataUnits ? kMaxCheckUnits : kMaxDataUnits];
-  for (size_t p = 0; p < input.num_data_units; ++p) {
-    const uint8_t original = input.data_units[p];
-    for (uint8_t neighbour : graph.neighbours(original)) {
-      std::memcpy(changed, input.data_units, input.num_data_units);
-      changed[p] = neighbour;
-      const std::span<const uint8_t> data(changed, input.num_data_units);
-      if (block.fits()) { block.set_unit(p, neighbour); }
-      if (passes_check(data, input.check()) && units_in_domain(config, data)) {
-        candidates.add_unique(changed);
+  auto add_if_in_domain = [&](size_t pos, uint8_t unit) {
+    std::memcpy(changed, input.data_units, input.num_data_units);
+    changed[pos] = unit;
+    if (units_in_domain(config, {changed, input.num_data_units})) {
+      candidates.add_unique(changed);
+    }
+  };
+
+  // The canonical text is laid out once. The digest of the unchanged data serves the word as
+  // typed and every substitution in the check units; a substitution in the data rewrites one
+  // unit's letters in a copy of the block (confusable units are spelled with as many letters),
+  // and the copies are hashed two at a time, side by side.
+  const KeyedCheckBlock block(input.data());
+  if (block.fits()) {
+    uint32_t mac[8];
+    fpe::sha256_hmac_block(key->inner_state().h, key->outer_state().h, block.bytes(), mac);
+    const bool as_typed = keyed_check_matches(mac, input.check());
+    bool check_unit_fixes = false;
+    if (!as_typed && units_in_domain(config, input.data())) {
+      for (size_t p = 0; p < input.num_check_units && !check_unit_fixes; ++p) {
+        for (uint8_t neighbour : graph.neighbours(input.check_units[p])) {
+          std::memcpy(changed, input.check_units, input.num_check_units);
+          changed[p] = neighbour;
+          check_unit_fixes =
+              check_unit_fixes || keyed_check_matches(mac, {changed, input.num_check_units});
+        }
       }
     }
-    if (block.fits()) { block.set_unit(p, original); }
-  }
-  if (units_in_domain(config, input.data())) {
-    for (size_t p = 0; p < input.num_check_units; ++p) {
-      for (uint8_t neighbour : graph.neighbours(input.check_units[p])) {
-        std::memcpy(changed, input.check_units, input.num_check_units);
+    OPENSSL_cleanse(mac, sizeof(mac));
+    if (as_typed && units_in_domain(config, input.data())) { return decode_as_typed(config, text); }
+
+    struct Substitution {
+      size_t pos;
+      uint8_t unit;
+    };
+    Substitution subs[kMaxDataUnits * 2];
+    size_t num_subs = 0;
+    for (size_t p = 0; p < input.num_data_units; ++p) {
+      for (uint8_t neighbour : graph.neighbours(input.data_units[p])) {
+        subs[num_subs++] = {p, neighbour};
+      }
+    }
+    size_t i = 0;
+    for (; i + 1 < num_subs; i += 2) {
+      KeyedCheckBlock first = block;
+      KeyedCheckBlock second = block;
+      first.set_unit(subs[i].pos, subs[i].unit);
+      second.set_unit(subs[i + 1].pos, subs[i + 1].unit);
+      bool first_ok = false;
+      bool second_ok = false;
+      first.verify_pair(*key, second, input.check(), &first_ok, &second_ok);
+      if (first_ok) { add_if_in_domain(subs[i].pos, subs[i].unit); }
+      if (second_ok) { add_if_in_domain(subs[i + 1].pos, subs[i + 1].unit); }
+    }
+    if (i < num_subs) {
+      KeyedCheckBlock last = block;
+      last.set_unit(subs[i].pos, subs[i].unit);
+      if (last.verify(*key, input.check())) { add_if_in_domain(subs[i].pos, subs[i].unit); }
+    }
+    if (check_unit_fixes) { candidates.add_unique(input.data_units); }
+  } else {
+    // A text longer than one block (no 128-bit value spells one): unit by unit.
+    auto verifies = [&](std::span<const uint8_t> data, std::span<const uint8_t> check) {
+      return verify_check(config.mode, key, data, check);
+    };
+    if (verifies(input.data(), input.check()) && units_in_domain(config, input.data())) {
+      return decode_as_typed(config, text);
+    }
+    for (size_t p = 0; p < input.num_data_units; ++p) {
+      for (uint8_t neighbour : graph.neighbours(input.data_units[p])) {
+        std::memcpy(changed, input.data_units, input.num_data_units);
         changed[p] = neighbour;
-        if (passes_check(input.data(), {changed, input.num_check_units})) {
-          candidates.add_unique(input.data_units);
+        if (verifies({changed, input.num_data_units}, input.check())) {
+          add_if_in_domain(p, neighbour);
+        }
+      }
+    }
+    if (units_in_domain(config, input.data())) {
+      for (size_t p = 0; p < input.num_check_units; ++p) {
+        for (uint8_t neighbour : graph.neighbours(input.check_units[p])) {
+          std::memcpy(changed, input.check_units, input.num_check_units);
+          changed[p] = neighbour;
+          if (verifies(input.data(), {changed, input.num_check_units})) {
+            candidates.add_unique(input.data_units);
+          }
         }
       }
     }

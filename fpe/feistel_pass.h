@@ -71,6 +71,11 @@ U128 walk(U128 value, const CipherKeyState& state, RoundFunction& round_function
 inline constexpr size_t kShaniMaxTweakLen = 7;
 U128 encrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
 U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
+// decrypt_with_mac_shani also finishes sha256_hmac_block(other, block) into mac, side by side
+// with the first round.
+U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
+                            const HmacKey& other, const uint8_t block[kSha256BlockLen],
+                            uint32_t mac[8]);
 
 }  // namespace tavik::fpe::feistel
 

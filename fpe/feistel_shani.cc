@@ -38,7 +38,9 @@ class ShaniRoundFunction {
     template_ = shani::load_block(block);
   }
 
-  uint64_t operator()(uint8_t round, uint64_t half) const {
+  // paired is operator() with one more HMAC (its own states and block) run alongside.
+  // The inner block of a round: the constant template with the round byte and the half.
+  shani::Block round_block(uint8_t round, uint64_t half) const {
     uint64_t hi = uint64_t{round} << 56;
     uint64_t lo = half;
     if (half_shift_ != 0) {
@@ -47,7 +49,20 @@ class ShaniRoundFunction {
     }
     shani::Block block = template_;
     block.w[0] = _mm_xor_si128(block.w[0], shani::words_from_be128(hi, lo));
-    return shani::head64(shani::hmac(inner_, outer_, block)) & wide_mask_;
+    return block;
+  }
+
+  uint64_t paired(uint8_t round, uint64_t half, const shani::State& other_inner,
+                  const shani::State& other_outer, shani::Block other_block,
+                  shani::State* other_mac) const {
+    shani::State mac;
+    shani::hmac2(inner_, outer_, round_block(round, half), other_inner, other_outer, other_block,
+                 &mac, other_mac);
+    return shani::head64(mac) & wide_mask_;
+  }
+
+  uint64_t operator()(uint8_t round, uint64_t half) const {
+    return shani::head64(shani::hmac(inner_, outer_, round_block(round, half))) & wide_mask_;
   }
 
  private:
@@ -70,6 +85,27 @@ U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint
   return walk<false>(value, state, round_function);
 }
 
+U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
+                            const HmacKey& other, const uint8_t block[kSha256BlockLen],
+                            uint32_t mac[8]) {
+  const ShaniRoundFunction round_function(state, tweak);
+  const shani::State other_inner = shani::load_state(other.inner_state().h);
+  const shani::State other_outer = shani::load_state(other.outer_state().h);
+  const shani::Block other_block = shani::load_block(block);
+  // The first round of the first pass carries the other HMAC; every later one is plain.
+  bool first = true;
+  auto rounds = [&](uint8_t round, uint64_t half) {
+    if (!first) { return round_function(round, half); }
+    first = false;
+    shani::State other_mac;
+    const uint64_t f =
+        round_function.paired(round, half, other_inner, other_outer, other_block, &other_mac);
+    shani::store_state(other_mac, mac);
+    return f;
+  };
+  return walk<false>(value, state, rounds);
+}
+
 }  // namespace tavik::fpe::feistel
 
 #else  // not x86-64: sha256_has_shani() is false and these are never called.
@@ -81,6 +117,13 @@ U128 encrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint
 }
 
 U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak) {
+  return Feistel8(state).decrypt(value, tweak);
+}
+
+U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
+                            const HmacKey& other, const uint8_t block[kSha256BlockLen],
+                            uint32_t mac[8]) {
+  sha256_hmac_block(other.inner_state().h, other.outer_state().h, block, mac);
   return Feistel8(state).decrypt(value, tweak);
 }
 

@@ -242,6 +242,20 @@ U128 Feistel8::encrypt(U128 value, std::span<const uint8_t> tweak) const {
   return encrypt_portable(value, tweak);
 }
 
+U128 FpeCipher::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
+                                 const uint8_t block[kSha256BlockLen], uint32_t mac[8]) const {
+  sha256_hmac_block(other.inner_state().h, other.outer_state().h, block, mac);
+  return decrypt(value, tweak);
+}
+
+U128 Feistel8::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
+                                const uint8_t block[kSha256BlockLen], uint32_t mac[8]) const {
+  if (use_shani(tweak)) {
+    return feistel::decrypt_with_mac_shani(state_, value, tweak, other, block, mac);
+  }
+  return FpeCipher::decrypt_with_mac(value, tweak, other, block, mac);
+}
+
 U128 Feistel8::decrypt(U128 value, std::span<const uint8_t> tweak) const {
   if (use_shani(tweak)) { return feistel::decrypt_shani(state_, value, tweak); }
   return decrypt_portable(value, tweak);
@@ -267,6 +281,11 @@ U128 Shuffle::encrypt(U128 value, std::span<const uint8_t> tweak) const {
 
 U128 Shuffle::decrypt(U128 value, std::span<const uint8_t> tweak) const {
   return inner_.decrypt(value, tweak);
+}
+
+U128 Shuffle::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
+                               const uint8_t block[kSha256BlockLen], uint32_t mac[8]) const {
+  return inner_.decrypt_with_mac(value, tweak, other, block, mac);
 }
 
 std::optional<CipherKind> parse_cipher_kind(std::string_view kind) {

@@ -129,6 +129,63 @@ inline State hmac(State inner, State outer, Block inner_block) {
   return compress(outer, outer_block);
 }
 
+// compress2 runs two independent compressions side by side. One compression is bound by the
+// latency of its chain of rounds, not by the SHA unit's throughput, so the second one costs
+// little extra time.
+inline void compress2(State* s0, Block b0, State* s1, Block b1) {
+  __m128i x0 = s0->abef;
+  __m128i x1 = s0->cdgh;
+  __m128i y0 = s1->abef;
+  __m128i y1 = s1->cdgh;
+  __m128i w[4] = {b0.w[0], b0.w[1], b0.w[2], b0.w[3]};
+  __m128i v[4] = {b1.w[0], b1.w[1], b1.w[2], b1.w[3]};
+#pragma GCC unroll 16
+  for (int g = 0; g < 16; ++g) {
+    const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kRoundConstants + 4 * g));
+    const __m128i cur_w = w[g & 3];
+    const __m128i cur_v = v[g & 3];
+    __m128i msg_w = _mm_add_epi32(cur_w, k);
+    __m128i msg_v = _mm_add_epi32(cur_v, k);
+    x1 = _mm_sha256rnds2_epu32(x1, x0, msg_w);
+    y1 = _mm_sha256rnds2_epu32(y1, y0, msg_v);
+    if (g >= 3 && g <= 14) {
+      __m128i& next_w = w[(g + 1) & 3];
+      __m128i& next_v = v[(g + 1) & 3];
+      next_w = _mm_add_epi32(next_w, _mm_alignr_epi8(cur_w, w[(g - 1) & 3], 4));
+      next_v = _mm_add_epi32(next_v, _mm_alignr_epi8(cur_v, v[(g - 1) & 3], 4));
+      next_w = _mm_sha256msg2_epu32(next_w, cur_w);
+      next_v = _mm_sha256msg2_epu32(next_v, cur_v);
+    }
+    msg_w = _mm_shuffle_epi32(msg_w, 0x0E);
+    msg_v = _mm_shuffle_epi32(msg_v, 0x0E);
+    x0 = _mm_sha256rnds2_epu32(x0, x1, msg_w);
+    y0 = _mm_sha256rnds2_epu32(y0, y1, msg_v);
+    if (g >= 1 && g <= 12) {
+      __m128i& prev_w = w[(g - 1) & 3];
+      __m128i& prev_v = v[(g - 1) & 3];
+      prev_w = _mm_sha256msg1_epu32(prev_w, cur_w);
+      prev_v = _mm_sha256msg1_epu32(prev_v, cur_v);
+    }
+  }
+  *s0 = State{_mm_add_epi32(x0, s0->abef), _mm_add_epi32(x1, s0->cdgh)};
+  *s1 = State{_mm_add_epi32(y0, s1->abef), _mm_add_epi32(y1, s1->cdgh)};
+}
+
+// hmac2 is hmac for two messages, each under its own key states, side by side.
+inline void hmac2(State inner0, State outer0, Block block0, State inner1, State outer1,
+                  Block block1, State* mac0, State* mac1) {
+  compress2(&inner0, block0, &inner1, block1);
+  Block outer_block0;
+  Block outer_block1;
+  digest_words(inner0, &outer_block0.w[0], &outer_block0.w[1]);
+  digest_words(inner1, &outer_block1.w[0], &outer_block1.w[1]);
+  outer_block0.w[2] = outer_block1.w[2] = _mm_set_epi32(0, 0, 0, static_cast<int>(0x80000000u));
+  outer_block0.w[3] = outer_block1.w[3] = _mm_set_epi32(768, 0, 0, 0);
+  compress2(&outer0, outer_block0, &outer1, outer_block1);
+  *mac0 = outer0;
+  *mac1 = outer1;
+}
+
 }  // namespace tavik::fpe::shani
 
 #endif  // TAVIK_FPE_SHA256_SHANI_H_
