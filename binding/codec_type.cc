@@ -210,7 +210,7 @@ PyObject* codec_with_chunk_pattern(TAVIK_FASTCALL_ARGS) {
   PyObject* bound[1];
   if (bind("with_chunk_pattern", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   std::vector<uint64_t> pattern;
-  if (convert_u64_list(bound[0], "pattern", &pattern) < 0) { return nullptr; }
+  if (convert_pattern(bound[0], "pattern", &pattern) < 0) { return nullptr; }
   SharedBorrow borrow(self);
   if (!borrow.ok()) { return nullptr; }
   return wrap_config(Py_TYPE(self),

@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "binding/errors.h"
+#include "core/chunk/engine.h"
 
 namespace tavik::binding {
 
@@ -117,7 +118,7 @@ int convert_u128(PyObject* obj, const char* name, fpe::U128* out) {
   return 0;
 }
 
-int convert_u64_list(PyObject* obj, const char* name, std::vector<uint64_t>* out) {
+int convert_pattern(PyObject* obj, const char* name, std::vector<uint64_t>* out) {
   if (PyUnicode_Check(obj)) {
     PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
     return fail(name);
@@ -127,25 +128,31 @@ int convert_u64_list(PyObject* obj, const char* name, std::vector<uint64_t>* out
                  Py_TYPE(obj)->tp_name);
     return fail(name);
   }
-  // The length only sizes the list in advance; a failure to tell it is ignored, and a huge
-  // length reserves no more than a modest amount up front.
-  const Py_ssize_t len = PySequence_Size(obj);
-  if (len < 0) {
-    PyErr_Clear();
-  } else {
-    constexpr Py_ssize_t kMaxReserve = 4096;
-    out->reserve(static_cast<size_t>(len < kMaxReserve ? len : kMaxReserve));
-  }
+  // A failure to tell the length is ignored; the length itself is not needed, since only a
+  // bounded number of sizes is kept (core::PatternSizes).
+  if (PySequence_Size(obj) < 0) { PyErr_Clear(); }
   PyRef iterator = PyRef::steal(PyObject_GetIter(obj));
   if (!iterator) { return fail(name); }
+  core::PatternSizes sizes;
   for (;;) {
     PyRef item = PyRef::steal(PyIter_Next(iterator.get()));
     if (!item) { break; }
     uint64_t value = 0;
     if (convert_u64(item.get(), name, &value) < 0) { return -1; }
-    out->push_back(value);
+    sizes.add(value);
+    if (sizes.complete() && PyRange_Check(obj)) {
+      // A range is monotonic: once its first items and its last one convert, every item
+      // between them does, and none of them can be kept. So range(10**12) takes no time.
+      PyRef minus_one = PyRef::steal(PyLong_FromLong(-1));
+      if (!minus_one) { return fail(name); }
+      PyRef last = PyRef::steal(PyObject_GetItem(obj, minus_one.get()));
+      if (!last) { return fail(name); }
+      if (convert_u64(last.get(), name, &value) < 0) { return -1; }
+      break;
+    }
   }
   if (PyErr_Occurred()) { return fail(name); }
+  *out = sizes.take();
   return 0;
 }
 

@@ -30,9 +30,12 @@ int convert_u32(PyObject* obj, const char* name, uint32_t* out);
 int convert_u64(PyObject* obj, const char* name, uint64_t* out);
 int convert_i64(PyObject* obj, const char* name, int64_t* out);
 int convert_u128(PyObject* obj, const char* name, fpe::U128* out);
-// A sequence of integers (not str): TypeError "Can't extract `str` to `Vec`" for a str,
-// TypeError for a non-sequence, the item's error for the first bad item.
-int convert_u64_list(PyObject* obj, const char* name, std::vector<uint64_t>* out);
+// The sizes of a chunk pattern: a sequence of integers (not str), each converted to unsigned
+// 64-bit. TypeError "Can't extract `str` to `Vec`" for a str, TypeError for a non-sequence,
+// the item's error for the first bad item. Every item is converted, but only the sizes that
+// core::PatternSizes keeps are stored, so memory stays bounded; time is linear in the items,
+// except for a range, which is read only as far as its kept sizes and its last item.
+int convert_pattern(PyObject* obj, const char* name, std::vector<uint64_t>* out);
 
 }  // namespace tavik::binding
 

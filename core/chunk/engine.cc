@@ -185,6 +185,17 @@ void balanced_boundaries(const Syllables& s, const ChunkLayout& layout, Boundari
 
 }  // namespace
 
+void PatternSizes::add(uint64_t size) {
+  if (sizes_.size() < kKeptAsGiven || (size != 0 && sum_ < kMaxDataSyllables)) {
+    sizes_.push_back(size);
+  }
+  sum_ = add_saturated(sum_, size);
+}
+
+bool PatternSizes::complete() const {
+  return sizes_.size() >= kKeptAsGiven && sum_ >= kMaxDataSyllables;
+}
+
 uint32_t cut_score(std::span<const uint8_t> data_units, size_t j) {
   if (j == 0 || j >= data_units.size() / 2) { return 0; }
   return score_at(data_units.data(), j);

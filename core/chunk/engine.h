@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 namespace tavik::core {
@@ -31,6 +32,24 @@ struct ChunkLayout {
   static ChunkLayout fixed(uint64_t char_size);
   static ChunkLayout with_pattern(std::vector<uint64_t> sizes);
   bool operator==(const ChunkLayout&) const = default;
+};
+
+// PatternSizes gathers the sizes of a Pattern layout one at a time and keeps a list that
+// places the same separators as the whole pattern in a code word of any length. The first
+// kKeptAsGiven sizes are kept as given (a description of the layout shows them); after them a
+// size is kept only while it can still place a separator: when it is not 0 and the running sum
+// is below kMaxDataSyllables. So the list stays short however long the pattern is. complete()
+// tells that no later size can be kept.
+class PatternSizes {
+ public:
+  static constexpr size_t kKeptAsGiven = 32;
+  void add(uint64_t size);
+  bool complete() const;
+  std::vector<uint64_t> take() { return std::move(sizes_); }
+
+ private:
+  std::vector<uint64_t> sizes_;
+  uint64_t sum_ = 0;  // saturating
 };
 
 // Boundaries is a short list of syllable indices j: a separator goes between data syllable
