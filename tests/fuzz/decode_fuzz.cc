@@ -1,0 +1,116 @@
+// Fuzz target: normalization, decode and recovery of arbitrary text under a configuration the
+// input chooses (level, mode, key, width or modulus, check count). Half of the inputs edit a
+// real code word instead of giving raw text, so the checks and the recovery search are reached
+// as well as the parser.
+//
+// Properties: no error but the documented ones; what decode accepts, recover accepts with the
+// same bytes; whatever decode or recover returns encodes to a word that decodes back to it.
+
+#include <cstring>
+#include <string>
+
+#include "core/encode.h"
+#include "core/normalize.h"
+#include "core/recover.h"
+#include "core/render.h"
+#include "tests/fuzz/fuzz_config.h"
+
+namespace tavik::fuzz {
+namespace {
+
+using core::DecodeError;
+
+bool is_unit(uint8_t unit) {
+  if ((unit & core::kNucleusFlag) != 0) { return (unit & 0x7F) < core::kNumNuclei; }
+  return unit < core::kNumOnsets;
+}
+
+// Normalization with window sizes the input picks, the largest allowed and beyond.
+void check_normalize(uint8_t level, std::string_view text, size_t num_data, size_t num_check) {
+  core::NormalizedInput out;
+  const bool ok = core::normalize(level, text, num_data, num_check, &out);
+  if (num_data > core::kMaxDataUnits || num_check > core::kMaxCheckUnits) {
+    TAVIK_REQUIRE(!ok);
+    return;
+  }
+  if (!ok) { return; }
+  TAVIK_REQUIRE(out.num_data_units == num_data && out.num_check_units == num_check);
+  for (uint8_t unit : out.data()) { TAVIK_REQUIRE(is_unit(unit)); }
+  for (uint8_t unit : out.check()) { TAVIK_REQUIRE(is_unit(unit)); }
+}
+
+// Bytes that decode or recover returned encode to a word that decodes to them. They hold the
+// value in their last ceil(w/8) bytes, which is what encode takes when given just those.
+void require_round_trip(const CodecConfig& config, const Bytes16& bytes) {
+  const size_t num_bytes = (config.bit_width + 7) / 8;
+  const Result<core::EncodedText> word =
+      core::encode(config, std::span(bytes).subspan(16 - num_bytes));
+  TAVIK_REQUIRE(word.ok());
+  const core::DecodeResult again = core::decode_text(config, word.value().view());
+  TAVIK_REQUIRE(again.ok() && again.bytes == bytes);
+}
+
+void check_decode(const CodecConfig& config, std::string_view text) {
+  const core::DecodeResult decoded = core::decode_text(config, text);
+  const Result<Bytes16> recovered = core::recover_text(config, text);
+  if (!recovered.ok()) {
+    // Never an internal error, and never "failed to decode after recovery": recover's own
+    // check is decode's check.
+    TAVIK_REQUIRE(recovered.error().code == core::ErrorCode::kValue);
+  }
+  if (config.mode == core::Mode::kPlain) {
+    TAVIK_REQUIRE(!recovered.ok() &&
+                  recovered.error().message ==
+                      core::decode_error_text(DecodeError::kRecoveryNotSupported));
+  }
+  if (decoded.ok()) {
+    TAVIK_REQUIRE(config.mode == core::Mode::kPlain ||
+                  (recovered.ok() && recovered.value() == decoded.bytes));
+    require_round_trip(config, decoded.bytes);
+  } else {
+    TAVIK_REQUIRE(*decoded.error != DecodeError::kRecoveryNotSupported);
+    if (recovered.ok()) { require_round_trip(config, recovered.value()); }
+  }
+}
+
+// A code word of a value the input gives, with up to three edits: a byte replaced, removed
+// or inserted, or a letter's case flipped.
+std::string edited_word(FuzzedDataProvider& in, const CodecConfig& config) {
+  uint8_t value[16];
+  for (uint8_t& b : value) { b = in.ConsumeIntegral<uint8_t>(); }
+  const Result<core::EncodedText> word = core::encode(config, value);
+  if (!word.ok()) {
+    TAVIK_REQUIRE(word.error().code == core::ErrorCode::kValue && has_modulus(config));
+    return {};
+  }
+  std::string text(word.value().view());
+  const int num_edits = in.ConsumeIntegralInRange(0, 3);
+  for (int i = 0; i < num_edits && !text.empty(); ++i) {
+    const size_t pos = in.ConsumeIntegralInRange<size_t>(0, text.size() - 1);
+    const char byte = static_cast<char>(in.ConsumeIntegral<uint8_t>());
+    switch (in.ConsumeIntegralInRange(0, 3)) {
+      case 0: text[pos] = byte; break;
+      case 1: text.erase(pos, 1); break;
+      case 2: text.insert(pos, 1, byte); break;
+      case 3: text[pos] = static_cast<char>(text[pos] ^ 0x20); break;
+    }
+  }
+  return text;
+}
+
+}  // namespace
+}  // namespace tavik::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace tavik::fuzz;
+  FuzzedDataProvider in(data, size);
+  const std::optional<CodecConfig> config = consume_config(in, ConfigChoice{});
+  if (!config) { return 0; }
+  const size_t num_data = in.ConsumeIntegralInRange<size_t>(0, tavik::core::kMaxDataUnits + 2);
+  const size_t num_check = in.ConsumeIntegralInRange<size_t>(0, tavik::core::kMaxCheckUnits + 2);
+  const std::string text =
+      in.ConsumeBool() ? edited_word(in, *config) : in.ConsumeRemainingBytesAsString();
+  check_normalize(static_cast<uint8_t>(config->level), text, num_data, num_check);
+  check_decode(*config, text);
+  return 0;
+}
