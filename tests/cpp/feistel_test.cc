@@ -2,6 +2,7 @@
 #include <openssl/hmac.h>
 
 #include <array>
+#include <cstring>
 #include <random>
 #include <set>
 #include <string_view>
@@ -134,6 +135,33 @@ TEST(Feistel, RegisterAndMemoryRoundsAgree) {
         ASSERT_EQ(e, cipher.encrypt_portable(v, tweak)) << tweak_len << " " << domain.bit_count();
         ASSERT_EQ(cipher.decrypt(v, tweak), cipher.decrypt_portable(v, tweak)) << tweak_len;
         ASSERT_EQ(cipher.decrypt(e, tweak), v);
+      }
+    }
+  }
+}
+
+// decrypt_with_mac is decrypt plus one independent HMAC, whichever way it is computed: in
+// registers beside the first round, or one after the other (long tweaks, Shuffle forwarding).
+TEST(Feistel, DecryptWithMacIsDecryptAndMac) {
+  std::mt19937_64 rng(29);
+  const HmacKey other = HmacKey::derive(Bytes{'c', 'h', 'e', 'c', 'k'});
+  uint8_t block[kSha256BlockLen] = {'t', 'e', 'x', 't', 0x80};
+  block[kSha256BlockLen - 2] = (64 + 4) * 8 / 256;
+  block[kSha256BlockLen - 1] = (64 + 4) * 8 % 256;
+  uint32_t expected_mac[8];
+  sha256_hmac_block_openssl(other.inner_state().h, other.outer_state().h, block, expected_mac);
+  const Bytes long_tweak(20, 3);
+  for (const CipherDomain& domain : test_domains()) {
+    const Feistel8 feistel(derive_cipher_key(kKey, domain));
+    const Shuffle shuffle(domain);
+    for (const FpeCipher* cipher :
+         {static_cast<const FpeCipher*>(&feistel), static_cast<const FpeCipher*>(&shuffle)}) {
+      for (std::span<const uint8_t> tweak :
+           {std::span<const uint8_t>(kTweak), std::span<const uint8_t>(long_tweak)}) {
+        const U128 v = U128(rng(), rng()) & domain.max_value();
+        uint32_t mac[8] = {};
+        ASSERT_EQ(cipher->decrypt_with_mac(v, tweak, other, block, mac), cipher->decrypt(v, tweak));
+        ASSERT_EQ(0, std::memcmp(mac, expected_mac, sizeof(mac))) << domain.bit_count();
       }
     }
   }
