@@ -64,9 +64,12 @@ void plain_syllable(uint32_t crc, size_t k, uint8_t* out) {
 // (text, 0x80, zeros, the length in bits counting the key block). Returns false, leaving the
 // block undefined, when the text is longer than a one-block message may be.
 bool layout_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]) {
+  // Zeroing the whole block first takes a few wide stores; a memset of the variable tail
+  // after the text would be a library call.
+  std::memset(block, 0, fpe::kSha256BlockLen);
   const size_t len = canonical_text(data_units, reinterpret_cast<char*>(block));
   if (len > fpe::HmacKey::kShortMessageLen) { return false; }
-  std::memset(block + len, 0, fpe::kSha256BlockLen - len);
+  block[len + 1] = 0;  // canonical_text may have stored a byte past the text
   block[len] = 0x80;
   const size_t bits = (fpe::kSha256BlockLen + len) * 8;  // below 2^16
   block[fpe::kSha256BlockLen - 2] = static_cast<uint8_t>(bits >> 8);
