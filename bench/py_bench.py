@@ -204,7 +204,12 @@ def report(cases: list[Case], core: dict[str, dict[str, float]] | None, rounds: 
                   "BM_Decode": 18}
         if "BM_RecoverWorst" in core:
             floors["BM_RecoverWorst"] = int(core["BM_RecoverWorst"].get("compressions", 0))
-        for name, entry in core.items():
+        order = ["BM_Compress", "BM_CompressOpenssl", "BM_Hmac", "BM_Encrypt", "BM_Decrypt",
+                 "BM_Encode", "BM_Decode", "BM_RecoverWorst", "BM_DeriveCipherKey",
+                 "BM_ConstructConfig"]
+        names = [n for n in order if n in core] + sorted(set(core) - set(order))
+        for name in names:
+            entry = core[name]
             n = floors.get(name)
             if n:
                 ratio = entry["ns"] / (n * compress)
