@@ -106,19 +106,49 @@ uint32_t syllable_count(uint32_t bits) {
   }
 }
 
+namespace {
+
+// kDigitUnits[d] holds the two units of the syllable of digit d (onset, nucleus).
+struct DigitUnits {
+  uint8_t onset;
+  uint8_t nucleus;
+};
+constexpr std::array<DigitUnits, kSyllableBase> make_digit_units() {
+  std::array<DigitUnits, kSyllableBase> table{};
+  for (uint32_t d = 0; d < kSyllableBase; ++d) {
+    table[d] = {static_cast<uint8_t>(d % kNumOnsets),
+                static_cast<uint8_t>(kNucleusFlag | (d / kNumOnsets))};
+  }
+  return table;
+}
+constexpr std::array<DigitUnits, kSyllableBase> kDigitUnits = make_digit_units();
+
+}  // namespace
+
 void value_to_units(U128 value, size_t num_syllables, uint8_t* units_out) {
-  // Peel base-700^6 chunks (each fits a 64-bit word) so the hot loop divides 64-bit words.
+  // Peel base-700^6 chunks (each fits a 64-bit word; once the value does too, without a
+  // division instruction), split each into two base-700^3 parts that fit 32 bits, and look
+  // the units of each digit up.
   constexpr uint64_t kChunkBase = 117649000000000000ull;  // 700^6
-  constexpr size_t kChunkDigits = 6;
+  constexpr uint64_t kPartBase = 343000000;               // 700^3
   size_t k = 0;
   while (k < num_syllables) {
     uint64_t chunk = 0;
-    value = value.divmod_u64(kChunkBase, &chunk);
-    for (size_t d = 0; d < kChunkDigits && k < num_syllables; ++d, ++k) {
-      const uint64_t digit = chunk % kSyllableBase;
-      chunk /= kSyllableBase;
-      units_out[2 * k] = static_cast<uint8_t>(digit % kNumOnsets);
-      units_out[2 * k + 1] = static_cast<uint8_t>(kNucleusFlag | (digit / kNumOnsets));
+    if (value.hi() == 0) {
+      chunk = value.lo() % kChunkBase;
+      value = U128::from_u64(value.lo() / kChunkBase);
+    } else {
+      value = value.divmod_u64(kChunkBase, &chunk);
+    }
+    const uint32_t parts[2] = {static_cast<uint32_t>(chunk % kPartBase),
+                               static_cast<uint32_t>(chunk / kPartBase)};
+    for (uint32_t part : parts) {
+      for (size_t d = 0; d < 3 && k < num_syllables; ++d, ++k) {
+        const DigitUnits units = kDigitUnits[part % kSyllableBase];
+        part /= kSyllableBase;
+        units_out[2 * k] = units.onset;
+        units_out[2 * k + 1] = units.nucleus;
+      }
     }
   }
 }

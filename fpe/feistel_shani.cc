@@ -38,7 +38,6 @@ class ShaniRoundFunction {
     template_ = shani::load_block(block);
   }
 
-  // paired is operator() with one more HMAC (its own states and block) run alongside.
   // The inner block of a round: the constant template with the round byte and the half.
   shani::Block round_block(uint8_t round, uint64_t half) const {
     uint64_t hi = uint64_t{round} << 56;
@@ -52,6 +51,7 @@ class ShaniRoundFunction {
     return block;
   }
 
+  // paired is operator() with one more HMAC (its own states and block) run alongside.
   uint64_t paired(uint8_t round, uint64_t half, const shani::State& other_inner,
                   const shani::State& other_outer, shani::Block other_block,
                   shani::State* other_mac) const {
