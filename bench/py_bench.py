@@ -94,12 +94,19 @@ def tavik_cases(ids: list[bytes]) -> list[Case]:
     return cases
 
 
-def floor_case() -> Case | None:
+def floor_cases() -> list[Case]:
     try:
         import floor_call
     except ImportError:
-        return None
-    return Case("floor", "empty METH_FASTCALL call", floor_call.Empty().call, b"x" * 16)
+        return []
+    empty = floor_call.Empty()
+    return [Case("floor", "empty METH_FASTCALL call", empty.call, b"x" * 16),
+            Case("floor", "call + 18 chained compressions", empty.call_floor, b"x" * 16)]
+
+
+def paired_ratio(a: Case, b: Case) -> float:
+    """The median over the rounds of a's time over b's time in the same round."""
+    return statistics.median(x / y for x, y in zip(a.samples, b.samples))
 
 
 def peer_cases(data: bytes) -> list[Case]:
@@ -178,8 +185,9 @@ def core_medians(path: Path) -> dict[str, dict[str, float]]:
         if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
             continue
         entry = {"ns": b["cpu_time"]}
-        if "compressions" in b:
-            entry["compressions"] = b["compressions"]
+        for counter in ("compressions", "ratio"):
+            if counter in b:
+                entry[counter] = b[counter]
         out[b["run_name"]] = entry
     return out
 
@@ -198,8 +206,15 @@ def report(cases: list[Case], core: dict[str, dict[str, float]] | None, rounds: 
     if core:
         compress = core["BM_Compress"]["ns"]
         lines += ["## Core (C++, Google Benchmark)", "",
-                  "| benchmark | ns | compressions | floor ns | ratio to floor |",
-                  "|---|---:|---:|---:|---:|"]
+                  "The floor is the CPU time of the chained SHA-256 compressions an operation "
+                  "needs (18 for encode and decode: 8 cipher rounds and the check digest, two "
+                  "each). *ratio* divides the medians of separate benchmarks; *paired* is the "
+                  "median of ratios each measured on a block of operations and, right after, "
+                  "its compressions, which a busy machine disturbs far less.", "",
+                  "| benchmark | ns | compressions | floor ns | ratio | paired |",
+                  "|---|---:|---:|---:|---:|---:|"]
+        paired = {"BM_Encode": "BM_PairedEncode", "BM_Decode": "BM_PairedDecode",
+                  "BM_RecoverWorst": "BM_PairedRecoverWorst"}
         floors = {"BM_Hmac": 2, "BM_Encrypt": 16, "BM_Decrypt": 16, "BM_Encode": 18,
                   "BM_Decode": 18}
         if "BM_RecoverWorst" in core:
@@ -207,22 +222,27 @@ def report(cases: list[Case], core: dict[str, dict[str, float]] | None, rounds: 
         order = ["BM_Compress", "BM_CompressOpenssl", "BM_Hmac", "BM_Encrypt", "BM_Decrypt",
                  "BM_Encode", "BM_Decode", "BM_RecoverWorst", "BM_DeriveCipherKey",
                  "BM_ConstructConfig"]
-        names = [n for n in order if n in core] + sorted(set(core) - set(order))
+        names = [n for n in order if n in core]
         for name in names:
             entry = core[name]
             n = floors.get(name)
             if n:
                 ratio = entry["ns"] / (n * compress)
+                pair = core.get(paired.get(name, ""), {}).get("ratio")
+                pair_text = f"{pair:.3f}" if pair else ""
                 lines.append(f"| {name[3:]} | {fmt(entry['ns'])} | {n} | {fmt(n * compress)} | "
-                             f"{ratio:.3f} |")
+                             f"{ratio:.3f} | {pair_text} |")
             else:
-                lines.append(f"| {name[3:]} | {fmt(entry['ns'])} | | | |")
+                lines.append(f"| {name[3:]} | {fmt(entry['ns'])} | | | | |")
         lines.append("")
         for name, limit in (("BM_Encode", 1.08), ("BM_Decode", 1.08), ("BM_RecoverWorst", 1.10)):
             if name in core:
                 ratio = core[name]["ns"] / (floors[name] * compress)
-                verdicts.append((f"core {name[3:]} <= {limit} x its compressions", f"{ratio:.3f}",
-                                 ratio <= limit))
+                pair = core.get(paired[name], {}).get("ratio")
+                shown = f"{pair:.3f} (medians: {ratio:.3f})" if pair else f"{ratio:.3f}"
+                judged = pair if pair else ratio
+                label = f"core {name[3:]} <= {limit} x its compressions"
+                verdicts.append((label + (" (paired)" if pair else ""), shown, judged <= limit))
 
     lines += ["## tavik from Python", "", "| configuration | call | ns |", "|---|---|---:|"]
     for c in cases:
@@ -236,19 +256,26 @@ def report(cases: list[Case], core: dict[str, dict[str, float]] | None, rounds: 
     if builder is not None:
         verdicts.append(("sharing builder < 0.4 us", f"{builder / 1000:.2f} us", builder < 400))
 
+    case_of = {(c.group, c.name): c for c in cases}
     empty = by.get(("floor", "empty METH_FASTCALL call"))
-    if core and empty is not None:
-        floor = 18 * core["BM_Compress"]["ns"] + empty
+    floor_case = case_of.get(("floor", "call + 18 chained compressions"))
+    if floor_case is not None and empty is not None:
         lines += ["## From Python against the floor", "",
-                  f"Floor = 18 chained compressions ({fmt(18 * core['BM_Compress']['ns'])} ns, "
-                  f"core benchmark) + empty METH_FASTCALL call ({fmt(empty)} ns) = "
-                  f"{fmt(floor)} ns.", "",
-                  "| call (sealed, 128 bits) | ns | ratio to floor |", "|---|---:|---:|"]
+                  "The floor of encode and decode is a METH_FASTCALL call that runs their 18 "
+                  f"chained compressions: {fmt(floor_case.ns)} ns here (the empty call alone: "
+                  f"{fmt(empty)} ns). It is timed in the same rounds as tavik's calls; *paired* "
+                  "is the median over the rounds of each round's ratio"
+                  + (", *via core* uses the core benchmark's compression instead"
+                     if core else "") + ".", "",
+                  "| call (sealed, 128 bits) | ns | paired ratio | via core |",
+                  "|---|---:|---:|---:|"]
         for name in ("encode", "decode"):
-            ns = by[("tavik sealed 128", name)]
-            lines.append(f"| {name} | {fmt(ns)} | {ns / floor:.3f} |")
-            verdicts.append((f"Python {name} <= 1.15 x (core floor + empty call)",
-                             f"{ns / floor:.3f}", ns / floor <= 1.15))
+            c = case_of[("tavik sealed 128", name)]
+            ratio = paired_ratio(c, floor_case)
+            via_core = (f"{c.ns / (18 * core['BM_Compress']['ns'] + empty):.3f}" if core else "")
+            lines.append(f"| {name} | {fmt(c.ns)} | {ratio:.3f} | {via_core} |")
+            verdicts.append((f"Python {name} <= 1.15 x (floor + empty call), paired",
+                             f"{ratio:.3f}", ratio <= 1.15))
         lines.append("")
 
     peers = sorted({c.group for c in cases if not c.group.startswith("tavik")} - {"floor"})
@@ -298,7 +325,8 @@ def chart(cases: list[Case], path: Path) -> None:
     for i, (e, d) in enumerate(zip(enc, dec)):
         ax.text(e, i - 0.2, f" {e:.2f}", va="center", fontsize=8)
         ax.text(d, i + 0.2, f" {d:.2f}", va="center", fontsize=8)
-    ax.legend(loc="lower right")
+    ax.set_xlim(min(enc + dec) / 4, max(enc + dec) * 4)
+    ax.legend(loc="upper right")
     fig.tight_layout()
     fig.savefig(path, dpi=110)
 
@@ -316,9 +344,7 @@ def main() -> int:
 
     ids = uuids(64)
     cases = tavik_cases(ids)
-    floor = floor_case()
-    if floor is not None:
-        cases.append(floor)
+    cases += floor_cases()
     if not args.no_peers:
         cases += peer_cases(ids[0])
     run(cases, args.rounds, args.target_seconds)

@@ -39,10 +39,12 @@ venv=bench/.venv
 # tavik from this tree, built in a folder of its own.
 "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
   -C build-dir=build/bench-wheel .
-# The empty METH_FASTCALL method whose call cost is part of the floor.
+# The floor from Python: an empty METH_FASTCALL method, and one that runs the 18 chained
+# compressions of an encode (linked with the core library built above).
 py_include=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
 ext_suffix=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
-cc -O2 -shared -fPIC -I"$py_include" bench/floor_call.c -o "build/bench/floor_call$ext_suffix"
+c++ -std=c++20 -O2 -shared -fPIC -I. -I"$py_include" bench/floor_call.cc \
+  build/release/libtavik_core.a -lcrypto -o "build/bench/floor_call$ext_suffix"
 # The script's own folder comes first on sys.path, not the tree's root, so the installed tavik
 # is the one imported.
 PYTHONPATH=build/bench "$venv/bin/python" bench/py_bench.py "${py_args[@]}" \
