@@ -88,9 +88,10 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
   }
   const U128 enciphered = config.cipher->encrypt(value, config.tweak);
   if (enciphered > domain_max_value(config)) {
-    // Only a cycle walk that never came back could do this; its word would decode to other
-    // bytes, so no word is written.
-    return Error{ErrorCode::kInternal, "enciphered value outside the domain"};
+    // With an odd bit count the cipher keeps the domain's top bit, so a modulus just above a
+    // power of two can leave a value's cycle walk outside the domain after all its passes.
+    // Such a word would decode to other bytes, so none is written.
+    return value_error("value cannot be enciphered within the modulus");
   }
 
   const size_t num_data = syllable_count(bit_width);

@@ -6,7 +6,9 @@
 //
 // A round function is called as f(round, half) and returns the first 8 bytes of
 // HMAC(key, round byte || tweak || half as 8 big-endian bytes), read big-endian and masked
-// to the width of the wider half (wide_mask); the passes mask each round to its own half.
+// to the half width (half_mask). With an odd bit count the wider half's top bit is hashed
+// but never changed, so it passes every pass unchanged; a Modulus walk therefore stays among
+// the values that share the domain's top bit, and may not come back within its passes.
 
 #include <cstddef>
 #include <cstdint>
@@ -19,20 +21,12 @@ namespace tavik::fpe::feistel {
 
 inline constexpr int kMaxFurtherPasses = 256;
 
-// round_mask is the width of the half that round i changes: the left half of the split is
-// the wider one for an odd bit count, and the halves change sides every round. Masking every
-// round to half_bits instead would leave the top bit of the domain untouched by the cipher,
-// and confine a Modulus walk to the values that share it.
-inline uint64_t round_mask(const CipherKeyState& state, uint8_t i) {
-  return i % 2 == 0 ? state.wide_mask : state.half_mask;
-}
-
 template <typename RoundFunction>
 U128 encrypt_pass(U128 v, const CipherKeyState& state, RoundFunction& round_function) {
   uint64_t left = (v >> state.half_bits).lo();
   uint64_t right = v.lo() & state.half_mask;
   for (uint8_t i = 0; i < state.rounds; ++i) {
-    const uint64_t next_right = left ^ (round_function(i, right) & round_mask(state, i));
+    const uint64_t next_right = left ^ round_function(i, right);
     left = right;
     right = next_right;
   }
@@ -45,7 +39,7 @@ U128 decrypt_pass(U128 v, const CipherKeyState& state, RoundFunction& round_func
   uint64_t left = (v >> state.half_bits).lo();
   uint64_t right = v.lo() & state.half_mask;
   for (uint8_t i = state.rounds; i-- > 0;) {
-    const uint64_t next_left = right ^ (round_function(i, left) & round_mask(state, i));
+    const uint64_t next_left = right ^ round_function(i, left);
     right = left;
     left = next_left;
   }

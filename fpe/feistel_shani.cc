@@ -21,7 +21,7 @@ class ShaniRoundFunction {
   ShaniRoundFunction(const CipherKeyState& state, std::span<const uint8_t> tweak)
       : inner_(shani::load_state(state.hmac.inner_state().h)),
         outer_(shani::load_state(state.hmac.outer_state().h)),
-        wide_mask_(state.wide_mask),
+        half_mask_(state.half_mask),
         // The half starts at byte 1 + tweak length; as part of the big-endian 128-bit number
         // of bytes 0-15 it is shifted left by this many bits.
         half_shift_(static_cast<uint32_t>(56 - 8 * tweak.size())) {
@@ -58,18 +58,18 @@ class ShaniRoundFunction {
     shani::State mac;
     shani::hmac2(inner_, outer_, round_block(round, half), other_inner, other_outer, other_block,
                  &mac, other_mac);
-    return shani::head64(mac) & wide_mask_;
+    return shani::head64(mac) & half_mask_;
   }
 
   uint64_t operator()(uint8_t round, uint64_t half) const {
-    return shani::head64(shani::hmac(inner_, outer_, round_block(round, half))) & wide_mask_;
+    return shani::head64(shani::hmac(inner_, outer_, round_block(round, half))) & half_mask_;
   }
 
  private:
   shani::State inner_;
   shani::State outer_;
   shani::Block template_;
-  uint64_t wide_mask_;
+  uint64_t half_mask_;
   uint32_t half_shift_;
 };
 

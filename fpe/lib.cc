@@ -163,7 +163,6 @@ CipherKeyState derive_cipher_key(std::span<const uint8_t> key, const CipherDomai
   state.half_bits = std::max<uint32_t>(bits / 2, 1);
   // half_bits never exceeds 64, so its mask fits the low word; at 128 bits it is all ones.
   state.half_mask = U128::low_mask(state.half_bits).lo();
-  state.wide_mask = U128::low_mask(std::max(bits, 2 * state.half_bits) - state.half_bits).lo();
   state.max_value = domain.max_value();
   state.rounds = 8;
   return state;
@@ -219,7 +218,7 @@ class RoundFunction {
       stream.finish(scratch_);
       for (size_t i = 0; i < 8; ++i) { head = (head << 8) | scratch_[i]; }
     }
-    return head & state_.wide_mask;
+    return head & state_.half_mask;
   }
 
  private:

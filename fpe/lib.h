@@ -94,10 +94,6 @@ struct CipherKeyState {
   HmacKey hmac;  // inner_state and outer_state
   U128 max_value;
   uint64_t half_mask = 0;
-  // wide_mask covers the wider half of an odd bit count (half_bits + 1 bits); for an even
-  // count it equals half_mask. Rounds that change the wider half use it, so every bit of the
-  // domain is enciphered.
-  uint64_t wide_mask = 0;
   uint32_t half_bits = 0;
   uint8_t rounds = 8;
 };

@@ -2,9 +2,10 @@
 // (level, mode, key, width or modulus, check count, cipher, case, separator, chunking, epoch and
 // granularity) and any input bytes.
 //
-// Properties: in a modulus domain encode refuses exactly the values not below the modulus,
-// with a ValueError; every other input gives a word that decode and recover read back as the
-// input cut to the width; the word is UTF-8 made of letters of the configured case, the
+// Properties: in a modulus domain encode refuses the values not below the modulus, with a
+// ValueError, and may refuse a value whose cycle walk cannot come back into the domain (only
+// with an odd bit count, for values that carry its top bit); every other input gives a word
+// that decode and recover read back as the input cut to the width; the word is UTF-8 made of letters of the configured case, the
 // separator and, in mode open, the time prefix.
 
 #include <string>
@@ -69,6 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (has_modulus(*config) && U128::from_be_bytes(expected.data()) >= config->domain.modulus) {
     TAVIK_REQUIRE(!word.ok() && word.error().code == core::ErrorCode::kValue &&
                   word.error().message == "value must be below the modulus");
+    return 0;
+  }
+  if (!word.ok() && has_modulus(*config) && word.error().code == core::ErrorCode::kValue &&
+      word.error().message == "value cannot be enciphered within the modulus") {
+    const uint32_t bits = config->domain.modulus.bit_length();
+    const U128 value = U128::from_be_bytes(expected.data());
+    TAVIK_REQUIRE(bits % 2 == 1 && ((value >> (bits - 1)) & U128::from_u64(1)) == U128::from_u64(1));
     return 0;
   }
   TAVIK_REQUIRE(word.ok());
