@@ -83,7 +83,9 @@ class Tavik:
     def encode(self, data: bytes) -> str:
         """Return the code word of ``data`` (the first bit-width bits, or the tail with a modulus).
 
-        Raises ValueError for a value not below a configured modulus, TypeError for non-bytes.
+        Raises ValueError for a value not below a configured modulus, or for one of the rare
+        values the cipher cannot keep inside a modulus of odd bit length just above a power of
+        two; TypeError for non-bytes.
         """
     def decode(self, input: str) -> bytes:
         """Return the 16 bytes that a code word stands for; case and non-letters are ignored.
