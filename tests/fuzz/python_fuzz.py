@@ -1,3 +1,4 @@
+#!/usr/bin/env python3
 """Fuzz target: random calls on the Python surface of tavik.
 
 The input picks constructor calls, builder calls, encode, decode and recover on a small pool of
