@@ -135,7 +135,11 @@ size_t data_syllable_count(const CodecConfig& config) {
 
 bool units_in_domain(const CodecConfig& config, std::span<const uint8_t> data_units) {
   U128 value;
-  return units_to_value_checked(data_units, &value) && value <= domain_max_value(config);
+  if (!units_to_value_checked(data_units, &value) || value > domain_max_value(config)) {
+    return false;
+  }
+  return config.domain.kind != fpe::CipherDomain::Kind::kModulus ||
+         config.cipher->decrypt(value, config.tweak) <= domain_max_value(config);
 }
 
 namespace {
@@ -188,6 +192,10 @@ DecodeResult decode_text(const CodecConfig& config, std::string_view text) {
         result.error = DecodeError::kCheckFailed;
         return result;
       }
+      if (plain > domain_max_value(config)) {  // no word of encode: see units_in_domain
+        result.error = DecodeError::kCheckFailed;
+        return result;
+      }
       result.bytes = cut_to_width(config, plain);
       return result;
     }
@@ -196,7 +204,12 @@ DecodeResult decode_text(const CodecConfig& config, std::string_view text) {
     result.error = DecodeError::kCheckFailed;
     return result;
   }
-  result.bytes = finish_value(config, value);
+  const U128 plain = config.cipher->decrypt(value, config.tweak);
+  if (plain > domain_max_value(config)) {  // no word of encode: see units_in_domain
+    result.error = DecodeError::kCheckFailed;
+    return result;
+  }
+  result.bytes = cut_to_width(config, plain);
   return result;
 }
 

@@ -104,8 +104,9 @@ struct DecodeResult {
 };
 
 // decode_text normalizes, checks the key, verifies the check syllables and that the data
-// syllables spell a value inside the domain (both failures are kCheckFailed), then deciphers
-// and cuts the value to the width. Never allocates.
+// syllables spell a value inside the domain, deciphers it and checks that the result lies in
+// the domain too (all three failures are kCheckFailed), then cuts the value to the width.
+// Never allocates.
 DecodeResult decode_text(const CodecConfig& config, std::string_view text);
 
 // finish_value deciphers a code value, keeps its low bit_width bits and writes 16 bytes,
@@ -116,7 +117,10 @@ Bytes16 finish_value(const CodecConfig& config, U128 value);
 size_t data_syllable_count(const CodecConfig& config);
 
 // units_in_domain tells whether data units spell a value of at most domain_max_value (and
-// below 2^128).
+// below 2^128) that, in a Modulus domain, also deciphers to a value of the domain: only such
+// words can come from encode. (With an odd bit count the cipher keeps the domain's top bit,
+// so a walk just above a power of two may not come back within its passes.) Bits domains
+// need no deciphering here.
 bool units_in_domain(const CodecConfig& config, std::span<const uint8_t> data_units);
 
 }  // namespace tavik::core
