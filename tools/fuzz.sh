@@ -17,7 +17,7 @@ if ((${#targets[@]} == 0)); then
 fi
 
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz -j "$(nproc)" >/dev/null
+cmake --build --preset fuzz -j "$(nproc)"
 
 # The extension of the fuzz build, as a package of its own, for the atheris target.
 package_dir=build/fuzz/python

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Installs what building and testing tavik needs, where it is missing: Debian packages for
-# the compiler, OpenSSL and GoogleTest, and Python packages with pip. Safe to run again.
+# the compilers (clang and its sanitizer and libFuzzer runtimes for the fuzz targets), OpenSSL
+# and GoogleTest, and Python packages with pip (atheris for the Python fuzz target). Safe to
+# run again.
 set -euo pipefail
 
-debian_packages=(g++ libssl-dev libgtest-dev pkg-config "$@")
+debian_packages=(g++ libssl-dev libgtest-dev pkg-config clang libclang-rt-14-dev "$@")
 missing=()
 for pkg in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
@@ -21,4 +23,4 @@ if ((${#missing[@]})); then
 fi
 
 python3 -m pip install -q --disable-pip-version-check \
-  "scikit-build-core>=0.10" "cmake>=3.21" ninja "pytest>=7" "mypy>=1.8"
+  "scikit-build-core>=0.10" "cmake>=3.21" ninja "pytest>=7" "mypy>=1.8" "atheris>=2.3"

@@ -3,8 +3,10 @@
 #   1. the C++ library and its GoogleTest suite (dev preset: Debug, warnings are errors), via CTest;
 #   2. the Python module, built and installed with pip, and its pytest suite;
 #   3. the type stubs against the compiled module (mypy stubtest);
-#   4. the extension built and tested against the other CPython versions installed (3.12, 3.13);
-#   5. a smoke run of the benchmarks (bench/run.sh --quick), which only checks that they execute.
+#   4. the C++ and pytest suites again against the ASan/UBSan build (tools/sanitize.sh);
+#   5. a short run of every fuzz target, 20 seconds each (tools/fuzz.sh);
+#   6. the extension built and tested against the other CPython versions installed (3.12, 3.13);
+#   7. a smoke run of the benchmarks (bench/run.sh --quick), which only checks that they execute.
 # Any failure stops the run with a non-zero status; no suite is skipped silently.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,6 +26,12 @@ python3 -P -m pytest -q
 
 echo "== type stubs"
 (cd /tmp && python3 -m mypy.stubtest tavik)
+
+echo "== sanitizers"
+bash tools/sanitize.sh
+
+echo "== fuzz smoke run"
+bash tools/fuzz.sh 20
 
 echo "== other CPython versions"
 bash tools/test_other_pythons.sh
