@@ -26,8 +26,7 @@ using core::CodecConfig;
 using core::Result;
 
 struct CodecObject {
-  PyObject_HEAD
-  CodecConfig config;
+  PyObject_HEAD CodecConfig config;
   // 0: unused; n > 0: n calls hold shared borrows; -1: exclusively borrowed (never taken).
   std::atomic<int64_t> borrow;
 };
@@ -101,9 +100,7 @@ PyObject* codec_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   if (convert_optional_bytes(bound[0], "key", &key) < 0) { return nullptr; }
   if (bound[1] != nullptr && convert_str(bound[1], "level", &level) < 0) { return nullptr; }
   if (bound[2] != nullptr && convert_str(bound[2], "mode", &mode) < 0) { return nullptr; }
-  if (bound[3] != nullptr && convert_u32(bound[3], "bit_width", &bit_width) < 0) {
-    return nullptr;
-  }
+  if (bound[3] != nullptr && convert_u32(bound[3], "bit_width", &bit_width) < 0) { return nullptr; }
   Result<CodecConfig> config = core::construct_config(key, level, mode, bit_width);
   if (!config.ok()) { return raise_error(config.error()); }
   return wrap_config(type, std::move(config).value());
@@ -118,27 +115,58 @@ void codec_dealloc(PyObject* self) {
   PyRef owned_type = PyRef::steal(reinterpret_cast<PyObject*>(type));  // instances own a type ref
 }
 
-PyObject* codec_with_bit_width(TAVIK_FASTCALL_ARGS) {
-  static constexpr std::array<const char*, 1> kNames = {"bits"};
-  PyObject* bound[1];
-  if (bind("with_bit_width", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
-  uint32_t bits = 0;
-  if (convert_u32(bound[0], "bits", &bits) < 0) { return nullptr; }
-  SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
-  return wrap_config(Py_TYPE(self), core::with_bit_width(as_codec(self)->config, bits));
+// Converters by argument type, for the builders of one argument.
+int convert_arg(PyObject* obj, const char* name, uint32_t* out) {
+  return convert_u32(obj, name, out);
+}
+int convert_arg(PyObject* obj, const char* name, uint64_t* out) {
+  return convert_u64(obj, name, out);
+}
+int convert_arg(PyObject* obj, const char* name, fpe::U128* out) {
+  return convert_u128(obj, name, out);
+}
+int convert_arg(PyObject* obj, const char* name, std::string_view* out) {
+  return convert_str(obj, name, out);
+}
+int convert_arg(PyObject* obj, const char* name, std::vector<uint64_t>* out) {
+  return convert_pattern(obj, name, out);
 }
 
-PyObject* codec_with_modulus(TAVIK_FASTCALL_ARGS) {
-  static constexpr std::array<const char*, 1> kNames = {"modulus"};
+PyObject* wrap_next(PyObject* self, CodecConfig&& next) {
+  return wrap_config(Py_TYPE(self), std::move(next));
+}
+PyObject* wrap_next(PyObject* self, Result<CodecConfig>&& next) {
+  return wrap_result(self, std::move(next));
+}
+
+// one_arg_builder is a builder method of one required argument: bind it, convert it, borrow
+// the receiver and wrap the changed copy that Build returns (or raise its error).
+template <const char* kMethod, const char* kArg, typename Arg, auto Build>
+PyObject* one_arg_builder(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 1> kNames = {kArg};
   PyObject* bound[1];
-  if (bind("with_modulus", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
-  fpe::U128 modulus;
-  if (convert_u128(bound[0], "modulus", &modulus) < 0) { return nullptr; }
+  if (bind(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  Arg value{};
+  if (convert_arg(bound[0], kArg, &value) < 0) { return nullptr; }
   SharedBorrow borrow(self);
   if (!borrow.ok()) { return nullptr; }
-  return wrap_result(self, core::with_modulus(as_codec(self)->config, modulus));
+  return wrap_next(self, Build(as_codec(self)->config, std::move(value)));
 }
+
+constexpr char kWithBitWidth[] = "with_bit_width";
+constexpr char kBits[] = "bits";
+constexpr char kWithModulus[] = "with_modulus";
+constexpr char kModulus[] = "modulus";
+constexpr char kWithCase[] = "with_case";
+constexpr char kCase[] = "case";
+constexpr char kWithCheckSyllables[] = "with_check_syllables";
+constexpr char kN[] = "n";
+constexpr char kWithSeparator[] = "with_separator";
+constexpr char kSep[] = "sep";
+constexpr char kWithChunkFixed[] = "with_chunk_fixed";
+constexpr char kCharSize[] = "char_size";
+constexpr char kWithChunkPattern[] = "with_chunk_pattern";
+constexpr char kPattern[] = "pattern";
 
 PyObject* codec_with_cipher(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 2> kNames = {"kind", "key"};
@@ -153,76 +181,16 @@ PyObject* codec_with_cipher(TAVIK_FASTCALL_ARGS) {
   return wrap_result(self, core::with_cipher(as_codec(self)->config, kind, key));
 }
 
-PyObject* codec_with_case(TAVIK_FASTCALL_ARGS) {
-  static constexpr std::array<const char*, 1> kNames = {"case"};
-  PyObject* bound[1];
-  if (bind("with_case", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
-  std::string_view letter_case;
-  if (convert_str(bound[0], "case", &letter_case) < 0) { return nullptr; }
-  SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
-  return wrap_result(self, core::with_case(as_codec(self)->config, letter_case));
-}
-
-PyObject* codec_with_check_syllables(TAVIK_FASTCALL_ARGS) {
-  static constexpr std::array<const char*, 1> kNames = {"n"};
-  PyObject* bound[1];
-  if (bind("with_check_syllables", kNames, 1, args, nargs, kwnames, bound) < 0) {
-    return nullptr;
-  }
-  uint64_t n = 0;
-  if (convert_u64(bound[0], "n", &n) < 0) { return nullptr; }
-  SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
-  return wrap_config(Py_TYPE(self), core::with_check_syllables(as_codec(self)->config, n));
-}
-
-PyObject* codec_with_separator(TAVIK_FASTCALL_ARGS) {
-  static constexpr std::array<const char*, 1> kNames = {"sep"};
-  PyObject* bound[1];
-  if (bind("with_separator", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
-  std::string_view sep;
-  if (convert_str(bound[0], "sep", &sep) < 0) { return nullptr; }
-  SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
-  return wrap_result(self, core::with_separator(as_codec(self)->config, sep));
-}
-
 PyObject* codec_with_chunk_none(PyObject* self, PyObject* /*unused*/) {
   SharedBorrow borrow(self);
   if (!borrow.ok()) { return nullptr; }
   return wrap_config(Py_TYPE(self), core::with_chunk_none(as_codec(self)->config));
 }
 
-PyObject* codec_with_chunk_fixed(TAVIK_FASTCALL_ARGS) {
-  static constexpr std::array<const char*, 1> kNames = {"char_size"};
-  PyObject* bound[1];
-  if (bind("with_chunk_fixed", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
-  uint64_t char_size = 0;
-  if (convert_u64(bound[0], "char_size", &char_size) < 0) { return nullptr; }
-  SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
-  return wrap_config(Py_TYPE(self), core::with_chunk_fixed(as_codec(self)->config, char_size));
-}
-
-PyObject* codec_with_chunk_pattern(TAVIK_FASTCALL_ARGS) {
-  static constexpr std::array<const char*, 1> kNames = {"pattern"};
-  PyObject* bound[1];
-  if (bind("with_chunk_pattern", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
-  std::vector<uint64_t> pattern;
-  if (convert_pattern(bound[0], "pattern", &pattern) < 0) { return nullptr; }
-  SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
-  return wrap_config(Py_TYPE(self),
-                     core::with_chunk_pattern(as_codec(self)->config, std::move(pattern)));
-}
-
 PyObject* codec_with_timestamp_config(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 2> kNames = {"epoch_ms", "granularity"};
   PyObject* bound[2];
-  if (bind("with_timestamp_config", kNames, 1, args, nargs, kwnames, bound) < 0) {
-    return nullptr;
-  }
+  if (bind("with_timestamp_config", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   int64_t epoch_ms = 0;
   std::string_view granularity = "month";
   if (convert_i64(bound[0], "epoch_ms", &epoch_ms) < 0) { return nullptr; }
@@ -354,27 +322,36 @@ PyCFunction fastcall() {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Method));
 }
 
-PyDoc_STRVAR(codec_doc, "Tavik(key=None, level=\"universal\", mode=\"sealed\", bit_width=128)\n--\n\n");
+PyDoc_STRVAR(codec_doc,
+             "Tavik(key=None, level=\"universal\", mode=\"sealed\", bit_width=128)\n--\n\n");
 
 constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef codec_methods[] = {
-    {"with_bit_width", fastcall<codec_with_bit_width>(), kFastKw,
+    {"with_bit_width",
+     fastcall<one_arg_builder<kWithBitWidth, kBits, uint32_t, &core::with_bit_width>>(), kFastKw,
      "with_bit_width($self, bits)\n--\n\n"},
-    {"with_modulus", fastcall<codec_with_modulus>(), kFastKw,
+    {"with_modulus",
+     fastcall<one_arg_builder<kWithModulus, kModulus, fpe::U128, &core::with_modulus>>(), kFastKw,
      "with_modulus($self, modulus)\n--\n\n"},
     {"with_cipher", fastcall<codec_with_cipher>(), kFastKw,
      "with_cipher($self, kind, key=None)\n--\n\n"},
-    {"with_case", fastcall<codec_with_case>(), kFastKw, "with_case($self, case)\n--\n\n"},
-    {"with_check_syllables", fastcall<codec_with_check_syllables>(), kFastKw,
-     "with_check_syllables($self, n)\n--\n\n"},
-    {"with_separator", fastcall<codec_with_separator>(), kFastKw,
-     "with_separator($self, sep)\n--\n\n"},
+    {"with_case", fastcall<one_arg_builder<kWithCase, kCase, std::string_view, &core::with_case>>(),
+     kFastKw, "with_case($self, case)\n--\n\n"},
+    {"with_check_syllables",
+     fastcall<one_arg_builder<kWithCheckSyllables, kN, uint64_t, &core::with_check_syllables>>(),
+     kFastKw, "with_check_syllables($self, n)\n--\n\n"},
+    {"with_separator",
+     fastcall<one_arg_builder<kWithSeparator, kSep, std::string_view, &core::with_separator>>(),
+     kFastKw, "with_separator($self, sep)\n--\n\n"},
     {"with_chunk_none", codec_with_chunk_none, METH_NOARGS, "with_chunk_none($self)\n--\n\n"},
-    {"with_chunk_fixed", fastcall<codec_with_chunk_fixed>(), kFastKw,
-     "with_chunk_fixed($self, char_size)\n--\n\n"},
-    {"with_chunk_pattern", fastcall<codec_with_chunk_pattern>(), kFastKw,
-     "with_chunk_pattern($self, pattern)\n--\n\n"},
+    {"with_chunk_fixed",
+     fastcall<one_arg_builder<kWithChunkFixed, kCharSize, uint64_t, &core::with_chunk_fixed>>(),
+     kFastKw, "with_chunk_fixed($self, char_size)\n--\n\n"},
+    {"with_chunk_pattern",
+     fastcall<one_arg_builder<kWithChunkPattern, kPattern, std::vector<uint64_t>,
+                              &core::with_chunk_pattern>>(),
+     kFastKw, "with_chunk_pattern($self, pattern)\n--\n\n"},
     {"with_timestamp_config", fastcall<codec_with_timestamp_config>(), kFastKw,
      "with_timestamp_config($self, epoch_ms, granularity=\"month\")\n--\n\n"},
     {"encode", fastcall<codec_encode>(), kFastKw, "encode($self, data)\n--\n\n"},
@@ -393,10 +370,7 @@ PyType_Slot codec_slots[] = {
 };
 
 PyType_Spec codec_spec = {
-    "builtins.Tavik",
-    sizeof(CodecObject),
-    0,
-    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    "builtins.Tavik", sizeof(CodecObject), 0, Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
     codec_slots,
 };
 
