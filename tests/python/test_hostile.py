@@ -1,6 +1,7 @@
 """Hostile input: huge strings, lone surrogates, subclasses, misbehaving __index__ and
 sequences, huge ranges, separators from every plane, epochs at the ends of the 64-bit range."""
 
+import os
 import time
 import uuid
 
@@ -16,7 +17,11 @@ def notes(excinfo):
 
 
 def rss_peak_kib():
-    """VmHWM after resetting it, so a later reading gives the peak of what ran in between."""
+    """VmHWM after resetting it, so a later reading gives the peak of what ran in between;
+    None where memory says nothing (a sanitizer or Valgrind holds memory of its own)."""
+    preload = os.environ.get("LD_PRELOAD", "")
+    if "asan" in preload or "vgpreload" in preload:
+        return None
     try:
         with open("/proc/self/clear_refs", "w") as f:
             f.write("5")
@@ -58,12 +63,12 @@ def test_a_100_mb_word_is_read_in_linear_time_and_no_extra_memory(method):
     base = status_kib("VmRSS")
     peak = rss_peak_kib()
     got, elapsed_large = timed(call, large)
-    extra_kib = status_kib("VmHWM") - max(base, peak)
+    extra_kib = None if peak is None else status_kib("VmHWM") - max(base, peak)
     assert got == data
     _, elapsed_small = timed(call, small)
     assert elapsed_large < 30 * elapsed_small + 0.5
     # An ASCII str is read in place: no copy of the 100 MB.
-    assert extra_kib < 8 * 1024
+    assert peak is None or extra_kib < 8 * 1024
     # Non-letters alone (separators, digits, non-ASCII) are skipped in the same pass.
     assert call("\u20ac0- " * (10 * MB // 4) + word) == data
 
@@ -75,7 +80,7 @@ def test_a_huge_non_ascii_word_costs_at_most_its_utf8_copy():
     base = status_kib("VmRSS")
     peak = rss_peak_kib()
     assert codec.decode(text) == data
-    assert status_kib("VmHWM") - max(base, peak) < 3 * 40 * 1024
+    assert peak is None or status_kib("VmHWM") - max(base, peak) < 3 * 40 * 1024
 
 
 # ---- text that is not UTF-8 ----
@@ -261,7 +266,8 @@ def test_a_long_pattern_is_read_in_linear_time_and_bounded_memory():
     # Zeros never bring the sum to the end, so nothing cuts the walk short for them.
     zeros = codec.with_chunk_pattern(Pattern(3 * 10**5, item=0))
     ones = codec.with_chunk_pattern(Pattern(3 * 10**5, item=1))
-    assert status_kib("VmHWM") - max(base, peak) < 4 * 1024  # 8 bytes an item would be 2.4 MB
+    # 8 bytes an item would be 2.4 MB.
+    assert peak is None or status_kib("VmHWM") - max(base, peak) < 4 * 1024
     assert zeros.encode(data) == codec.with_chunk_pattern([]).encode(data)
     assert ones.encode(data) == codec.with_chunk_pattern([1] * 20).encode(data)
     assert repr(ones) == repr(codec.with_chunk_pattern([1] * 20))
