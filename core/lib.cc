@@ -152,6 +152,18 @@ Bytes16 cut_to_width(const CodecConfig& config, U128 plain) {
   return bytes;
 }
 
+// decoded_value ends a decode: a deciphered value outside the domain comes from no word of
+// encode (see units_in_domain) and fails like a wrong check syllable.
+DecodeResult decoded_value(const CodecConfig& config, U128 plain) {
+  DecodeResult result;
+  if (plain > domain_max_value(config)) {
+    result.error = DecodeError::kCheckFailed;
+  } else {
+    result.bytes = cut_to_width(config, plain);
+  }
+  return result;
+}
+
 }  // namespace
 
 Bytes16 finish_value(const CodecConfig& config, U128 value) {
@@ -192,25 +204,14 @@ DecodeResult decode_text(const CodecConfig& config, std::string_view text) {
         result.error = DecodeError::kCheckFailed;
         return result;
       }
-      if (plain > domain_max_value(config)) {  // no word of encode: see units_in_domain
-        result.error = DecodeError::kCheckFailed;
-        return result;
-      }
-      result.bytes = cut_to_width(config, plain);
-      return result;
+      return decoded_value(config, plain);
     }
   }
   if (!verify_check(config.mode, config.check_key.get(), input.data(), input.check())) {
     result.error = DecodeError::kCheckFailed;
     return result;
   }
-  const U128 plain = config.cipher->decrypt(value, config.tweak);
-  if (plain > domain_max_value(config)) {  // no word of encode: see units_in_domain
-    result.error = DecodeError::kCheckFailed;
-    return result;
-  }
-  result.bytes = cut_to_width(config, plain);
-  return result;
+  return decoded_value(config, config.cipher->decrypt(value, config.tweak));
 }
 
 }  // namespace tavik::core
