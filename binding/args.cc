@@ -7,10 +7,8 @@ namespace {
 // Binder collects arguments into `bound`, reporting CPython-style TypeErrors.
 class Binder {
  public:
-  Binder(const char* func_name, std::span<const char* const> names, PyObject** bound)
-      : func_name_(func_name), names_(names), bound_(bound) {
-    for (size_t i = 0; i < names_.size(); ++i) { bound_[i] = nullptr; }
-  }
+  Binder(const char* func_name, std::span<const char* const> names, std::span<PyRef> bound)
+      : func_name_(func_name), names_(names), bound_(bound) {}
 
   int positional(PyObject* const* args, Py_ssize_t nargs) {
     if (static_cast<size_t>(nargs) > names_.size()) {
@@ -19,7 +17,9 @@ class Binder {
                    names_.size() == 1 ? "" : "s", nargs, nargs == 1 ? "was" : "were");
       return -1;
     }
-    for (Py_ssize_t i = 0; i < nargs; ++i) { bound_[i] = args[i]; }
+    for (Py_ssize_t i = 0; i < nargs; ++i) {
+      bound_[static_cast<size_t>(i)] = PyRef::borrow(args[i]);
+    }
     return 0;
   }
 
@@ -30,18 +30,18 @@ class Binder {
                    name);
       return -1;
     }
-    if (bound_[index] != nullptr) {
+    if (bound_[index]) {
       PyErr_Format(PyExc_TypeError, "%s() got multiple values for argument '%s'", func_name_,
                    names_[index]);
       return -1;
     }
-    bound_[index] = value;
+    bound_[index] = PyRef::borrow(value);
     return 0;
   }
 
   int finish(size_t num_required) {
     for (size_t i = 0; i < num_required; ++i) {
-      if (bound_[i] == nullptr) {
+      if (!bound_[i]) {
         PyErr_Format(PyExc_TypeError, "%s() missing required argument '%s' (pos %zu)",
                      func_name_, names_[i], i + 1);
         return -1;
@@ -51,7 +51,7 @@ class Binder {
   }
 
  private:
-  // Keywords are matched by identity first (interned names), then by equality.
+  // Keywords are matched by their text (a str subclass's __eq__ is never consulted).
   size_t find(PyObject* name) const {
     if (!PyUnicode_Check(name)) { return names_.size(); }
     for (size_t i = 0; i < names_.size(); ++i) {
@@ -62,13 +62,14 @@ class Binder {
 
   const char* func_name_;
   std::span<const char* const> names_;
-  PyObject** bound_;
+  std::span<PyRef> bound_;
 };
 
 }  // namespace
 
 int bind_arguments(const char* func_name, std::span<const char* const> names, size_t num_required,
-                   PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** bound) {
+                   PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                   std::span<PyRef> bound) {
   Binder binder(func_name, names, bound);
   if (binder.positional(args, nargs) < 0) { return -1; }
   if (kwnames != nullptr) {
@@ -81,7 +82,8 @@ int bind_arguments(const char* func_name, std::span<const char* const> names, si
 }
 
 int bind_arguments_tuple(const char* func_name, std::span<const char* const> names,
-                         size_t num_required, PyObject* args, PyObject* kwargs, PyObject** bound) {
+                         size_t num_required, PyObject* args, PyObject* kwargs,
+                         std::span<PyRef> bound) {
   Binder binder(func_name, names, bound);
   PyObject* const* items = reinterpret_cast<PyTupleObject*>(args)->ob_item;
   if (binder.positional(items, PyTuple_GET_SIZE(args)) < 0) { return -1; }

@@ -82,8 +82,8 @@ PyObject* wrap_result(PyObject* self, Result<CodecConfig>&& next) {
 // Method bodies share one shape: bind, convert in signature order, borrow, call the core.
 template <size_t N>
 int bind(const char* func_name, const std::array<const char*, N>& names, size_t num_required,
-         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, PyObject** bound) {
-  return bind_arguments(func_name, names, num_required, args, nargs, kwnames, bound);
+         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, BoundArguments<N>& bound) {
+  return bind_arguments(func_name, names, num_required, args, nargs, kwnames, bound.refs());
 }
 
 #define TAVIK_FASTCALL_ARGS \
@@ -91,17 +91,19 @@ int bind(const char* func_name, const std::array<const char*, N>& names, size_t 
 
 PyObject* codec_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   static constexpr std::array<const char*, 4> kNames = {"key", "level", "mode", "bit_width"};
-  PyObject* bound[4];
-  if (bind_arguments_tuple("Tavik", kNames, 0, args, kwargs, bound) < 0) { return nullptr; }
+  BoundArguments<4> bound;
+  if (bind_arguments_tuple("Tavik", kNames, 0, args, kwargs, bound.refs()) < 0) {
+    return nullptr;
+  }
   std::optional<std::span<const uint8_t>> key;
-  std::string_view level = "universal";
-  std::string_view mode = "sealed";
+  Utf8Arg level{"universal", {}};
+  Utf8Arg mode{"sealed", {}};
   uint32_t bit_width = 128;
   if (convert_optional_bytes(bound[0], "key", &key) < 0) { return nullptr; }
   if (bound[1] != nullptr && convert_str(bound[1], "level", &level) < 0) { return nullptr; }
   if (bound[2] != nullptr && convert_str(bound[2], "mode", &mode) < 0) { return nullptr; }
   if (bound[3] != nullptr && convert_u32(bound[3], "bit_width", &bit_width) < 0) { return nullptr; }
-  Result<CodecConfig> config = core::construct_config(key, level, mode, bit_width);
+  Result<CodecConfig> config = core::construct_config(key, level.text, mode.text, bit_width);
   if (!config.ok()) { return raise_error(config.error()); }
   return wrap_config(type, std::move(config).value());
 }
@@ -115,7 +117,8 @@ void codec_dealloc(PyObject* self) {
   PyRef owned_type = PyRef::steal(reinterpret_cast<PyObject*>(type));  // instances own a type ref
 }
 
-// Converters by argument type, for the builders of one argument.
+// Converters by argument type, for the builders of one argument; core_value is what the core
+// receives of a converted argument.
 int convert_arg(PyObject* obj, const char* name, uint32_t* out) {
   return convert_u32(obj, name, out);
 }
@@ -125,12 +128,17 @@ int convert_arg(PyObject* obj, const char* name, uint64_t* out) {
 int convert_arg(PyObject* obj, const char* name, fpe::U128* out) {
   return convert_u128(obj, name, out);
 }
-int convert_arg(PyObject* obj, const char* name, std::string_view* out) {
+int convert_arg(PyObject* obj, const char* name, Utf8Arg* out) {
   return convert_str(obj, name, out);
 }
 int convert_arg(PyObject* obj, const char* name, std::vector<uint64_t>* out) {
   return convert_pattern(obj, name, out);
 }
+template <typename T>
+T&& core_value(T& value) {
+  return std::move(value);
+}
+std::string_view core_value(Utf8Arg& value) { return value.text; }
 
 PyObject* wrap_next(PyObject* self, CodecConfig&& next) {
   return wrap_config(Py_TYPE(self), std::move(next));
@@ -144,13 +152,13 @@ PyObject* wrap_next(PyObject* self, Result<CodecConfig>&& next) {
 template <const char* kMethod, const char* kArg, typename Arg, auto Build>
 PyObject* one_arg_builder(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 1> kNames = {kArg};
-  PyObject* bound[1];
+  BoundArguments<1> bound;
   if (bind(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   Arg value{};
   if (convert_arg(bound[0], kArg, &value) < 0) { return nullptr; }
   SharedBorrow borrow(self);
   if (!borrow.ok()) { return nullptr; }
-  return wrap_next(self, Build(as_codec(self)->config, std::move(value)));
+  return wrap_next(self, Build(as_codec(self)->config, core_value(value)));
 }
 
 constexpr char kWithBitWidth[] = "with_bit_width";
@@ -170,15 +178,15 @@ constexpr char kPattern[] = "pattern";
 
 PyObject* codec_with_cipher(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 2> kNames = {"kind", "key"};
-  PyObject* bound[2];
+  BoundArguments<2> bound;
   if (bind("with_cipher", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
-  std::string_view kind;
+  Utf8Arg kind;
   std::optional<std::span<const uint8_t>> key;
   if (convert_str(bound[0], "kind", &kind) < 0) { return nullptr; }
   if (convert_optional_bytes(bound[1], "key", &key) < 0) { return nullptr; }
   SharedBorrow borrow(self);
   if (!borrow.ok()) { return nullptr; }
-  return wrap_result(self, core::with_cipher(as_codec(self)->config, kind, key));
+  return wrap_result(self, core::with_cipher(as_codec(self)->config, kind.text, key));
 }
 
 PyObject* codec_with_chunk_none(PyObject* self, PyObject* /*unused*/) {
@@ -189,23 +197,23 @@ PyObject* codec_with_chunk_none(PyObject* self, PyObject* /*unused*/) {
 
 PyObject* codec_with_timestamp_config(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 2> kNames = {"epoch_ms", "granularity"};
-  PyObject* bound[2];
+  BoundArguments<2> bound;
   if (bind("with_timestamp_config", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   int64_t epoch_ms = 0;
-  std::string_view granularity = "month";
+  Utf8Arg granularity{"month", {}};
   if (convert_i64(bound[0], "epoch_ms", &epoch_ms) < 0) { return nullptr; }
   if (bound[1] != nullptr && convert_str(bound[1], "granularity", &granularity) < 0) {
     return nullptr;
   }
   SharedBorrow borrow(self);
   if (!borrow.ok()) { return nullptr; }
-  return wrap_result(self,
-                     core::with_timestamp_config(as_codec(self)->config, epoch_ms, granularity));
+  return wrap_result(
+      self, core::with_timestamp_config(as_codec(self)->config, epoch_ms, granularity.text));
 }
 
 PyObject* codec_encode(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 1> kNames = {"data"};
-  PyObject* bound[1];
+  BoundArguments<1> bound;
   if (bind("encode", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   std::span<const uint8_t> data;
   if (convert_bytes(bound[0], "data", &data) < 0) { return nullptr; }
@@ -227,10 +235,10 @@ PyObject* codec_encode(TAVIK_FASTCALL_ARGS) {
 
 PyObject* codec_decode(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 1> kNames = {"input"};
-  PyObject* bound[1];
+  BoundArguments<1> bound;
   if (bind("decode", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
-  std::string_view input;
-  if (convert_str(bound[0], "input", &input) < 0) { return nullptr; }
+  core::CodeUnits input;
+  if (convert_text(bound[0], "input", &input) < 0) { return nullptr; }
   SharedBorrow borrow(self);
   if (!borrow.ok()) { return nullptr; }
   const core::DecodeResult decoded = core::decode_text(as_codec(self)->config, input);
@@ -246,10 +254,10 @@ PyObject* codec_decode(TAVIK_FASTCALL_ARGS) {
 
 PyObject* codec_recover(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 1> kNames = {"input"};
-  PyObject* bound[1];
+  BoundArguments<1> bound;
   if (bind("recover", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
-  std::string_view input;
-  if (convert_str(bound[0], "input", &input) < 0) { return nullptr; }
+  core::CodeUnits input;
+  if (convert_text(bound[0], "input", &input) < 0) { return nullptr; }
   SharedBorrow borrow(self);
   if (!borrow.ok()) { return nullptr; }
   const Result<core::Bytes16> recovered = core::recover_text(as_codec(self)->config, input);
@@ -317,9 +325,24 @@ PyObject* codec_repr(PyObject* self) {
 
 #undef TAVIK_FASTCALL_ARGS
 
+// Guarded wraps an entry point from Python so that no C++ exception leaves it: whatever the
+// C++ code under it throws becomes a Python exception (raise_current_exception).
+template <auto Function>
+struct Guarded;
+template <typename... Args, PyObject* (*Function)(Args...)>
+struct Guarded<Function> {
+  static PyObject* call(Args... args) noexcept {
+    try {
+      return Function(args...);
+    } catch (...) {
+      return raise_current_exception();
+    }
+  }
+};
+
 template <auto Method>
 PyCFunction fastcall() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Method));
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Guarded<Method>::call));
 }
 
 PyDoc_STRVAR(codec_doc,
@@ -336,15 +359,16 @@ PyMethodDef codec_methods[] = {
      "with_modulus($self, modulus)\n--\n\n"},
     {"with_cipher", fastcall<codec_with_cipher>(), kFastKw,
      "with_cipher($self, kind, key=None)\n--\n\n"},
-    {"with_case", fastcall<one_arg_builder<kWithCase, kCase, std::string_view, &core::with_case>>(),
+    {"with_case", fastcall<one_arg_builder<kWithCase, kCase, Utf8Arg, &core::with_case>>(),
      kFastKw, "with_case($self, case)\n--\n\n"},
     {"with_check_syllables",
      fastcall<one_arg_builder<kWithCheckSyllables, kN, uint64_t, &core::with_check_syllables>>(),
      kFastKw, "with_check_syllables($self, n)\n--\n\n"},
     {"with_separator",
-     fastcall<one_arg_builder<kWithSeparator, kSep, std::string_view, &core::with_separator>>(),
+     fastcall<one_arg_builder<kWithSeparator, kSep, Utf8Arg, &core::with_separator>>(),
      kFastKw, "with_separator($self, sep)\n--\n\n"},
-    {"with_chunk_none", codec_with_chunk_none, METH_NOARGS, "with_chunk_none($self)\n--\n\n"},
+    {"with_chunk_none", Guarded<codec_with_chunk_none>::call, METH_NOARGS,
+     "with_chunk_none($self)\n--\n\n"},
     {"with_chunk_fixed",
      fastcall<one_arg_builder<kWithChunkFixed, kCharSize, uint64_t, &core::with_chunk_fixed>>(),
      kFastKw, "with_chunk_fixed($self, char_size)\n--\n\n"},
@@ -361,9 +385,9 @@ PyMethodDef codec_methods[] = {
 };
 
 PyType_Slot codec_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(codec_new)},
+    {Py_tp_new, reinterpret_cast<void*>(Guarded<codec_new>::call)},
     {Py_tp_dealloc, reinterpret_cast<void*>(codec_dealloc)},
-    {Py_tp_repr, reinterpret_cast<void*>(codec_repr)},
+    {Py_tp_repr, reinterpret_cast<void*>(Guarded<codec_repr>::call)},
     {Py_tp_methods, codec_methods},
     {Py_tp_doc, const_cast<char*>(codec_doc)},
     {0, nullptr},

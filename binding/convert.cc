@@ -20,6 +20,28 @@ int type_error(PyObject* obj, const char* name, const char* expected) {
   return fail(name);
 }
 
+template <typename Unit>
+bool has_surrogate(const Unit* units, Py_ssize_t len) {
+  bool found = false;
+  for (Py_ssize_t i = 0; i < len; ++i) { found |= Py_UNICODE_IS_SURROGATE(units[i]); }
+  return found;
+}
+
+// ask_length asks a pattern for its length, as a sequence is asked before it is read, and
+// drops the answer: the sizes kept are bounded however long the pattern is. Only the ordinary
+// "has no length" TypeError is passed over; anything else that __len__ raises (an interrupt, a
+// MemoryError, SystemExit) propagates. A range is not asked: its length can exceed what the
+// host reports without error, and it is read by its ends.
+int ask_length(PyObject* obj) {
+  if (PyRange_Check(obj) || PySequence_Size(obj) >= 0) { return 0; }
+  if (!PyErr_ExceptionMatches(PyExc_TypeError)) { return -1; }
+  PyErr_Clear();
+  return 0;
+}
+
+// A pattern being read checks for pending signals after this many items.
+constexpr uint64_t kItemsBetweenSignalChecks = 4096;
+
 // index_of returns the int behind an integer argument (a new reference), or null with a
 // TypeError for anything without __index__ (floats included).
 PyRef index_of(PyObject* obj) { return PyRef::steal(PyNumber_Index(obj)); }
@@ -45,12 +67,38 @@ int convert_optional_bytes(PyObject* obj, const char* name,
   return 0;
 }
 
-int convert_str(PyObject* obj, const char* name, std::string_view* out) {
+int convert_str(PyObject* obj, const char* name, Utf8Arg* out) {
   if (!PyUnicode_Check(obj)) { return type_error(obj, name, "str"); }
-  Py_ssize_t len = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(obj, &len);
-  if (utf8 == nullptr) { return fail(name); }
-  *out = std::string_view(utf8, static_cast<size_t>(len));
+  if (PyUnicode_IS_ASCII(obj)) {
+    out->text = std::string_view(static_cast<const char*>(PyUnicode_DATA(obj)),
+                                 static_cast<size_t>(PyUnicode_GET_LENGTH(obj)));
+    return 0;
+  }
+  // PyUnicode_AsUTF8AndSize would keep the UTF-8 form on the caller's str for as long as it
+  // lives; an encoded copy is dropped with the call.
+  out->owner = PyRef::steal(PyUnicode_AsUTF8String(obj));
+  if (!out->owner) { return fail(name); }
+  out->text = std::string_view(PyBytes_AS_STRING(out->owner.get()),
+                               static_cast<size_t>(PyBytes_GET_SIZE(out->owner.get())));
+  return 0;
+}
+
+int convert_text(PyObject* obj, const char* name, core::CodeUnits* out) {
+  if (!PyUnicode_Check(obj)) { return type_error(obj, name, "str"); }
+  const int kind = PyUnicode_KIND(obj);
+  const void* data = PyUnicode_DATA(obj);
+  const Py_ssize_t len = PyUnicode_GET_LENGTH(obj);
+  const bool surrogate =
+      kind == PyUnicode_2BYTE_KIND   ? has_surrogate(static_cast<const Py_UCS2*>(data), len)
+      : kind == PyUnicode_4BYTE_KIND ? has_surrogate(static_cast<const Py_UCS4*>(data), len)
+                                     : false;
+  if (surrogate) {
+    // UTF-8 cannot carry a lone surrogate: the encoder reports it with its own message (and,
+    // failing, caches nothing).
+    PyRef encoded = PyRef::steal(PyUnicode_AsUTF8String(obj));
+    if (!encoded) { return fail(name); }
+  }
+  *out = core::CodeUnits{data, static_cast<size_t>(len), static_cast<uint8_t>(kind)};
   return 0;
 }
 
@@ -128,13 +176,11 @@ int convert_pattern(PyObject* obj, const char* name, std::vector<uint64_t>* out)
                  Py_TYPE(obj)->tp_name);
     return fail(name);
   }
-  // A failure to tell the length is ignored; the length itself is not needed, since only a
-  // bounded number of sizes is kept (core::PatternSizes).
-  if (PySequence_Size(obj) < 0) { PyErr_Clear(); }
+  if (ask_length(obj) < 0) { return fail(name); }
   PyRef iterator = PyRef::steal(PyObject_GetIter(obj));
   if (!iterator) { return fail(name); }
   core::PatternSizes sizes;
-  for (;;) {
+  for (uint64_t num_items = 1;; ++num_items) {
     PyRef item = PyRef::steal(PyIter_Next(iterator.get()));
     if (!item) { break; }
     uint64_t value = 0;
@@ -150,6 +196,9 @@ int convert_pattern(PyObject* obj, const char* name, std::vector<uint64_t>* out)
       if (convert_u64(last.get(), name, &value) < 0) { return -1; }
       break;
     }
+    // An iterator written in C (itertools.repeat, say) runs no Python code between items,
+    // so nothing else would let a signal handler (Ctrl-C, an alarm) stop an endless pattern.
+    if (num_items % kItemsBetweenSignalChecks == 0 && PyErr_CheckSignals() < 0) { return -1; }
   }
   if (PyErr_Occurred()) { return fail(name); }
   *out = sizes.take();

@@ -2,8 +2,10 @@
 #define TAVIK_BINDING_CONVERT_H_
 
 // Argument converters. Each writes to `out` and returns 0, or returns -1 with the exception
-// of the conversion set and the note "while processing 'NAME'" added to it. Text and bytes are
-// read in place: the views stay valid while the argument object lives.
+// of the conversion set and the note "while processing 'NAME'" added to it. Bytes and ASCII
+// text are read in place: the views stay valid while the argument object lives (the call holds
+// a strong reference to it). No converter leaves anything behind on the argument: a str's
+// cached UTF-8 form is never created.
 
 #include "binding/py_ref.h"
 
@@ -13,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/normalize.h"
 #include "fpe/u128.h"
 
 namespace tavik::binding {
@@ -21,8 +24,17 @@ namespace tavik::binding {
 int convert_bytes(PyObject* obj, const char* name, std::span<const uint8_t>* out);
 int convert_optional_bytes(PyObject* obj, const char* name,
                            std::optional<std::span<const uint8_t>>* out);
-// str or a subclass, as UTF-8 (UnicodeEncodeError for lone surrogates).
-int convert_str(PyObject* obj, const char* name, std::string_view* out);
+// Utf8Arg is a str argument as UTF-8: in place for ASCII text, else a copy the call owns.
+struct Utf8Arg {
+  std::string_view text;
+  PyRef owner;  // the bytes object holding a non-ASCII text's UTF-8, or null
+};
+// str or a subclass, as UTF-8 (the host's UnicodeEncodeError for lone surrogates).
+int convert_str(PyObject* obj, const char* name, Utf8Arg* out);
+// str or a subclass, as its code units read in place, for the readers of code words, which
+// keep only ASCII letters: no copy at all, whatever the text holds. Lone surrogates fail with
+// the host's UnicodeEncodeError, as in convert_str.
+int convert_text(PyObject* obj, const char* name, core::CodeUnits* out);
 // Integers: int or any object with __index__. The unsigned 32-bit form refuses values outside
 // 0..4294967295 with OverflowError "out of range integral type conversion attempted" (the
 // host's own text beyond the signed 64-bit range); the others use the host's overflow texts.

@@ -1,5 +1,8 @@
 #include "binding/errors.h"
 
+#include <exception>
+#include <new>
+
 namespace tavik::binding {
 
 PyObject* internal_error_type() {
@@ -21,6 +24,21 @@ PyObject* raise_error(const core::Error& error) {
   }
   if (type == nullptr) { return nullptr; }  // creating the internal error type failed
   PyErr_SetString(type, error.message.c_str());
+  return nullptr;
+}
+
+PyObject* raise_current_exception() noexcept {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  } catch (const std::exception& e) {
+    PyObject* type = internal_error_type();
+    if (type != nullptr) { PyErr_Format(type, "unexpected C++ exception: %s", e.what()); }
+  } catch (...) {
+    PyObject* type = internal_error_type();
+    if (type != nullptr) { PyErr_SetString(type, "unexpected C++ exception"); }
+  }
   return nullptr;
 }
 

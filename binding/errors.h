@@ -14,6 +14,13 @@ PyObject* internal_error_type();
 // kValue -> ValueError, kDecodeAfterRecovery -> RuntimeError, kInternal -> internal error.
 PyObject* raise_error(const core::Error& error);
 
+// raise_current_exception turns the C++ exception being handled into a Python exception and
+// returns nullptr: std::bad_alloc becomes MemoryError, anything else the internal error. Call
+// it only inside a catch block. Every entry point from Python catches what the C++ code under
+// it throws (copying key bytes, a pattern or a message can run out of memory), so no C++
+// exception ever unwinds through the interpreter's frames.
+PyObject* raise_current_exception() noexcept;
+
 // add_argument_note adds the note "while processing 'NAME'" to the pending exception.
 void add_argument_note(const char* name);
 

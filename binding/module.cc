@@ -2,6 +2,8 @@
 // its name in __all__.
 
 #include "binding/codec_type.h"
+#include "binding/errors.h"
+#include "binding/fault_injection.h"
 #include "binding/py_ref.h"
 
 namespace tavik::binding {
@@ -22,11 +24,23 @@ int exec_module(PyObject* module) {
   }
   PyRef name = PyRef::steal(PyUnicode_FromString("Tavik"));
   if (!name || PyList_Append(all.get(), name.get()) < 0) { return -1; }
+#if defined(TAVIK_FAULT_INJECTION)
+  if (add_fault_injection(module) < 0) { return -1; }
+#endif
   return PyObject_SetAttrString(module, "Tavik", type);
 }
 
+int guarded_exec_module(PyObject* module) noexcept {
+  try {
+    return exec_module(module);
+  } catch (...) {
+    raise_current_exception();
+    return -1;
+  }
+}
+
 PyModuleDef_Slot module_slots[] = {
-    {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+    {Py_mod_exec, reinterpret_cast<void*>(guarded_exec_module)},
     {0, nullptr},
 };
 

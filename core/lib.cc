@@ -152,6 +152,18 @@ Bytes16 cut_to_width(const CodecConfig& config, U128 plain) {
   return bytes;
 }
 
+// CheckFilter lets a cycle walk go on only for a word whose keyed check passes.
+class CheckFilter final : public fpe::MacFilter {
+ public:
+  explicit CheckFilter(std::span<const uint8_t> received) : received_(received) {}
+  bool operator()(const uint32_t mac[8]) const override {
+    return keyed_check_matches(mac, received_);
+  }
+
+ private:
+  std::span<const uint8_t> received_;
+};
+
 // decoded_value ends a decode: a deciphered value outside the domain comes from no word of
 // encode (see units_in_domain) and fails like a wrong check syllable.
 DecodeResult decoded_value(const CodecConfig& config, U128 plain) {
@@ -170,7 +182,7 @@ Bytes16 finish_value(const CodecConfig& config, U128 value) {
   return cut_to_width(config, config.cipher->decrypt(value, config.tweak));
 }
 
-DecodeResult decode_text(const CodecConfig& config, std::string_view text) {
+DecodeResult decode_text(const CodecConfig& config, CodeUnits text) {
   DecodeResult result;
   const size_t num_data = data_syllable_count(config);
   NormalizedInput input;
@@ -192,12 +204,15 @@ DecodeResult decode_text(const CodecConfig& config, std::string_view text) {
   }
   if (config.mode != Mode::kPlain) {
     // The keyed check digest and the cipher are independent: the digest runs alongside the
-    // cipher's first round, and the result is kept only if the check passes.
+    // cipher's first round, and the result is kept only if the check passes. A word whose
+    // check fails ends its cycle walk after the first pass, so a forged word costs no more
+    // than a real one in any domain.
     const KeyedCheckBlock block(input.data());
     if (block.fits()) {
       uint32_t mac[8];
+      const CheckFilter walk_on(input.check());
       const U128 plain = config.cipher->decrypt_with_mac(value, config.tweak, *config.check_key,
-                                                         block.bytes(), mac);
+                                                         block.bytes(), mac, walk_on);
       const bool ok = keyed_check_matches(mac, input.check());
       OPENSSL_cleanse(mac, sizeof(mac));
       if (!ok) {

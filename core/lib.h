@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "core/chunk/engine.h"
+#include "core/normalize.h"
 #include "core/result.h"
 #include "core/secret_bytes.h"
 #include "core/types.h"
@@ -106,8 +107,8 @@ struct DecodeResult {
 // decode_text normalizes, checks the key, verifies the check syllables and that the data
 // syllables spell a value inside the domain, deciphers it and checks that the result lies in
 // the domain too (all three failures are kCheckFailed), then cuts the value to the width.
-// Never allocates.
-DecodeResult decode_text(const CodecConfig& config, std::string_view text);
+// A word whose check fails costs at most one pass of the cipher. Never allocates.
+DecodeResult decode_text(const CodecConfig& config, CodeUnits text);
 
 // finish_value deciphers a code value, keeps its low bit_width bits and writes 16 bytes,
 // most significant first.

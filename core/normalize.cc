@@ -79,12 +79,24 @@ constexpr std::array<int8_t, 256> make_letter_of() {
 }
 constexpr std::array<int8_t, 256> kLetterOf = make_letter_of();
 
-// LetterReader yields the ASCII letters of UTF-8 text, lower-cased, with a look-ahead of three
-// letters held in variables. Bytes of multi-byte sequences are all >= 0x80, so skipping every
-// byte that is not an ASCII letter drops exactly the non-letter code points.
+// letter_of maps a code unit to its letter 0-25 (a-z and A-Z alike), every other unit to kNone.
+// In UTF-8 the bytes of multi-byte sequences are all >= 0x80, so skipping every unit that is
+// not an ASCII letter drops exactly the non-letter code points in every unit width.
+template <typename Unit>
+int8_t letter_of(Unit unit) {
+  if constexpr (sizeof(Unit) == 1) {
+    return kLetterOf[unit];
+  } else {
+    return unit < 0x80 ? kLetterOf[unit] : kNone;
+  }
+}
+
+// LetterReader yields the ASCII letters of text, lower-cased, with a look-ahead of three
+// letters held in variables.
+template <typename Unit>
 class LetterReader {
  public:
-  explicit LetterReader(std::string_view text) : p_(text.data()), end_(text.data() + text.size()) {
+  LetterReader(const Unit* units, size_t len) : p_(units), end_(units + len) {
     ahead_[0] = read();
     ahead_[1] = read();
     ahead_[2] = read();
@@ -108,14 +120,14 @@ class LetterReader {
  private:
   int read() {
     while (p_ != end_) {
-      const int letter = kLetterOf[static_cast<uint8_t>(*p_++)];
+      const int letter = letter_of(*p_++);
       if (letter != kNone) { return letter; }
     }
     return kNone;
   }
 
-  const char* p_;
-  const char* end_;
+  const Unit* p_;
+  const Unit* end_;
   int ahead_[3];
 };
 
@@ -125,14 +137,15 @@ class LetterReader {
 // branches that the letters of a code word would make unpredictable.
 constexpr size_t kShortTextLen = 256;
 
-bool normalize_short(const LetterTables& t, uint8_t level, std::string_view text,
+template <typename Unit>
+bool normalize_short(const LetterTables& t, uint8_t level, const Unit* text, size_t len,
                      size_t data_unit_count, size_t check_unit_count, NormalizedInput* out) {
   const auto& single_onset = t.single_onset[level];
   const auto& cluster = t.cluster[level];
   uint8_t letters[kShortTextLen + 3];
   size_t num_letters = 0;
-  for (const char c : text) {
-    const int8_t letter = kLetterOf[static_cast<uint8_t>(c)];
+  for (size_t i = 0; i < len; ++i) {
+    const int8_t letter = letter_of(text[i]);
     letters[num_letters] = static_cast<uint8_t>(letter);
     num_letters += letter != kNone ? 1 : 0;
   }
@@ -172,17 +185,12 @@ bool normalize_short(const LetterTables& t, uint8_t level, std::string_view text
   return true;
 }
 
-}  // namespace
-
-bool normalize(uint8_t level, std::string_view text, size_t data_unit_count,
-               size_t check_unit_count, NormalizedInput* out) {
-  if (out == nullptr || level >= kNumLevels || data_unit_count > kMaxDataUnits ||
-      check_unit_count > kMaxCheckUnits) {
-    return false;
-  }
+template <typename Unit>
+bool normalize_units(uint8_t level, const Unit* text, size_t len, size_t data_unit_count,
+                     size_t check_unit_count, NormalizedInput* out) {
   const LetterTables& t = letter_tables();
-  if (text.size() <= kShortTextLen) {
-    return normalize_short(t, level, text, data_unit_count, check_unit_count, out);
+  if (len <= kShortTextLen) {
+    return normalize_short(t, level, text, len, data_unit_count, check_unit_count, out);
   }
   const auto& single_onset = t.single_onset[level];
   const auto& cluster = t.cluster[level];
@@ -201,7 +209,7 @@ bool normalize(uint8_t level, std::string_view text, size_t data_unit_count,
     ++num_units;
   };
 
-  LetterReader reader(text);
+  LetterReader<Unit> reader(text, len);
   if (reader.peek(0) == kNone) { return false; }
   for (int letter = reader.peek(0); letter != kNone; letter = reader.peek(0)) {
     const size_t l = static_cast<size_t>(letter);
@@ -247,6 +255,28 @@ bool normalize(uint8_t level, std::string_view text, size_t data_unit_count,
   out->num_data_units = data_unit_count;
   out->num_check_units = check_unit_count;
   return true;
+}
+
+}  // namespace
+
+bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count, size_t check_unit_count,
+               NormalizedInput* out) {
+  if (out == nullptr || level >= kNumLevels || data_unit_count > kMaxDataUnits ||
+      check_unit_count > kMaxCheckUnits) {
+    return false;
+  }
+  switch (text.unit_size) {
+    case 1:
+      return normalize_units(level, static_cast<const uint8_t*>(text.data), text.len,
+                             data_unit_count, check_unit_count, out);
+    case 2:
+      return normalize_units(level, static_cast<const uint16_t*>(text.data), text.len,
+                             data_unit_count, check_unit_count, out);
+    case 4:
+      return normalize_units(level, static_cast<const uint32_t*>(text.data), text.len,
+                             data_unit_count, check_unit_count, out);
+    default: return false;
+  }
 }
 
 }  // namespace tavik::core

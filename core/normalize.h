@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "core/types.h"
@@ -24,14 +25,29 @@ struct NormalizedInput {
   std::span<const uint8_t> check() const { return {check_units, num_check_units}; }
 };
 
-// normalize keeps the ASCII letters of UTF-8 text (lower-cased), parses them into syllables
+// CodeUnits is text as a run of code units of one width: UTF-8 bytes (unit_size 1), or the
+// code points of a text held as 1, 2 or 4 bytes each. Readers of code words keep only ASCII
+// letters, which are the units below 0x80 in every width, so they read any of these in place.
+struct CodeUnits {
+  const void* data = nullptr;
+  size_t len = 0;        // in units
+  uint8_t unit_size = 1;  // 1, 2 or 4
+  CodeUnits() = default;
+  CodeUnits(const void* d, size_t n, uint8_t size) : data(d), len(n), unit_size(size) {}
+  // UTF-8 text converts implicitly.
+  CodeUnits(std::string_view utf8) : data(utf8.data()), len(utf8.size()) {}
+  CodeUnits(const std::string& utf8) : CodeUnits(std::string_view(utf8)) {}
+  CodeUnits(const char* utf8) : CodeUnits(std::string_view(utf8)) {}
+};
+
+// normalize keeps the ASCII letters of text (lower-cased), parses them into syllables
 // of the level (clusters before single onsets; an n, l or r after a vowel is an ending only
 // when it ends the text or a single onset of the level follows) and keeps the last
 // data_unit_count + check_unit_count units. It returns false, with no partial result, when
 // the text holds no ASCII letter, a letter cannot stand where it stands, or too few units
 // were parsed. data_unit_count is at most kMaxDataUnits, check_unit_count at most
 // kMaxCheckUnits. Time is linear in the text and memory is constant.
-bool normalize(uint8_t level, std::string_view text, size_t data_unit_count,
+bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count,
                size_t check_unit_count, NormalizedInput* out);
 
 }  // namespace tavik::core

@@ -43,7 +43,7 @@ class CandidateList {
 
 // The word verified as typed: it is decoded as decode would, and a failure there is the one
 // runtime error of recovery.
-Result<Bytes16> decode_as_typed(const CodecConfig& config, std::string_view text) {
+Result<Bytes16> decode_as_typed(const CodecConfig& config, CodeUnits text) {
   const DecodeResult decoded = decode_text(config, text);
   if (!decoded.ok()) {
     return Error{ErrorCode::kDecodeAfterRecovery, "failed to decode after recovery"};
@@ -87,7 +87,7 @@ std::span<const uint8_t> ConfusionGraph::neighbours(uint8_t unit) const {
   return {neighbours_[unit].data(), num_neighbours_[unit]};
 }
 
-Result<Bytes16> recover_text(const CodecConfig& config, std::string_view text) {
+Result<Bytes16> recover_text(const CodecConfig& config, CodeUnits text) {
   if (config.mode == Mode::kPlain) {
     return value_error(std::string(decode_error_text(DecodeError::kRecoveryNotSupported)));
   }
@@ -122,7 +122,7 @@ Result<Bytes16> recover_text(const CodecConfig& config, std::string_view text) {
     fpe::sha256_hmac_block(key->inner_state().h, key->outer_state().h, block.bytes(), mac);
     const bool as_typed = keyed_check_matches(mac, input.check());
     bool check_unit_fixes = false;
-    if (!as_typed && units_in_domain(config, input.data())) {
+    if (!as_typed) {
       for (size_t p = 0; p < input.num_check_units && !check_unit_fixes; ++p) {
         for (uint8_t neighbour : graph.neighbours(input.check_units[p])) {
           std::memcpy(changed, input.check_units, input.num_check_units);
@@ -131,6 +131,8 @@ Result<Bytes16> recover_text(const CodecConfig& config, std::string_view text) {
               check_unit_fixes || keyed_check_matches(mac, {changed, input.num_check_units});
         }
       }
+      // Deciphered (a cycle walk) only once a check passes.
+      check_unit_fixes = check_unit_fixes && units_in_domain(config, input.data());
     }
     OPENSSL_cleanse(mac, sizeof(mac));
     if (as_typed && units_in_domain(config, input.data())) { return decode_as_typed(config, text); }
@@ -181,14 +183,13 @@ Result<Bytes16> recover_text(const CodecConfig& config, std::string_view text) {
         }
       }
     }
-    if (units_in_domain(config, input.data())) {
-      for (size_t p = 0; p < input.num_check_units; ++p) {
-        for (uint8_t neighbour : graph.neighbours(input.check_units[p])) {
-          std::memcpy(changed, input.check_units, input.num_check_units);
-          changed[p] = neighbour;
-          if (verifies(input.data(), {changed, input.num_check_units})) {
-            candidates.add_unique(input.data_units);
-          }
+    for (size_t p = 0; p < input.num_check_units; ++p) {
+      for (uint8_t neighbour : graph.neighbours(input.check_units[p])) {
+        std::memcpy(changed, input.check_units, input.num_check_units);
+        changed[p] = neighbour;
+        if (verifies(input.data(), {changed, input.num_check_units}) &&
+            units_in_domain(config, input.data())) {
+          candidates.add_unique(input.data_units);
         }
       }
     }

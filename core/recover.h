@@ -35,7 +35,9 @@ class ConfusionGraph {
 // "key required for this mode", "input normalization failed", "reject: unrecoverable",
 // "ambiguous: N candidates", and kDecodeAfterRecovery "failed to decode after recovery".
 // A candidate counts only if it passes the keyed check and lies inside the domain.
-Result<Bytes16> recover_text(const CodecConfig& config, std::string_view text);
+// Only words whose check passes (as typed or after a substitution) are deciphered, so a word
+// whose check fails everywhere costs no cycle walk.
+Result<Bytes16> recover_text(const CodecConfig& config, CodeUnits text);
 
 }  // namespace tavik::core
 

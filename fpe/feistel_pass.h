@@ -47,16 +47,23 @@ U128 decrypt_pass(U128 v, const CipherKeyState& state, RoundFunction& round_func
 }
 
 // walk applies one pass, then further passes while the result lies above the domain, up to
-// kMaxFurtherPasses of them.
-template <bool kEncrypt, typename RoundFunction>
-U128 walk(U128 value, const CipherKeyState& state, RoundFunction& round_function) {
+// kMaxFurtherPasses of them. walk_on() is asked before the first further pass; false ends the
+// walk there.
+template <bool kEncrypt, typename RoundFunction, typename WalkOn>
+U128 walk(U128 value, const CipherKeyState& state, RoundFunction& round_function, WalkOn walk_on) {
   auto pass = [&](U128 v) {
     return kEncrypt ? encrypt_pass(v, state, round_function)
                     : decrypt_pass(v, state, round_function);
   };
   U128 result = pass(value);
+  if (result > state.max_value && !walk_on()) { return result; }
   for (int n = 0; n < kMaxFurtherPasses && result > state.max_value; ++n) { result = pass(result); }
   return result;
+}
+
+template <bool kEncrypt, typename RoundFunction>
+U128 walk(U128 value, const CipherKeyState& state, RoundFunction& round_function) {
+  return walk<kEncrypt>(value, state, round_function, [] { return true; });
 }
 
 // The SHA-instruction cipher serves tweaks of up to kShaniMaxTweakLen bytes, for which the
@@ -66,10 +73,10 @@ inline constexpr size_t kShaniMaxTweakLen = 7;
 U128 encrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
 U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
 // decrypt_with_mac_shani also finishes sha256_hmac_block(other, block) into mac, side by side
-// with the first round.
+// with the first round, and walks on past the first pass only if walk_on accepts the MAC.
 U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
                             const HmacKey& other, const uint8_t block[kSha256BlockLen],
-                            uint32_t mac[8]);
+                            uint32_t mac[8], const MacFilter& walk_on);
 
 }  // namespace tavik::fpe::feistel
 

@@ -87,7 +87,7 @@ U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint
 
 U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
                             const HmacKey& other, const uint8_t block[kSha256BlockLen],
-                            uint32_t mac[8]) {
+                            uint32_t mac[8], const MacFilter& walk_on) {
   const ShaniRoundFunction round_function(state, tweak);
   const shani::State other_inner = shani::load_state(other.inner_state().h);
   const shani::State other_outer = shani::load_state(other.outer_state().h);
@@ -103,7 +103,7 @@ U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<c
     shani::store_state(other_mac, mac);
     return f;
   };
-  return walk<false>(value, state, rounds);
+  return walk<false>(value, state, rounds, [&] { return walk_on(mac); });
 }
 
 }  // namespace tavik::fpe::feistel
@@ -122,9 +122,8 @@ U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint
 
 U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
                             const HmacKey& other, const uint8_t block[kSha256BlockLen],
-                            uint32_t mac[8]) {
-  sha256_hmac_block(other.inner_state().h, other.outer_state().h, block, mac);
-  return Feistel8(state).decrypt(value, tweak);
+                            uint32_t mac[8], const MacFilter& walk_on) {
+  return Feistel8(state).FpeCipher::decrypt_with_mac(value, tweak, other, block, mac, walk_on);
 }
 
 }  // namespace tavik::fpe::feistel

@@ -242,17 +242,20 @@ U128 Feistel8::encrypt(U128 value, std::span<const uint8_t> tweak) const {
 }
 
 U128 FpeCipher::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                                 const uint8_t block[kSha256BlockLen], uint32_t mac[8]) const {
+                                 const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                                 const MacFilter& walk_on) const {
   sha256_hmac_block(other.inner_state().h, other.outer_state().h, block, mac);
+  if (!walk_on(mac)) { return value; }  // no pass at all: the caller refuses the word
   return decrypt(value, tweak);
 }
 
 U128 Feistel8::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                                const uint8_t block[kSha256BlockLen], uint32_t mac[8]) const {
+                                const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                                const MacFilter& walk_on) const {
   if (use_shani(tweak)) {
-    return feistel::decrypt_with_mac_shani(state_, value, tweak, other, block, mac);
+    return feistel::decrypt_with_mac_shani(state_, value, tweak, other, block, mac, walk_on);
   }
-  return FpeCipher::decrypt_with_mac(value, tweak, other, block, mac);
+  return FpeCipher::decrypt_with_mac(value, tweak, other, block, mac, walk_on);
 }
 
 U128 Feistel8::decrypt(U128 value, std::span<const uint8_t> tweak) const {
@@ -283,8 +286,9 @@ U128 Shuffle::decrypt(U128 value, std::span<const uint8_t> tweak) const {
 }
 
 U128 Shuffle::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                               const uint8_t block[kSha256BlockLen], uint32_t mac[8]) const {
-  return inner_.decrypt_with_mac(value, tweak, other, block, mac);
+                               const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                               const MacFilter& walk_on) const {
+  return inner_.decrypt_with_mac(value, tweak, other, block, mac, walk_on);
 }
 
 std::optional<CipherKind> parse_cipher_kind(std::string_view kind) {

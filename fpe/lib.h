@@ -101,6 +101,15 @@ struct CipherKeyState {
 // derive_cipher_key absorbs the key and computes the domain parameters. Never fails.
 CipherKeyState derive_cipher_key(std::span<const uint8_t> key, const CipherDomain& domain);
 
+// MacFilter tells from a MAC whether a cycle walk is worth finishing (see decrypt_with_mac).
+class MacFilter {
+ public:
+  virtual bool operator()(const uint32_t mac[8]) const = 0;
+
+ protected:
+  ~MacFilter() = default;
+};
+
 // FpeCipher is a tweakable permutation of a domain. encrypt and decrypt never fail and never
 // allocate; values above the domain's max_value are permuted but not restored.
 class FpeCipher {
@@ -111,9 +120,13 @@ class FpeCipher {
   // decrypt_with_mac is decrypt that also finishes one HMAC under another key, as
   // sha256_hmac_block(other.inner, other.outer, block, mac) does. Where the SHA instructions
   // serve the cipher, that HMAC runs side by side with its first round, so a decoder has its
-  // check digest at almost no extra time. Never fails, never allocates.
+  // check digest at almost no extra time. Before any further pass of a cycle walk it asks
+  // `walk_on` about the MAC: when that says no, the walk stops and the result is meaningless
+  // (a word whose check fails is refused after one pass, however long its walk would be).
+  // Never fails, never allocates.
   virtual U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                                const uint8_t block[kSha256BlockLen], uint32_t mac[8]) const;
+                                const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                                const MacFilter& walk_on) const;
 };
 
 // Feistel8 is an 8-round Feistel network with HMAC-SHA-256 rounds and cycle walking (up to
@@ -124,7 +137,8 @@ class Feistel8 final : public FpeCipher {
   U128 encrypt(U128 value, std::span<const uint8_t> tweak) const override;
   U128 decrypt(U128 value, std::span<const uint8_t> tweak) const override;
   U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                        const uint8_t block[kSha256BlockLen], uint32_t mac[8]) const override;
+                        const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                        const MacFilter& walk_on) const override;
   // encrypt_portable and decrypt_portable compute the same permutation with the round function
   // that serves any tweak: each round's block laid out in memory and finished by
   // sha256_hmac_block. encrypt and decrypt keep everything in registers instead where the
@@ -144,7 +158,8 @@ class Shuffle final : public FpeCipher {
   U128 encrypt(U128 value, std::span<const uint8_t> tweak) const override;
   U128 decrypt(U128 value, std::span<const uint8_t> tweak) const override;
   U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                        const uint8_t block[kSha256BlockLen], uint32_t mac[8]) const override;
+                        const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                        const MacFilter& walk_on) const override;
 
  private:
   Feistel8 inner_;

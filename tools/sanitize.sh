@@ -29,6 +29,9 @@ if "$compiler" --version | grep -q clang; then
 else
   runtime="$("$compiler" -print-file-name=libasan.so)"
 fi
+# The C++ runtime is preloaded too: the sanitizer resolves its wrapper of __cxa_throw when it
+# starts, and a module that throws (the allocation-failure tests do) needs it found then.
+runtime="$runtime $("$compiler" -print-file-name=libstdc++.so.6)"
 # The interpreter frees little at exit, so its leak report says nothing about the module:
 # leaks are looked for with memcheck (tools/memcheck.sh) and the leak tests.
 export LD_PRELOAD="$runtime" PYTHONMALLOC=malloc PYTHONPATH="$package_dir"

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/builders.h"
@@ -59,6 +61,67 @@ TEST(DomainWalk, WordsThatDecipherOutsideTheModulusAreRefused) {
     }
     EXPECT_GT(outside, 0) << mode;
   }
+}
+
+// RecordingCipher forwards to a real cipher and counts the full decryptions (each may walk up
+// to 257 passes) and the walks that decrypt_with_mac was allowed to finish.
+class RecordingCipher final : public fpe::FpeCipher {
+ public:
+  explicit RecordingCipher(fpe::CipherHandle real) : real_(std::move(real)) {}
+  U128 encrypt(U128 value, std::span<const uint8_t> tweak) const override {
+    return real_->encrypt(value, tweak);
+  }
+  U128 decrypt(U128 value, std::span<const uint8_t> tweak) const override {
+    ++full_decrypts;
+    return real_->decrypt(value, tweak);
+  }
+  U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const fpe::HmacKey& other,
+                        const uint8_t block[fpe::kSha256BlockLen], uint32_t mac[8],
+                        const fpe::MacFilter& walk_on) const override {
+    struct Spy final : fpe::MacFilter {
+      const fpe::MacFilter* inner;
+      int* walks;
+      bool operator()(const uint32_t m[8]) const override {
+        const bool on = (*inner)(m);
+        *walks += on ? 1 : 0;
+        return on;
+      }
+    } spy;
+    spy.inner = &walk_on;
+    spy.walks = &walks_allowed;
+    return real_->decrypt_with_mac(value, tweak, other, block, mac, spy);
+  }
+  mutable int full_decrypts = 0;
+  mutable int walks_allowed = 0;
+
+ private:
+  fpe::CipherHandle real_;
+};
+
+// A forged word (check syllables that do not match) must not cost a cycle walk: in a modulus
+// just above a power of two a walk can take 257 passes, a hundred times a real word's cost.
+TEST(DomainWalk, ForgedWordsAreRefusedBeforeAnyWalk) {
+  const std::vector<uint8_t> key = {'f', 'o', 'r', 'g', 'e'};
+  CodecConfig config =
+      with_modulus(construct_config(key, "universal", "sealed", 128).value(),
+                   U128::from_u64((1u << 20) + 4112))
+          .value();
+  auto recording = std::make_shared<RecordingCipher>(config.cipher);
+  config.cipher = recording;
+  int forged = 0;
+  for (uint64_t v = 0x100000; v < 0x101010; v += 3) {
+    std::string word = spell(config, U128::from_u64(v));
+    // Another check syllable: "ma" unless it already is, then "ka".
+    const std::string check = word.substr(word.find('-') + 1);
+    word = word.substr(0, word.find('-') + 1) + (check == "ma" ? "ka" : "ma");
+    ASSERT_FALSE(decode_text(config, word).ok());
+    const Result<Bytes16> recovered = recover_text(config, word);
+    forged += recovered.ok() ? 0 : 1;
+  }
+  EXPECT_GT(forged, 1000);
+  EXPECT_EQ(recording->walks_allowed, 0);
+  // recover deciphers only what passes a check: the few substitutions that do by chance.
+  EXPECT_LT(recording->full_decrypts, forged / 50);
 }
 
 }  // namespace

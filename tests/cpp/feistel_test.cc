@@ -136,6 +136,11 @@ TEST(Feistel, RegisterAndMemoryRoundsAgree) {
   }
 }
 
+struct WalkOn final : MacFilter {
+  bool operator()(const uint32_t*) const override { return true; }
+};
+const WalkOn kWalkOn;
+
 // decrypt_with_mac is decrypt plus one independent HMAC, whichever way it is computed: in
 // registers beside the first round, or one after the other (long tweaks, Shuffle forwarding).
 TEST(Feistel, DecryptWithMacIsDecryptAndMac) {
@@ -156,11 +161,46 @@ TEST(Feistel, DecryptWithMacIsDecryptAndMac) {
            {std::span<const uint8_t>(kTweak), std::span<const uint8_t>(long_tweak)}) {
         const U128 v = U128(rng(), rng()) & domain.max_value();
         uint32_t mac[8] = {};
-        ASSERT_EQ(cipher->decrypt_with_mac(v, tweak, other, block, mac), cipher->decrypt(v, tweak));
+        ASSERT_EQ(cipher->decrypt_with_mac(v, tweak, other, block, mac, kWalkOn),
+                  cipher->decrypt(v, tweak));
         ASSERT_EQ(0, std::memcmp(mac, expected_mac, sizeof(mac))) << domain.bit_count();
       }
     }
   }
+}
+
+// A MAC that the filter refuses ends the walk after its first pass: a forged word in a
+// domain with long walks costs one pass, not hundreds. The MAC is still the right one.
+TEST(Feistel, RefusedMacStopsTheWalk) {
+  struct Refuse final : MacFilter {
+    mutable int calls = 0;
+    bool operator()(const uint32_t*) const override {
+      ++calls;
+      return false;
+    }
+  };
+  const HmacKey other = HmacKey::derive(Bytes{'k'});
+  uint8_t block[kSha256BlockLen] = {0x80};
+  block[kSha256BlockLen - 2] = 2;  // 512 bits: the key block alone
+  uint32_t expected_mac[8];
+  sha256_hmac_block_openssl(other.inner_state().h, other.outer_state().h, block, expected_mac);
+  const CipherDomain domain = CipherDomain::mod(U128::from_u64((1u << 20) + 4112));
+  const Feistel8 cipher(derive_cipher_key(kKey, domain));
+  int stopped = 0;
+  for (uint64_t v = 0; v < 4096; v += 7) {
+    const U128 value = U128::from_u64((1u << 20) + v % 4112);
+    Refuse refuse;
+    uint32_t mac[8] = {};
+    const U128 result = cipher.decrypt_with_mac(value, kTweak, other, block, mac, refuse);
+    ASSERT_EQ(0, std::memcmp(mac, expected_mac, sizeof(mac)));
+    ASSERT_LE(refuse.calls, 1);
+    if (result > domain.max_value()) {
+      ++stopped;
+    } else {
+      ASSERT_EQ(result, cipher.decrypt(value, kTweak));  // no further pass was needed
+    }
+  }
+  EXPECT_GT(stopped, 100);
 }
 
 TEST(Feistel, RoundTripsEveryDomain) {

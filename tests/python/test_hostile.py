@@ -2,6 +2,8 @@
 sequences, huge ranges, separators from every plane, epochs at the ends of the 64-bit range."""
 
 import os
+import subprocess
+import sys
 import time
 import uuid
 
@@ -73,14 +75,90 @@ def test_a_100_mb_word_is_read_in_linear_time_and_no_extra_memory(method):
     assert call("\u20ac0- " * (10 * MB // 4) + word) == data
 
 
-def test_a_huge_non_ascii_word_costs_at_most_its_utf8_copy():
+@pytest.mark.parametrize("filler", ["\u00b7", "\u20ac", "\U0001f600"])  # 1, 2 and 4 bytes a character
+@pytest.mark.parametrize("method", ["decode", "recover"])
+def test_a_huge_non_ascii_word_is_read_in_place(method, filler):
     codec = Tavik(KEY)
     data = bytes(range(16))
-    text = "\u00b7" * (20 * MB) + codec.encode(data)  # 20 MB of characters, 40 MB of UTF-8
+    text = filler * (20 * MB) + codec.encode(data)
+    size = sys.getsizeof(text)
     base = status_kib("VmRSS")
     peak = rss_peak_kib()
-    assert codec.decode(text) == data
-    assert peak is None or status_kib("VmHWM") - max(base, peak) < 3 * 40 * 1024
+    assert getattr(codec, method)(text) == data
+    assert peak is None or status_kib("VmHWM") - max(base, peak) < 8 * 1024
+    # No UTF-8 form is left cached on the caller's string.
+    assert sys.getsizeof(text) == size
+
+
+def test_no_text_argument_keeps_a_utf8_copy():
+    codec = Tavik(KEY)
+    texts = {
+        "word": "\u00e9" + codec.encode(bytes(16)),
+        "sep": "\u00b7 and more",
+        "level": "\u00e9u",
+        "case": "l\u00f6wer",
+        "kind": "sh\u00fcffle",
+        "granularity": "\u2603",
+    }
+    sizes = {name: sys.getsizeof(text) for name, text in texts.items()}
+    codec.decode(texts["word"])
+    codec.recover(texts["word"])
+    codec.with_separator(texts["sep"])
+    for call in (
+        lambda: Tavik(KEY, level=texts["level"]),
+        lambda: codec.with_case(texts["case"]),
+        lambda: codec.with_cipher(texts["kind"]),
+        lambda: codec.with_timestamp_config(0, texts["granularity"]),
+    ):
+        with pytest.raises(ValueError):
+            call()
+    assert {name: sys.getsizeof(text) for name, text in texts.items()} == sizes
+
+
+# ---- arguments released while later ones are converted ----
+
+
+class Dropper:
+    """An index whose __index__ drops every other reference to the call's arguments: it empties
+    the keyword dictionary that holds it, then fills the freed memory with other bytes."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        import gc
+
+        for holder in gc.get_referrers(self):
+            if isinstance(holder, dict) and any(v is self for v in holder.values()):
+                holder.clear()
+        self.filler = [bytes([66]) * 40 for _ in range(1000)]
+        return self.value
+
+
+def test_the_constructor_keeps_its_arguments_alive_while_it_converts(tmp_path):
+    # In a subprocess: on a build that borrowed them, this crashed or took another key.
+    script = tmp_path / "drop.py"
+    script.write_text(
+        "import sys\n"
+        f"sys.path.insert(0, {os.path.dirname(__file__)!r})\n"
+        "from test_hostile import Dropper\n"
+        "from tavik import Tavik\n"
+        "big = Tavik(**{'key': b'K' * (16 << 20), 'bit_width': Dropper(128)})\n"
+        "assert big.encode(bytes(16)) == Tavik(b'K' * (16 << 20)).encode(bytes(16))\n"
+        "key = b'K' * 39 + bytes([81])\n"
+        "small = Tavik(**{'key': b'K' * 39 + bytes([81]), 'level': 'eu' + str(0)[:0],\n"
+        "                 'mode': 'open', 'bit_width': Dropper(96)})\n"
+        "assert small.encode(bytes(16)) == Tavik(key, 'eu', 'open', 96).encode(bytes(16))\n"
+    )
+    result = subprocess.run([sys.executable, "-P", str(script)], capture_output=True, text=True)
+    assert result.returncode == 0, result.stderr
+
+
+def test_builders_keep_their_arguments_alive_while_they_convert():
+    codec = Tavik(KEY)
+    # Keyword arguments given as **dict, with the dictionary emptied by a later conversion.
+    got = codec.with_timestamp_config(**{"granularity": "d" + "ay", "epoch_ms": Dropper(5)})
+    assert repr(got) == repr(codec.with_timestamp_config(5, "day"))
 
 
 # ---- text that is not UTF-8 ----
@@ -232,12 +310,46 @@ def test_pattern_whose_iteration_raises_midway_reports_that_error():
     assert notes(excinfo) == ["while processing 'pattern'"]
 
 
-def test_pattern_whose_len_raises_or_overflows_is_read_by_iteration():
+def test_pattern_without_a_length_is_read_by_iteration():
     codec = Tavik(KEY)
     data = bytes(range(16))
     want = codec.with_chunk_pattern([3] * 6).encode(data)
-    for failure in (Boom("len"), OverflowError("len"), TypeError("len")):
-        assert codec.with_chunk_pattern(Pattern(6, 3, fail_len=failure)).encode(data) == want
+    assert codec.with_chunk_pattern(Pattern(6, 3, fail_len=TypeError("len"))).encode(data) == want
+
+
+@pytest.mark.parametrize(
+    "failure", [KeyboardInterrupt(), SystemExit(3), MemoryError(), Boom("len"), OverflowError()]
+)
+def test_anything_else_that_len_raises_propagates(failure):
+    with pytest.raises(type(failure)) as excinfo:
+        Tavik(KEY).with_chunk_pattern(Pattern(6, 3, fail_len=failure))
+    assert notes(excinfo) == ["while processing 'pattern'"]
+
+
+def test_an_endless_pattern_can_be_interrupted_by_a_signal():
+    # itertools.repeat runs no Python code between items: only the converter's own checks for
+    # pending signals let the alarm's handler stop the call.
+    import itertools
+    import signal
+
+    class Endless(list):
+        def __iter__(self):
+            return itertools.repeat(1)
+
+    class Alarm(Exception):
+        pass
+
+    def on_alarm(signum, frame):
+        raise Alarm
+
+    previous = signal.signal(signal.SIGALRM, on_alarm)
+    try:
+        signal.setitimer(signal.ITIMER_REAL, 0.2)
+        with pytest.raises(Alarm):
+            Tavik(KEY).with_chunk_pattern(Endless())
+    finally:
+        signal.setitimer(signal.ITIMER_REAL, 0)
+        signal.signal(signal.SIGALRM, previous)
 
 
 def test_huge_ranges_as_pattern_take_no_time_and_match_their_prefix():

@@ -1,0 +1,74 @@
+"""Allocation failures inside the C++ code become MemoryError, never a crash: every entry point
+is driven through a failure of each of its allocations in turn. Needs a module built with
+TAVIK_FAULT_INJECTION (the sanitizer run builds one); skipped elsewhere."""
+
+import subprocess
+import sys
+
+import pytest
+
+import tavik.tavik
+
+pytestmark = pytest.mark.skipif(
+    not hasattr(tavik.tavik, "_fail_allocation"), reason="needs a fault-injection build"
+)
+
+SETUP = """
+from tavik import Tavik
+import tavik.tavik as module
+codec = Tavik(b"fault key", mode="open").with_check_syllables(2)
+word = codec.encode(bytes(range(16)))
+"""
+
+# Each call, and whether it allocates on its way (a copy of a record, a key, a message).
+CALLS = {
+    "constructor": ("Tavik(b'k' * 100, 'eu', 'sealed', 64)", True),
+    "constructor error": ("Tavik(b'k', level='no such level')", True),
+    "with_bit_width": ("codec.with_bit_width(40)", True),
+    "with_modulus": ("codec.with_modulus(10**6)", True),
+    "with_cipher": ("codec.with_cipher('feistel', b'other key')", True),
+    "with_case": ("codec.with_case('lower')", True),
+    "with_check_syllables": ("codec.with_check_syllables(3)", True),
+    "with_separator": ("codec.with_separator(' ')", True),
+    "with_chunk_none": ("codec.with_chunk_none()", True),
+    "with_chunk_fixed": ("codec.with_chunk_fixed(4)", True),
+    "with_chunk_pattern": ("codec.with_chunk_pattern(range(40))", True),
+    "with_timestamp_config": ("codec.with_timestamp_config(0, 'day')", True),
+    "repr": ("repr(codec.with_chunk_pattern([1, 2, 3]))", True),
+    "encode": ("codec.encode(bytes(16))", False),
+    "decode": ("codec.decode(word)", False),
+    "recover": ("codec.recover(word)", False),
+}
+
+DRIVER = """
+import sys
+call = compile(sys.argv[1], "<call>", "eval")
+failures = 0
+for n in range(200):
+    module._fail_allocation(n)
+    try:
+        eval(call)
+        break
+    except MemoryError:
+        failures += 1
+    except ValueError:
+        break  # the call's own error, reached past every allocation
+    finally:
+        module._fail_allocation(-1)
+else:
+    raise SystemExit("still failing after 200 allocations")
+print(failures)
+"""
+
+
+@pytest.mark.parametrize("name", CALLS)
+def test_every_allocation_failure_becomes_memory_error(name):
+    # A subprocess per entry point: a C++ exception unwinding through the interpreter would
+    # end the process, and the test must report it rather than die with it.
+    call, allocates = CALLS[name]
+    result = subprocess.run(
+        [sys.executable, "-P", "-c", SETUP + DRIVER, call, name], capture_output=True, text=True
+    )
+    assert result.returncode == 0, result.stderr
+    failures = int(result.stdout)
+    assert failures > 0 if allocates else failures == 0
