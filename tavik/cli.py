@@ -17,6 +17,7 @@ import os
 import re
 import sys
 from collections.abc import Callable, Iterable, Iterator, Sequence
+from typing import NoReturn
 
 from . import Tavik
 
@@ -49,6 +50,106 @@ class UsageError(Exception):
 
 
 # ---- Options --------------------------------------------------------------------------------
+
+
+class _ParseError(Exception):
+    """A complaint of argparse, held back until the values it may quote are blanked out."""
+
+    def __init__(self, parser: Parser, message: str) -> None:
+        super().__init__(message)
+        self.parser = parser
+
+
+class Parser(argparse.ArgumentParser):
+    """An argument parser whose messages never repeat a value given on the command line.
+
+    Any value may be a key: `--keyhex=...` mistyped, or `--key-hex ...` put before the command,
+    where the key is taken for the command's name. Standard error ends up in logs that outlive
+    the process list, so a rejected choice names the valid ones only, an unknown option is named
+    only when no value can hide in its name, and any other message of argparse has the quoted
+    texts and the command line's values in it blanked out.
+    """
+
+    def _check_value(self, action: argparse.Action, value: object) -> None:
+        # argparse's own check quotes the value it rejects.
+        if action.choices is not None and value not in action.choices:
+            choices = ", ".join(map(str, action.choices))
+            raise argparse.ArgumentError(action, f"invalid choice; choose from {choices}")
+
+    def error(self, message: str) -> NoReturn:
+        raise _ParseError(self, message)
+
+    def fail(self, message: str) -> NoReturn:
+        """Writes the usage line and ``message`` to standard error and exits with status 2."""
+        print(self.format_usage().rstrip("\n"), file=sys.stderr)
+        print(f"{self.prog}: error: {message}", file=sys.stderr)
+        raise SystemExit(2)
+
+    def parse_args(  # type: ignore[override]
+        self, args: Sequence[str] | None = None, namespace: argparse.Namespace | None = None
+    ) -> argparse.Namespace:
+        argv = sys.argv[1:] if args is None else list(args)
+        words = _known_words(self)
+        try:
+            parsed, extras = self.parse_known_args(argv, namespace)
+        except _ParseError as exc:
+            exc.parser.fail(_blank_values(str(exc), argv, words))
+        if extras:
+            # The command's own usage line, when the command was read.
+            getattr(parsed, "parser", self).fail(_unrecognized(extras, words))
+        return parsed
+
+
+def _known_words(parser: argparse.ArgumentParser) -> dict[str, bool]:
+    """Every option string, choice and command name of ``parser`` and its commands.
+
+    The value says whether the word is an option that takes a value.
+    """
+    words = {"-": False, "--": False}
+    for action in parser._actions:
+        words.update((option, action.nargs != 0) for option in action.option_strings)
+        for choice, sub in (action.choices.items() if isinstance(action.choices, dict)
+                            else ((choice, None) for choice in action.choices or ())):
+            words.setdefault(str(choice), False)
+            if isinstance(sub, argparse.ArgumentParser):
+                words.update(_known_words(sub))
+    return words
+
+
+_QUOTED = re.compile(r"'(?:[^'\\]|\\.)*'" + r'|"(?:[^"\\]|\\.)*"')
+
+
+def _blank_values(message: str, argv: Sequence[str], known: dict[str, bool]) -> str:
+    """``message`` with '...' for every quoted text and every value of ``argv`` in it."""
+    values = {part for arg in argv for part in (arg, *arg.split("=", 1))
+              if part and part not in known}
+    # One pass, longest values first, so that no replacement is itself searched again.
+    alternatives = [_QUOTED.pattern] + [
+        r"(?<![\w-])" + re.escape(value) + r"(?![\w-])"
+        for value in sorted(values, key=len, reverse=True)]
+    return re.sub("|".join(alternatives), "...", message)
+
+
+_OPTION_NAME = re.compile(r"--?[A-Za-z]+(?:-[A-Za-z]+)*")
+
+
+def _unrecognized(extras: Sequence[str], known: dict[str, bool]) -> str:
+    """Names the first of ``extras`` without repeating a value that could be a key."""
+    first = extras[0]
+    if len(first) < 2 or not first.startswith("-"):
+        return ("an argument after the options: give all the items together, before or after "
+                "the options")
+    name = first.partition("=")[0]
+    for option in sorted((o for o, takes_value in known.items() if takes_value),
+                         key=len, reverse=True):
+        if name.startswith(option):  # a value glued to the option: --key-hexVALUE
+            return f"unrecognized option starting with {option}: write {option} VALUE"
+    message = "unrecognized option"
+    if _OPTION_NAME.fullmatch(name) and len(name) <= 32:
+        message += " " + name
+    if name.lower().startswith("--key"):
+        message += " (the key options are --key-file, --key-env and --key-hex)"
+    return message
 
 
 def _int_arg(text: str) -> int:
@@ -151,8 +252,8 @@ def _add_codec_options(parser: argparse.ArgumentParser) -> None:
                            "or --key-env")
 
 
-def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+def build_parser() -> Parser:
+    parser = Parser(
         prog="tavik",
         description="Turn UUIDs and other short identifiers into pronounceable code words and "
                     "back.",
@@ -214,7 +315,9 @@ def read_key(args: argparse.Namespace) -> bytes | None:
     if args.key_env is not None:
         value = os.environb.get(os.fsencode(args.key_env))
         if value is None:
-            raise UsageError(f"--key-env: environment variable {args.key_env} is not set")
+            # The name is not repeated: it may be the key itself, given by mistake.
+            raise UsageError("--key-env: that environment variable is not set (give its name, "
+                             "not the key)")
         return value
     if args.key_file is not None:
         if args.key_file == "-":
@@ -229,8 +332,11 @@ def read_key(args: argparse.Namespace) -> bytes | None:
                 with open(args.key_file, "rb") as f:
                     key = f.read(MAX_KEY_LEN + 1)
             except OSError as exc:
-                raise UsageError(f"--key-file: cannot read {args.key_file}: "
-                                 f"{exc.strerror or exc}") from None
+                # The path is not repeated: it may be the key itself, given by mistake.
+                raise UsageError(f"--key-file: cannot read the file: {exc.strerror or exc}"
+                                 ) from None
+            except ValueError:  # a NUL in the path
+                raise UsageError("--key-file: cannot read the file: not a valid path") from None
         if len(key) > MAX_KEY_LEN:
             raise UsageError("--key-file: the key is larger than 1 MiB")
         return key
@@ -438,11 +544,18 @@ def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str
 
 def main(argv: list[str] | None = None) -> int:
     parser = build_parser()
+    if argv is None:
+        argv = sys.argv[1:]
+    if argv and argv[0].startswith("-") and argv[0].partition("=")[0] not in (
+            "-", "--", "-h", "--help", "--version"):
+        # The value of an option given here would be taken for the command's name.
+        parser.fail("the options go after the command: tavik encode|decode|recover [OPTIONS] "
+                    "[ITEMS]")
     args = parser.parse_args(argv)
     try:
         codec = build_codec(args)
     except UsageError as exc:
-        args.parser.error(str(exc))  # exits with status 2
+        args.parser.fail(str(exc))
     handle = make_handler(args, codec)
     try:
         if args.items:

@@ -72,7 +72,7 @@ def test_key_sources_agree_with_the_module(key_file):
     (["encode", "--key-hex", "", UUID], "needs a non-empty key"),
     (["encode", "--key-hex", "abc", UUID], "--key-hex: not a string of hex digit pairs"),
     (["encode", "--key-env", "TAVIK_NO_SUCH_VARIABLE", UUID], "is not set"),
-    (["encode", "--key-file", "/nonexistent/key", UUID], "cannot read /nonexistent/key"),
+    (["encode", "--key-file", "/nonexistent/key", UUID], "cannot read the file: No such file"),
     (["encode", "--key-file", "-"], "standard input cannot carry both"),
     (["encode", "--key-hex", "00", "--key-env", "TAVIK_TEST_KEY", UUID], "not allowed with"),
     (["recover", "--mode", "plain", "MA"], "recover needs mode sealed or open"),
@@ -89,7 +89,7 @@ def test_key_sources_agree_with_the_module(key_file):
     (["encode", "--mode", "plain", "--chunk", "pattern:1,x", UUID], "expected balanced, none"),
     (["encode", "--mode", "plain", "--epoch", "yesterday", UUID], "ISO 8601"),
     (["encode", "--mode", "plain", "--level", "EU", UUID], "invalid choice"),
-    (["encode", "--mode", "plain", "--bogus", UUID], "unrecognized arguments"),
+    (["encode", "--mode", "plain", "--bogus", UUID], "unrecognized option --bogus"),
     (["frobnicate"], "invalid choice"),
     ([], "required"),
 ])
@@ -118,6 +118,40 @@ def test_key_is_never_echoed(key_file):
             assert secret not in out and secret not in err
     help_text = run("decode", "--help")[1]
     assert re.search(r"--key-hex HEX.*process\s+list", help_text, re.S)
+
+
+SECRET = "5ec12e75ec12e7"
+
+
+@pytest.mark.parametrize("args, message", [
+    # Options before the command: the key was taken for the command's name.
+    ([f"--key-hex={SECRET}", "encode"], "the options go after the command"),
+    (["--key-hex", SECRET, "encode", UUID], "the options go after the command"),
+    ([SECRET, "encode"], "invalid choice; choose from encode, decode, recover"),
+    # Unknown options, with the value joined by '=', glued on or following.
+    (["encode", f"--keyhex={SECRET}", UUID], "unrecognized option --keyhex (the key options"),
+    (["encode", f"--key-hex{SECRET}", UUID], "starting with --key-hex: write --key-hex VALUE"),
+    (["encode", f"--key_hex={SECRET}", UUID], "unrecognized option (the key options"),
+    (["encode", f"-{SECRET}", UUID], "unrecognized option"),
+    (["encode", "--keyhex", SECRET], "unrecognized option --keyhex"),
+    # Rejected choices and values of argparse's own checks.
+    (["encode", "--level", SECRET, UUID], "--level: invalid choice; choose from universal, eu,"),
+    (["encode", f"--mode={SECRET}", UUID], "--mode: invalid choice; choose from sealed, open"),
+    (["decode", f"--hex={SECRET}", "MA"], "argument --hex: ignored explicit argument"),
+    ([f"--version={SECRET}"], "argument --version: ignored explicit argument"),
+    (["encode", f"-h{SECRET}"], "ignored explicit argument"),
+    (["encode", "--check", SECRET, UUID], "--check: expected a whole number"),
+    # The name or path given for the key may be the key itself.
+    (["encode", "--key-env", SECRET, UUID], "that environment variable is not set"),
+    (["encode", "--key-file", SECRET, UUID], "cannot read the file: No such file"),
+    (["encode", "--key-file", f"/tmp/{SECRET}/../k", UUID], "cannot read the file"),
+    # An item after the options, when others came before them.
+    (["encode", UUID, "--mode", "plain", SECRET], "give all the items together"),
+])
+def test_usage_errors_never_repeat_a_value(args, message):
+    status, out, err = run(*args)
+    assert (status, out) == (2, "")
+    assert message in err and SECRET not in err and SECRET.upper() not in err
 
 
 def test_input_forms_and_per_line_errors():
