@@ -13,6 +13,7 @@ from __future__ import annotations
 
 import argparse
 import datetime
+import fcntl
 import os
 import re
 import sys
@@ -49,6 +50,66 @@ class UsageError(Exception):
     """A problem with the options; reported with the usage line, status 2."""
 
 
+# ---- Standard streams -------------------------------------------------------------------------
+
+# Each standard descriptor, its stream in sys and the access modes that let it serve.
+_STANDARD_FDS = ((0, "stdin", (os.O_RDONLY, os.O_RDWR)),
+                 (1, "stdout", (os.O_WRONLY, os.O_RDWR)),
+                 (2, "stderr", (os.O_WRONLY, os.O_RDWR)))
+
+
+def point_at_devnull(fd: int) -> None:
+    """Points ``fd`` at /dev/null: writes to it vanish, reads from it end at once."""
+    null = os.open(os.devnull, os.O_RDWR)
+    if null != fd:
+        os.dup2(null, fd)
+        os.close(null)
+
+
+def guard_standard_fds() -> set[int]:
+    """The standard descriptors that cannot serve; the closed ones now hold /dev/null.
+
+    A closed descriptor is the next one that open() returns: the key file, or a pipe reopened
+    through /proc, would become standard error and receive the messages. /dev/null in its place
+    keeps every later file off it. A descriptor open the wrong way counts as closed (a shell
+    script that starts Python with `2>&-` can leave its own file, read-only, as descriptor 2).
+    A stream that Python found closed at start (sys.stderr is None) stays unusable, and its
+    descriptor is left to whoever has it now.
+    """
+    unusable = set()
+    for fd, name, modes in _STANDARD_FDS:
+        try:
+            usable = (fcntl.fcntl(fd, fcntl.F_GETFL) & os.O_ACCMODE) in modes
+        except OSError:  # closed
+            usable = False
+        if not usable:
+            point_at_devnull(fd)
+        if not usable or getattr(sys, name) is None:
+            unusable.add(fd)
+    return unusable
+
+
+def say(message: str) -> None:
+    """Writes one line to standard error, and nowhere else.
+
+    print(file=sys.stderr) writes to standard output when standard error was closed at start
+    (sys.stderr is None), where a consumer takes the message for a result. A message that cannot
+    be written is dropped, and standard error then points at /dev/null, so that the interpreter's
+    last flush does not fail again (which would turn the exit status into 120).
+    """
+    stream = sys.stderr
+    if stream is None:
+        return
+    try:
+        stream.write(message + "\n")
+        stream.flush()
+    except (OSError, ValueError):  # ValueError: the stream was closed
+        try:
+            point_at_devnull(stream.fileno())
+        except (OSError, ValueError):
+            pass
+
+
 # ---- Options --------------------------------------------------------------------------------
 
 
@@ -81,8 +142,8 @@ class Parser(argparse.ArgumentParser):
 
     def fail(self, message: str) -> NoReturn:
         """Writes the usage line and ``message`` to standard error and exits with status 2."""
-        print(self.format_usage().rstrip("\n"), file=sys.stderr)
-        print(f"{self.prog}: error: {message}", file=sys.stderr)
+        say(self.format_usage().rstrip("\n"))
+        say(f"{self.prog}: error: {message}")
         raise SystemExit(2)
 
     def parse_args(  # type: ignore[override]
@@ -304,7 +365,7 @@ def _version() -> str:
 # ---- The codec from the options ---------------------------------------------------------------
 
 
-def read_key(args: argparse.Namespace) -> bytes | None:
+def read_key(args: argparse.Namespace, stdin_closed: bool = False) -> bytes | None:
     """The key bytes from --key-file, --key-env or --key-hex; None when none was given."""
     if args.key_hex is not None:
         try:
@@ -324,7 +385,7 @@ def read_key(args: argparse.Namespace) -> bytes | None:
             if not args.items:
                 raise UsageError("--key-file -: standard input cannot carry both the key and "
                                  "the items; give the items as arguments")
-            if sys.stdin is None:
+            if stdin_closed or sys.stdin is None:
                 raise UsageError("--key-file -: standard input is closed")
             key = sys.stdin.buffer.read(MAX_KEY_LEN + 1)
         else:
@@ -343,7 +404,7 @@ def read_key(args: argparse.Namespace) -> bytes | None:
     return None
 
 
-def build_codec(args: argparse.Namespace) -> Tavik:
+def build_codec(args: argparse.Namespace, stdin_closed: bool = False) -> Tavik:
     """The Tavik object that the options describe; raises UsageError."""
     if args.bits is not None and not 16 <= args.bits <= 128:
         raise UsageError("--bits must be from 16 to 128")
@@ -356,7 +417,7 @@ def build_codec(args: argparse.Namespace) -> Tavik:
                          "use '-' (or none, with --chunk none)")
     if args.command == "recover" and args.mode == "plain":
         raise UsageError("recover needs mode sealed or open: mode plain has no keyed check")
-    key = read_key(args)
+    key = read_key(args, stdin_closed)
     if args.mode != "plain" and not key:
         raise UsageError(f"mode {args.mode} needs a non-empty key: give --key-file, --key-env "
                          "or --key-hex, or use --mode plain")
@@ -535,17 +596,53 @@ def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str
                     out.write(("\n".join(lines) + "\n").encode("utf-8"))
                     out.flush()
                     lines = []
-                print(f"tavik: {label} {number}: {exc}", file=sys.stderr, flush=True)
+                say(f"tavik: {label} {number}: {exc}")
         if lines:
             out.write(("\n".join(lines) + "\n").encode("utf-8"))
         out.flush()
     return 1 if failed else 0
 
 
+def _flush_stdout() -> None:
+    """Flushes standard output; if that fails, what is left goes to /dev/null, so that the
+    interpreter's last flush does not fail again."""
+    if sys.stdout is None:
+        return
+    try:
+        sys.stdout.flush()
+    except OSError:
+        point_at_devnull(sys.stdout.fileno())
+        raise
+
+
 def main(argv: list[str] | None = None) -> int:
+    """Runs the command line on ``argv`` (default: sys.argv[1:]); returns the exit status."""
+    try:
+        try:
+            status = _run(sys.argv[1:] if argv is None else argv)
+        except SystemExit:  # --help, --version and usage errors
+            _flush_stdout()
+            raise
+        _flush_stdout()
+        return status
+    except BrokenPipeError:
+        # The reader went away (`tavik encode ... | head`): stop quietly. Standard output now
+        # points at /dev/null, so the interpreter's last flush does not complain again.
+        point_at_devnull(1)
+        return 1
+    except OSError as exc:  # standard input or output unusable (a directory, a full disk)
+        say(f"tavik: {exc.strerror or exc}")
+        return 1
+    except KeyboardInterrupt:
+        return 130
+
+
+def _run(argv: list[str]) -> int:
+    unusable = guard_standard_fds()
+    if 1 in unusable:
+        say("tavik: standard output is closed")
+        return 2
     parser = build_parser()
-    if argv is None:
-        argv = sys.argv[1:]
     if argv and argv[0].startswith("-") and argv[0].partition("=")[0] not in (
             "-", "--", "-h", "--help", "--version"):
         # The value of an option given here would be taken for the command's name.
@@ -553,24 +650,12 @@ def main(argv: list[str] | None = None) -> int:
                     "[ITEMS]")
     args = parser.parse_args(argv)
     try:
-        codec = build_codec(args)
+        if not args.items and 0 in unusable:
+            raise UsageError("standard input is closed: give the items as arguments")
+        codec = build_codec(args, stdin_closed=0 in unusable)
     except UsageError as exc:
         args.parser.fail(str(exc))
     handle = make_handler(args, codec)
-    try:
-        if args.items:
-            return process(handle, [[item] for item in args.items], "argument")
-        if sys.stdin is None:
-            return 0
-        return process(handle, stdin_batches(sys.stdin.fileno()), "line")
-    except BrokenPipeError:
-        # The reader went away (`tavik encode ... | head`): stop quietly. Point stdout at
-        # /dev/null so that the interpreter's final flush does not complain again.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        return 1
-    except OSError as exc:  # standard input or output unusable (a directory, a closed pipe)
-        print(f"tavik: {exc.strerror or exc}", file=sys.stderr)
-        return 1
-    except KeyboardInterrupt:
-        return 130
+    if args.items:
+        return process(handle, [[item] for item in args.items], "argument")
+    return process(handle, stdin_batches(sys.stdin.fileno()), "line")

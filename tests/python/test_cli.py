@@ -171,6 +171,65 @@ def test_input_forms_and_per_line_errors():
     assert (status, out) == (1, (word + "\n") * 2) and err.startswith("tavik: argument 2: ")
 
 
+def run_redirected(redirections: str, *args, stdin=b""):
+    """Runs the command with a shell's redirections, such as '2>&-' (standard error closed)."""
+    script = f'exec "$@" {redirections}'
+    result = subprocess.run(["sh", "-c", script, "sh", *TAVIK, *map(str, args)], input=stdin,
+                            capture_output=True, env=ENV, cwd="/")
+    return result.returncode, result.stdout.decode(), result.stderr.decode()
+
+
+def test_messages_never_go_to_standard_output(tmp_path, key_file):
+    word = Tavik(KEY).encode(UUID.bytes)
+    opts = ["encode", "--key-file", key_file]
+    # Standard error closed: the key file is the first file opened, and must not receive them.
+    assert run_redirected("2>&-", *opts, UUID, "bad", UUID) == (1, (word + "\n") * 2, "")
+    assert key_file.read_bytes() == KEY
+    assert run_redirected("2>&-", *opts, "--level", "xx", UUID) == (2, "", "")
+    # Standard error open for reading only, as a shell script can leave it.
+    readonly = tmp_path / "readonly"
+    readonly.write_bytes(b"")
+    assert run_redirected(f"2<{readonly}", *opts, UUID, "bad", UUID)[:2] == (
+        1, (word + "\n") * 2)
+    assert readonly.read_bytes() == b""
+
+
+def run_into_closed_pipe(which: str, *args):
+    """Runs the command with standard output or error ('stdout', 'stderr') a pipe nobody reads."""
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    pipes = {"stdout": subprocess.PIPE, "stderr": subprocess.PIPE, which: write_end}
+    try:
+        result = subprocess.run(TAVIK + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                                env=ENV, cwd="/", **pipes)
+    finally:
+        os.close(write_end)
+    return result.returncode, (result.stdout or b"").decode(), (result.stderr or b"").decode()
+
+
+def test_a_reader_that_went_away():
+    word = Tavik(mode="plain").encode(UUID.bytes)
+    # Standard error gone: the messages are lost, the items still processed.
+    assert run_into_closed_pipe("stderr", "encode", "--mode", "plain", UUID, "bad", UUID) == (
+        1, (word + "\n") * 2, "")
+    # Standard output gone: stop quietly, whether writing results or help.
+    assert run_into_closed_pipe("stdout", "encode", "--mode", "plain", UUID) == (1, "", "")
+    assert run_into_closed_pipe("stdout", "encode", "--help") == (1, "", "")
+
+
+@pytest.mark.parametrize("redirections, args, message", [
+    (">&-", ["encode", "--mode", "plain", UUID], "tavik: standard output is closed\n"),
+    (">&-", ["--help"], "tavik: standard output is closed\n"),
+    (f"<{os.devnull} >{os.devnull} 1<&0", ["encode", "--mode", "plain", UUID],
+     "tavik: standard output is closed\n"),
+    ("<&-", ["encode", "--mode", "plain"], "error: standard input is closed: give the items"),
+    ("<&-", ["encode", "--key-file", "-", UUID], "error: --key-file -: standard input is closed"),
+])
+def test_closed_standard_streams_are_usage_errors(redirections, args, message):
+    status, out, err = run_redirected(redirections, *args)
+    assert (status, out) == (2, "") and message in err and "Traceback" not in err
+
+
 def read_line(stream, timeout=30.0) -> str:
     assert select.select([stream], [], [], timeout)[0], "no answer while the input is open"
     return stream.readline().decode()
