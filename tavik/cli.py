@@ -391,6 +391,11 @@ def read_key(args: argparse.Namespace, stdin_closed: bool = False) -> bytes | No
         else:
             try:
                 with open(args.key_file, "rb") as f:
+                    # /dev/stdin, /proc/self/fd/0 or the file that standard input reads.
+                    if not args.items and _same_file(f.fileno(), 0):
+                        raise UsageError("--key-file: that file is standard input, which cannot "
+                                         "carry both the key and the items; give the items as "
+                                         "arguments")
                     key = f.read(MAX_KEY_LEN + 1)
             except OSError as exc:
                 # The path is not repeated: it may be the key itself, given by mistake.
@@ -402,6 +407,14 @@ def read_key(args: argparse.Namespace, stdin_closed: bool = False) -> bytes | No
             raise UsageError("--key-file: the key is larger than 1 MiB")
         return key
     return None
+
+
+def _same_file(fd: int, other: int) -> bool:
+    try:
+        a, b = os.fstat(fd), os.fstat(other)
+    except OSError:
+        return False
+    return (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino)
 
 
 def build_codec(args: argparse.Namespace, stdin_closed: bool = False) -> Tavik:

@@ -154,6 +154,23 @@ def test_usage_errors_never_repeat_a_value(args, message):
     assert message in err and SECRET not in err and SECRET.upper() not in err
 
 
+@pytest.mark.parametrize("path", ["/dev/stdin", "/proc/self/fd/0", "/dev/fd/0", "ids"])
+def test_key_file_that_is_standard_input(tmp_path, path):
+    ids = tmp_path / "ids"
+    ids.write_text(f"{UUID}\n")
+    with ids.open("rb") as stdin:  # a file, where a pipe would be consumed by the first reader
+        result = subprocess.run(TAVIK + ["encode", "--key-file", path], stdin=stdin,
+                                capture_output=True, env=ENV, cwd=tmp_path)
+    assert (result.returncode, result.stdout) == (2, b"")
+    assert b"that file is standard input, which cannot carry both" in result.stderr
+    if path != "ids":  # a pipe, as in `ids | tavik encode --key-file /dev/stdin`
+        status, out, err = run("encode", "--key-file", path, stdin=f"{UUID}\n".encode())
+        assert (status, out) == (2, "") and "that file is standard input" in err
+    # With the items as arguments, standard input is free to carry the key.
+    word = Tavik(KEY).encode(UUID.bytes)
+    assert run("encode", "--key-file", "/dev/stdin", UUID, stdin=KEY)[:2] == (0, word + "\n")
+
+
 def test_input_forms_and_per_line_errors():
     forms = [str(UUID), str(UUID).upper(), UUID.hex, "{%s}" % UUID, UUID.urn, UUID.urn.upper(),
              f"  {UUID}\r"]
