@@ -17,6 +17,7 @@ import fcntl
 import os
 import re
 import sys
+import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import NoReturn
 
@@ -409,6 +410,34 @@ def read_key(args: argparse.Namespace, stdin_closed: bool = False) -> bytes | No
     return None
 
 
+# Bidirectional formatting characters: they reorder the letters that follow them on screen.
+_BIDI_CONTROLS = frozenset("\u061c\u200e\u200f\u202a\u202b\u202c\u202d\u202e"
+                           "\u2066\u2067\u2068\u2069")
+
+
+def check_separator(sep: str) -> None:
+    """Refuses a separator that would break the code words it separates; raises UsageError.
+
+    The module takes any non-letter, but a line break (or another control character) spreads a
+    code word over several lines, and a combining mark fuses with the letter before it once the
+    text is NFC-normalized (as web forms and macOS do), after which the word no longer decodes.
+    """
+    if len(sep) != 1:
+        raise UsageError("--separator must be one character (--chunk none writes none)")
+    category = unicodedata.category(sep)
+    if category in ("Cc", "Zl", "Zp"):
+        raise UsageError("--separator must not be a line break or another control character: "
+                         "each code word must stay on one line")
+    if category in ("Mn", "Mc", "Me"):
+        raise UsageError("--separator must not be a combining mark: it fuses with the letter "
+                         "before it")
+    if category == "Cs":  # a byte that is not UTF-8, kept by the surrogateescape of argv
+        raise UsageError("--separator must be a character, not a byte that is not UTF-8")
+    if sep in _BIDI_CONTROLS:
+        raise UsageError("--separator must not be a bidirectional control: it reorders the "
+                         "letters on screen")
+
+
 def _same_file(fd: int, other: int) -> bool:
     try:
         a, b = os.fstat(fd), os.fstat(other)
@@ -428,6 +457,8 @@ def build_codec(args: argparse.Namespace, stdin_closed: bool = False) -> Tavik:
     if args.separator is not None and args.chunk is not None and args.chunk[0] != "balanced":
         raise UsageError("--separator goes with the balanced layout only; the other layouts "
                          "use '-' (or none, with --chunk none)")
+    if args.separator is not None:
+        check_separator(args.separator)
     if args.command == "recover" and args.mode == "plain":
         raise UsageError("recover needs mode sealed or open: mode plain has no keyed check")
     key = read_key(args, stdin_closed)
@@ -444,8 +475,6 @@ def build_codec(args: argparse.Namespace, stdin_closed: bool = False) -> Tavik:
         if args.check is not None:
             codec = codec.with_check_syllables(args.check)
         if args.separator is not None:
-            if len(args.separator) != 1:
-                raise UsageError("--separator must be one character (--chunk none writes none)")
             codec = codec.with_separator(args.separator)
         if args.chunk is not None:
             kind, value = args.chunk

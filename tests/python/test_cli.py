@@ -8,6 +8,7 @@ import shlex
 import subprocess
 import sys
 import sysconfig
+import unicodedata
 import uuid
 from pathlib import Path
 
@@ -169,6 +170,39 @@ def test_key_file_that_is_standard_input(tmp_path, path):
     # With the items as arguments, standard input is free to carry the key.
     word = Tavik(KEY).encode(UUID.bytes)
     assert run("encode", "--key-file", "/dev/stdin", UUID, stdin=KEY)[:2] == (0, word + "\n")
+
+
+@pytest.mark.parametrize("separator, message", [
+    ("\n", "line break or another control character"),
+    ("\r", "line break or another control character"),
+    ("\t", "line break or another control character"),
+    ("\x85", "line break or another control character"),
+    ("\u2028", "line break or another control character"),
+    ("\u2029", "line break or another control character"),
+    ("\u0301", "combining mark"),
+    ("\u0308", "combining mark"),
+    ("\u030a", "combining mark"),
+    ("\u0327", "combining mark"),
+    ("\u20dd", "combining mark"),
+    ("\u202e", "bidirectional control"),
+    ("\udcff", "not a byte that is not UTF-8"),
+])
+def test_separators_that_break_the_words_are_refused(separator, message):
+    status, out, err = run("encode", "--mode", "plain", "--separator", separator, UUID)
+    assert (status, out) == (2, "") and message in err
+    # The module itself keeps taking them (only the first character counts).
+    if separator != "\udcff":
+        Tavik(mode="plain").with_separator(separator)
+
+
+def test_accepted_separators_survive_normalization():
+    for separator in [" ", "\u00b7", "/", "_", "\u2014", "\u3000", "\u00a0"]:
+        opts = ["--mode", "plain", "--separator", separator]
+        status, out, _ = run("encode", *opts, UUID)
+        assert status == 0 and out.count(separator) == 5
+        for form in ("NFC", "NFKC"):
+            normalized = unicodedata.normalize(form, out)
+            assert run("decode", *opts, stdin=normalized.encode())[:2] == (0, f"{UUID}\n")
 
 
 def test_input_forms_and_per_line_errors():
