@@ -5,8 +5,10 @@ none. Standard input is read in chunks and answered chunk by chunk, so memory st
 however long the stream is, and a program that writes one line and waits gets its answer at once.
 
 Exit status: 0 when every item succeeded, 1 when any item failed (each failure is reported on
-standard error with its line or argument number; the other items are still processed), 2 for a
-usage error (bad options, no usable key), before any item is read.
+standard error with its line or argument number; the other items are still processed) or the
+output could not be written, 2 for a usage error (bad options, no usable key, a closed standard
+stream that is needed), before any item is read, and 130 when interrupted (Ctrl-C). Messages go
+to standard error only, and never repeat a value from the command line.
 """
 
 from __future__ import annotations
@@ -19,7 +21,7 @@ import re
 import sys
 import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from typing import NoReturn
+from typing import IO, NoReturn
 
 from . import Tavik
 
@@ -140,6 +142,12 @@ class Parser(argparse.ArgumentParser):
 
     def error(self, message: str) -> NoReturn:
         raise _ParseError(self, message)
+
+    def _print_message(self, message: str, file: IO[str] | None = None) -> None:
+        # Help and version text. argparse's own version drops what cannot be written, or writes
+        # it to standard error when standard output is None; here a failure stops the run.
+        if message and file is not None:
+            file.write(message)
 
     def fail(self, message: str) -> NoReturn:
         """Writes the usage line and ``message`` to standard error and exits with status 2."""
@@ -660,8 +668,19 @@ def _flush_stdout() -> None:
 def main(argv: list[str] | None = None) -> int:
     """Runs the command line on ``argv`` (default: sys.argv[1:]); returns the exit status."""
     try:
+        return _run_reporting_stream_errors(sys.argv[1:] if argv is None else argv)
+    except KeyboardInterrupt:
+        # Ctrl-C ends the run quietly, whatever it waited on: a key FIFO without a writer, a
+        # terminal, a full pipe. Output not written yet goes to /dev/null rather than keep the
+        # interpreter's last flush waiting on that pipe.
+        point_at_devnull(1)
+        return 130
+
+
+def _run_reporting_stream_errors(argv: list[str]) -> int:
+    try:
         try:
-            status = _run(sys.argv[1:] if argv is None else argv)
+            status = _run(argv)
         except SystemExit:  # --help, --version and usage errors
             _flush_stdout()
             raise
@@ -674,9 +693,11 @@ def main(argv: list[str] | None = None) -> int:
         return 1
     except OSError as exc:  # standard input or output unusable (a directory, a full disk)
         say(f"tavik: {exc.strerror or exc}")
+        try:
+            _flush_stdout()  # output that cannot be written goes to /dev/null
+        except OSError:
+            pass
         return 1
-    except KeyboardInterrupt:
-        return 130
 
 
 def _run(argv: list[str]) -> int:

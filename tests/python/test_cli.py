@@ -5,6 +5,7 @@ import random
 import re
 import select
 import shlex
+import signal
 import subprocess
 import sys
 import sysconfig
@@ -268,6 +269,14 @@ def test_a_reader_that_went_away():
     assert run_into_closed_pipe("stdout", "encode", "--help") == (1, "", "")
 
 
+def test_a_full_disk():
+    with open("/dev/full", "wb") as full:
+        for args in (["encode", "--mode", "plain", str(UUID)], ["encode", "--help"], ["--version"]):
+            result = subprocess.run(TAVIK + args, stdout=full, stderr=subprocess.PIPE,
+                                    env=ENV, cwd="/")
+            assert (result.returncode, result.stderr) == (1, b"tavik: No space left on device\n")
+
+
 @pytest.mark.parametrize("redirections, args, message", [
     (">&-", ["encode", "--mode", "plain", UUID], "tavik: standard output is closed\n"),
     (">&-", ["--help"], "tavik: standard output is closed\n"),
@@ -300,6 +309,46 @@ def test_streaming_answers_each_line_before_the_input_ends():
         assert read_line(proc.stderr).startswith("tavik: line 4: ")
         proc.stdin.close()
         assert proc.wait(timeout=30) == 1
+
+
+def wait_on_fifo(proc: subprocess.Popen, fifo: Path) -> int | None:
+    """Returns once ``proc`` waits on ``fifo``: in open() where /proc shows it, else in read()
+    (a writer, returned, then holds the FIFO open without writing)."""
+    wchan = Path(f"/proc/{proc.pid}/wchan")
+    for _ in range(300):
+        if wchan.exists() and wchan.read_text() == "wait_for_partner":
+            return None
+        try:  # succeeds once a reader has the FIFO open, and lets its open() return
+            return os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+        except OSError:
+            pass
+        assert proc.poll() is None
+        select.select([], [], [], 0.1)
+    raise AssertionError("the command never opened the FIFO")
+
+
+def test_ctrl_c_exits_130_quietly(tmp_path):
+    fifo = tmp_path / "key"
+    os.mkfifo(fifo)
+    with subprocess.Popen(TAVIK + ["encode", "--key-file", fifo], stdin=subprocess.PIPE,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
+                          env=ENV) as proc:
+        writer = wait_on_fifo(proc, fifo)
+        proc.send_signal(signal.SIGINT)
+        assert proc.wait(timeout=30) == 130
+        assert proc.stdout.read() == proc.stderr.read() == b""
+    if writer is not None:
+        os.close(writer)
+    # While items are read, with an answer already given.
+    with subprocess.Popen(TAVIK + ["encode", "--mode", "plain"], stdin=subprocess.PIPE,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
+                          env=ENV) as proc:
+        proc.stdin.write(f"{UUID}\n".encode())
+        proc.stdin.flush()
+        assert read_line(proc.stdout) == Tavik(mode="plain").encode(UUID.bytes) + "\n"
+        proc.send_signal(signal.SIGINT)
+        assert proc.wait(timeout=30) == 130
+        assert proc.stdout.read() == proc.stderr.read() == b""
 
 
 def test_ten_thousand_uuids_through_a_shell_pipe(tmp_path):
