@@ -18,6 +18,7 @@ import datetime
 import fcntl
 import os
 import re
+import select
 import sys
 import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
@@ -597,7 +598,11 @@ def stdin_batches(fd: int) -> Iterator[Sequence[bytes | None]]:
     pending = b""
     overlong = False  # the line being read has already passed MAX_LINE_LEN
     while True:
-        chunk = os.read(fd, READ_LEN)
+        try:
+            chunk = os.read(fd, READ_LEN)
+        except BlockingIOError:  # left non-blocking by another process that shares it
+            select.select([fd], [], [])
+            continue
         if not chunk:
             break
         pieces = chunk.split(b"\n")
@@ -619,10 +624,22 @@ def stdin_batches(fd: int) -> Iterator[Sequence[bytes | None]]:
         yield [pending]
 
 
+def write_all(fd: int, data: bytes) -> None:
+    """Writes all of ``data`` to ``fd``, waiting whenever another process that shares the
+    descriptor has left it non-blocking."""
+    view = memoryview(data)
+    while view:
+        try:
+            view = view[os.write(fd, view):]
+        except BlockingIOError:
+            select.select([], [fd], [])
+
+
 def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str | None]],
             label: str) -> int:
-    """Runs every item, writing one line per success and flushing after every batch."""
-    out = sys.stdout.buffer
+    """Runs every item, writing one line per success as soon as its batch is done."""
+    sys.stdout.flush()
+    out = sys.stdout.fileno()
     failed = False
     number = 0
     for batch in batches:
@@ -643,13 +660,11 @@ def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str
             except ItemError as exc:
                 failed = True
                 if lines:  # keep the order of output and messages on a shared terminal
-                    out.write(("\n".join(lines) + "\n").encode("utf-8"))
-                    out.flush()
+                    write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
                     lines = []
                 say(f"tavik: {label} {number}: {exc}")
         if lines:
-            out.write(("\n".join(lines) + "\n").encode("utf-8"))
-        out.flush()
+            write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
     return 1 if failed else 0
 
 

@@ -351,6 +351,36 @@ def test_ctrl_c_exits_130_quietly(tmp_path):
         assert proc.stdout.read() == proc.stderr.read() == b""
 
 
+def test_streams_left_non_blocking(tmp_path):
+    # Another process sharing a pipe or terminal may set O_NONBLOCK on it.
+    word = Tavik(mode="plain").encode(UUID.bytes)
+    read_end, write_end = os.pipe()
+    os.set_blocking(read_end, False)
+    with subprocess.Popen(TAVIK + ["encode", "--mode", "plain"], stdin=read_end,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
+                          env=ENV) as proc:
+        os.close(read_end)
+        with os.fdopen(write_end, "wb", buffering=0) as items:
+            items.write(f"{UUID}\n".encode())
+            assert read_line(proc.stdout) == word + "\n"
+            # The next read finds nothing: the command waits, silent, for more.
+            assert not select.select([proc.stderr], [], [], 0.5)[0]
+            items.write(f"{UUID}\n".encode())
+        assert proc.stdout.read() == f"{word}\n".encode() and proc.wait(timeout=30) == 0
+    # Output larger than a pipe holds, to a reader that is not reading yet.
+    ids = tmp_path / "ids"
+    ids.write_text(f"{UUID}\n" * 5000)
+    read_end, write_end = os.pipe()
+    os.set_blocking(write_end, False)
+    with ids.open("rb") as stdin, os.fdopen(read_end, "rb") as out:
+        with subprocess.Popen(TAVIK + ["encode", "--mode", "plain"], stdin=stdin,
+                              stdout=write_end, stderr=subprocess.PIPE, cwd="/", env=ENV) as proc:
+            os.close(write_end)
+            assert not select.select([proc.stderr], [], [], 1.0)[0]  # still running, silent
+            assert out.read() == f"{word}\n".encode() * 5000
+            assert proc.wait(timeout=30) == 0 and proc.stderr.read() == b""
+
+
 def test_ten_thousand_uuids_through_a_shell_pipe(tmp_path):
     rng = random.Random(11)
     ids = [str(uuid.UUID(bytes=rng.randbytes(16))) for _ in range(10_000)]
