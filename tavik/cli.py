@@ -34,6 +34,8 @@ MAX_LINE_LEN = 64 * 1024
 READ_LEN = 64 * 1024
 # Largest key file read; a key is a few dozen bytes, and this stops `--key-file /dev/urandom`.
 MAX_KEY_LEN = 1024 * 1024
+# The UTF-8 byte-order mark, which some editors put at the start of a text file.
+BOM = b"\xef\xbb\xbf"
 
 LEVELS = ["universal", "eu", "en", "numeric", "ko"]
 MODES = ["sealed", "open", "plain"]
@@ -635,9 +637,22 @@ def write_all(fd: int, data: bytes) -> None:
             select.select([], [fd], [])
 
 
+def without_bom(batches: Iterable[Sequence[bytes | None]]) -> Iterator[Sequence[bytes | None]]:
+    """The batches with a UTF-8 byte-order mark removed from the start of the first line."""
+    first = True
+    for batch in batches:
+        if first and batch and batch[0] is not None and batch[0].startswith(BOM):
+            batch = [batch[0][len(BOM):], *batch[1:]]
+        first = False
+        yield batch
+
+
 def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str | None]],
-            label: str) -> int:
-    """Runs every item, writing one line per success as soon as its batch is done."""
+            label: str, *, skip_blank: bool = False) -> int:
+    """Runs every item, writing one line per success as soon as its batch is done.
+
+    A blank item (empty or white space only) is skipped with ``skip_blank``, and fails without.
+    """
     sys.stdout.flush()
     out = sys.stdout.fileno()
     failed = False
@@ -655,6 +670,8 @@ def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str
                 else:
                     text = item.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
                 if not text.strip():
+                    if skip_blank:
+                        continue
                     raise ItemError("empty")
                 lines.append(handle(text))
             except ItemError as exc:
@@ -736,4 +753,6 @@ def _run(argv: list[str]) -> int:
     handle = make_handler(args, codec)
     if args.items:
         return process(handle, [[item] for item in args.items], "argument")
-    return process(handle, stdin_batches(sys.stdin.fileno()), "line")
+    # Blank lines (a trailing one, a separator between blocks) are no items.
+    return process(handle, without_bom(stdin_batches(sys.stdin.fileno())), "line",
+                   skip_blank=True)

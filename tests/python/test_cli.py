@@ -216,7 +216,7 @@ def test_input_forms_and_per_line_errors():
     assert status == 1
     assert out == (word + "\n") * (len(forms) + 1)
     numbers = [int(n) for n in re.findall(r"^tavik: line (\d+): ", err, re.M)]
-    assert numbers == [3, 4, 5, 6, 7, 13, 14]
+    assert numbers == [3, 5, 6, 7, 13, 14]  # line 4, blank, is skipped
     assert "line 7: identifier of 2 bytes, not 16" in err
     assert "line 14: longer than 65536 bytes" in err
     status, out, err = run("encode", "--mode", "plain", UUID, "xyz", UUID.hex)
@@ -288,6 +288,20 @@ def test_a_full_disk():
 def test_closed_standard_streams_are_usage_errors(redirections, args, message):
     status, out, err = run_redirected(redirections, *args)
     assert (status, out) == (2, "") and message in err and "Traceback" not in err
+
+
+def test_blank_lines_and_a_byte_order_mark():
+    word = Tavik(mode="plain").encode(UUID.bytes)
+    stdin = f"\ufeff{UUID}\n\n   \n\r\n\t{UUID}\n\ufeff{UUID}\n\n".encode()
+    status, out, err = run("encode", "--mode", "plain", stdin=stdin)
+    # Only a mark that starts the input is ignored; the numbers still count blank lines.
+    assert (status, out) == (1, (word + "\n") * 2)
+    assert err == "tavik: line 6: not a UUID or a string of hex digits\n"
+    assert run("decode", "--mode", "plain", stdin=f"\ufeff{word}\n\n".encode())[:2] == (
+        0, f"{UUID}\n")
+    assert run("encode", "--mode", "plain", stdin=b"\xef\xbb\xbf\n\n")[:2] == (0, "")
+    # An empty argument is no blank line: it was meant to be an item.
+    assert run("encode", "--mode", "plain", "", UUID)[0] == 1
 
 
 def read_line(stream, timeout=30.0) -> str:
