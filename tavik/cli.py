@@ -325,6 +325,13 @@ def _add_codec_options(parser: argparse.ArgumentParser) -> None:
                            "or --key-env")
 
 
+def _add_aligned_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--aligned", action="store_true",
+                        help="write one line for every item, an empty one for a failed item or "
+                             "a blank line, so that output line N answers input line N (for "
+                             "paste); without it only results are written")
+
+
 def build_parser() -> Parser:
     parser = Parser(
         prog="tavik",
@@ -346,6 +353,7 @@ def build_parser() -> Parser:
     encode.add_argument("items", nargs="*", metavar="IDENTIFIER",
                         help="identifiers to encode; none: read them from standard input")
     encode.set_defaults(parser=encode)
+    _add_aligned_option(encode)
     _add_codec_options(encode)
 
     for name, what in (("decode", "Write the identifier of each code word."),
@@ -361,6 +369,7 @@ def build_parser() -> Parser:
         sub.set_defaults(parser=sub)
         sub.add_argument("--hex", action="store_true",
                          help="write plain hex of the identifier's bytes instead of UUID text")
+        _add_aligned_option(sub)
         _add_codec_options(sub)
     return parser
 
@@ -648,10 +657,12 @@ def without_bom(batches: Iterable[Sequence[bytes | None]]) -> Iterator[Sequence[
 
 
 def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str | None]],
-            label: str, *, skip_blank: bool = False) -> int:
+            label: str, *, skip_blank: bool = False, aligned: bool = False) -> int:
     """Runs every item, writing one line per success as soon as its batch is done.
 
     A blank item (empty or white space only) is skipped with ``skip_blank``, and fails without.
+    With ``aligned``, a failed or skipped item writes an empty line, so that output line N
+    answers item N.
     """
     sys.stdout.flush()
     out = sys.stdout.fileno()
@@ -671,6 +682,8 @@ def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str
                     text = item.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
                 if not text.strip():
                     if skip_blank:
+                        if aligned:
+                            lines.append("")
                         continue
                     raise ItemError("empty")
                 lines.append(handle(text))
@@ -680,6 +693,8 @@ def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str
                     write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
                     lines = []
                 say(f"tavik: {label} {number}: {exc}")
+                if aligned:
+                    lines.append("")
         if lines:
             write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
     return 1 if failed else 0
@@ -752,7 +767,8 @@ def _run(argv: list[str]) -> int:
         args.parser.fail(str(exc))
     handle = make_handler(args, codec)
     if args.items:
-        return process(handle, [[item] for item in args.items], "argument")
+        return process(handle, [[item] for item in args.items], "argument",
+                       aligned=args.aligned)
     # Blank lines (a trailing one, a separator between blocks) are no items.
     return process(handle, without_bom(stdin_batches(sys.stdin.fileno())), "line",
-                   skip_blank=True)
+                   skip_blank=True, aligned=args.aligned)

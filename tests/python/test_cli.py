@@ -304,6 +304,19 @@ def test_blank_lines_and_a_byte_order_mark():
     assert run("encode", "--mode", "plain", "", UUID)[0] == 1
 
 
+def test_aligned_output_answers_line_for_line():
+    word = Tavik(mode="plain").encode(UUID.bytes)
+    lines = [str(UUID), "bad", "", "  ", "f" * 70000, UUID.hex, "{0102}"]
+    opts = ["--mode", "plain", "--aligned"]
+    status, out, err = run("encode", *opts, stdin="\n".join(lines).encode())
+    assert status == 1 and re.findall(r"line (\d+)", err) == ["2", "5", "7"]
+    assert out.splitlines() == [word, "", "", "", "", word, ""]
+    # Through decode and back, blank lines and all.
+    assert run("decode", *opts, stdin=out.encode())[:2] == (
+        0, "\n".join([str(UUID), "", "", "", "", str(UUID), ""]) + "\n")
+    assert run("encode", *opts, "bad", UUID, "")[:2] == (1, f"\n{word}\n\n")
+
+
 def read_line(stream, timeout=30.0) -> str:
     assert select.select([stream], [], [], timeout)[0], "no answer while the input is open"
     return stream.readline().decode()
