@@ -481,6 +481,12 @@ def build_codec(args: argparse.Namespace, stdin_closed: bool = False) -> Tavik:
         check_separator(args.separator)
     if args.command == "recover" and args.mode == "plain":
         raise UsageError("recover needs mode sealed or open: mode plain has no keyed check")
+    given = [name for name, value in (("--key-file", args.key_file), ("--key-env", args.key_env),
+                                      ("--key-hex", args.key_hex)) if value is not None]
+    if args.mode == "plain" and given and args.cipher not in ("feistel", "feistel8"):
+        # Only the feistel cipher of mode plain can use a key; anything else would ignore it.
+        raise UsageError(f"mode plain uses the public key and would ignore {given[0]}: drop it, "
+                         "or add --cipher feistel to encipher under it")
     key = read_key(args, stdin_closed)
     if args.mode != "plain" and not key:
         raise UsageError(f"mode {args.mode} needs a non-empty key: give --key-file, --key-env "

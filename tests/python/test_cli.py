@@ -78,6 +78,12 @@ def test_key_sources_agree_with_the_module(key_file):
     (["encode", "--key-file", "-"], "standard input cannot carry both"),
     (["encode", "--key-hex", "00", "--key-env", "TAVIK_TEST_KEY", UUID], "not allowed with"),
     (["recover", "--mode", "plain", "MA"], "recover needs mode sealed or open"),
+    (["encode", "--mode", "plain", "--key-hex", "00", UUID], "would ignore --key-hex: drop it"),
+    (["encode", "--mode", "plain", "--key-env", "TAVIK_TEST_KEY", UUID], "would ignore --key-env"),
+    (["decode", "--mode", "plain", "--key-file", "/nonexistent/key", "MA"],
+     "would ignore --key-file"),
+    (["encode", "--mode", "plain", "--cipher", "shuffle", "--key-hex", "00", UUID],
+     "or add --cipher feistel"),
     (["encode", "--mode", "plain", "--bits", "15", UUID], "--bits must be from 16 to 128"),
     (["encode", "--mode", "plain", "--bits", "64", "--modulus", "7", UUID], "not allowed with"),
     (["encode", "--mode", "plain", "--modulus", "1", UUID], "--modulus must be from 2"),
@@ -113,8 +119,9 @@ def test_key_is_never_echoed(key_file):
         run("recover", "--key-hex", KEY.hex(), typo, "garbage"),
         run("decode", "--key-file", "-", word, stdin=KEY + b"x"),
         run("encode", "--key-file", key_file, "--help"),
+        run("encode", "--mode", "plain", "--key-hex", KEY.hex(), UUID),
     ]
-    assert [status for status, _, _ in runs] == [2, 2, 2, 2, 1, 1, 1, 0]
+    assert [status for status, _, _ in runs] == [2, 2, 2, 2, 1, 1, 1, 0, 2]
     for _, out, err in runs:
         for secret in key_secrets(KEY):
             assert secret not in out and secret not in err
@@ -447,7 +454,8 @@ OPTION_CASES = [
 
 @pytest.mark.parametrize("options, build, data", OPTION_CASES)
 def test_options_match_the_builders(options, build, data):
-    key_opts = ["--key-hex", KEY.hex()]
+    # Mode plain takes a key only for the feistel cipher.
+    key_opts = ["--key-hex", KEY.hex()] if "plain" not in options or "feistel" in options else []
     word = build(KEY).encode(data)
     assert run("encode", *options, *key_opts, data.hex())[:2] == (0, word + "\n")
     status, out, _ = run("decode", *options, *key_opts, "--hex", word)
