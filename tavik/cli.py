@@ -22,9 +22,12 @@ import select
 import sys
 import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from typing import IO, NoReturn
+from typing import TYPE_CHECKING, NoReturn
 
 from . import Tavik
+
+if TYPE_CHECKING:
+    from _typeshed import SupportsWrite
 
 # The constructor's default epoch of the time prefix (2023-11-14 22:13:20 UTC).
 DEFAULT_EPOCH_MS = 1700000000000
@@ -146,7 +149,7 @@ class Parser(argparse.ArgumentParser):
     def error(self, message: str) -> NoReturn:
         raise _ParseError(self, message)
 
-    def _print_message(self, message: str, file: IO[str] | None = None) -> None:
+    def _print_message(self, message: str, file: SupportsWrite[str] | None = None) -> None:
         # Help and version text. argparse's own version drops what cannot be written, or writes
         # it to standard error when standard output is None; here a failure stops the run.
         if message and file is not None:
@@ -215,7 +218,7 @@ def _unrecognized(extras: Sequence[str], known: dict[str, bool]) -> str:
     name = first.partition("=")[0]
     for option in sorted((o for o, takes_value in known.items() if takes_value),
                          key=len, reverse=True):
-        if name.startswith(option):  # a value glued to the option: --key-hexVALUE
+        if name.startswith(option) and name != option:  # a value glued on: --key-hexVALUE
             return f"unrecognized option starting with {option}: write {option} VALUE"
     message = "unrecognized option"
     if _OPTION_NAME.fullmatch(name) and len(name) <= 32:
