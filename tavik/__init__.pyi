@@ -61,6 +61,12 @@ class Tavik:
 
         Only the first character counts; "\\0" means no separator. This restores the default
         five-group layout. Raises ValueError for an empty or alphabetic separator.
+
+        Some accepted separators break the code words they separate: a line break or another
+        control character puts each word on several lines, and a combining mark (such as
+        U+0301 or U+0308) fuses with the letter before it once the text is NFC-normalized, as
+        web forms and macOS do, after which the word no longer decodes. The command line
+        refuses them; prefer a visible character that stands alone, such as "-", " " or "/".
         """
     def with_chunk_none(self) -> Tavik:
         """Return a copy that writes code words in one piece, without any separator."""

@@ -5,20 +5,29 @@ none. Standard input is read in chunks and answered chunk by chunk, so memory st
 however long the stream is, and a program that writes one line and waits gets its answer at once.
 
 Exit status: 0 when every item succeeded, 1 when any item failed (each failure is reported on
-standard error with its line or argument number; the other items are still processed), 2 for a
-usage error (bad options, no usable key), before any item is read.
+standard error with its line or argument number; the other items are still processed) or the
+output could not be written, 2 for a usage error (bad options, no usable key, a closed standard
+stream that is needed), before any item is read, and 130 when interrupted (Ctrl-C). Messages go
+to standard error only, and never repeat a value from the command line.
 """
 
 from __future__ import annotations
 
 import argparse
 import datetime
+import fcntl
 import os
 import re
+import select
 import sys
+import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
+from typing import TYPE_CHECKING, NoReturn
 
 from . import Tavik
+
+if TYPE_CHECKING:
+    from _typeshed import SupportsWrite
 
 # The constructor's default epoch of the time prefix (2023-11-14 22:13:20 UTC).
 DEFAULT_EPOCH_MS = 1700000000000
@@ -28,6 +37,8 @@ MAX_LINE_LEN = 64 * 1024
 READ_LEN = 64 * 1024
 # Largest key file read; a key is a few dozen bytes, and this stops `--key-file /dev/urandom`.
 MAX_KEY_LEN = 1024 * 1024
+# The UTF-8 byte-order mark, which some editors put at the start of a text file.
+BOM = b"\xef\xbb\xbf"
 
 LEVELS = ["universal", "eu", "en", "numeric", "ko"]
 MODES = ["sealed", "open", "plain"]
@@ -48,7 +59,173 @@ class UsageError(Exception):
     """A problem with the options; reported with the usage line, status 2."""
 
 
+# ---- Standard streams -------------------------------------------------------------------------
+
+# Each standard descriptor, its stream in sys and the access modes that let it serve.
+_STANDARD_FDS = ((0, "stdin", (os.O_RDONLY, os.O_RDWR)),
+                 (1, "stdout", (os.O_WRONLY, os.O_RDWR)),
+                 (2, "stderr", (os.O_WRONLY, os.O_RDWR)))
+
+
+def point_at_devnull(fd: int) -> None:
+    """Points ``fd`` at /dev/null: writes to it vanish, reads from it end at once."""
+    null = os.open(os.devnull, os.O_RDWR)
+    if null != fd:
+        os.dup2(null, fd)
+        os.close(null)
+
+
+def guard_standard_fds() -> set[int]:
+    """The standard descriptors that cannot serve; the closed ones now hold /dev/null.
+
+    A closed descriptor is the next one that open() returns: the key file, or a pipe reopened
+    through /proc, would become standard error and receive the messages. /dev/null in its place
+    keeps every later file off it. A descriptor open the wrong way counts as closed (a shell
+    script that starts Python with `2>&-` can leave its own file, read-only, as descriptor 2).
+    A stream that Python found closed at start (sys.stderr is None) stays unusable, and its
+    descriptor is left to whoever has it now.
+    """
+    unusable = set()
+    for fd, name, modes in _STANDARD_FDS:
+        try:
+            usable = (fcntl.fcntl(fd, fcntl.F_GETFL) & os.O_ACCMODE) in modes
+        except OSError:  # closed
+            usable = False
+        if not usable:
+            point_at_devnull(fd)
+        if not usable or getattr(sys, name) is None:
+            unusable.add(fd)
+    return unusable
+
+
+def say(message: str) -> None:
+    """Writes one line to standard error, and nowhere else.
+
+    print(file=sys.stderr) writes to standard output when standard error was closed at start
+    (sys.stderr is None), where a consumer takes the message for a result. A message that cannot
+    be written is dropped, and standard error then points at /dev/null, so that the interpreter's
+    last flush does not fail again (which would turn the exit status into 120).
+    """
+    stream = sys.stderr
+    if stream is None:
+        return
+    try:
+        stream.write(message + "\n")
+        stream.flush()
+    except (OSError, ValueError):  # ValueError: the stream was closed
+        try:
+            point_at_devnull(stream.fileno())
+        except (OSError, ValueError):
+            pass
+
+
 # ---- Options --------------------------------------------------------------------------------
+
+
+class _ParseError(Exception):
+    """A complaint of argparse, held back until the values it may quote are blanked out."""
+
+    def __init__(self, parser: Parser, message: str) -> None:
+        super().__init__(message)
+        self.parser = parser
+
+
+class Parser(argparse.ArgumentParser):
+    """An argument parser whose messages never repeat a value given on the command line.
+
+    Any value may be a key: `--keyhex=...` mistyped, or `--key-hex ...` put before the command,
+    where the key is taken for the command's name. Standard error ends up in logs that outlive
+    the process list, so a rejected choice names the valid ones only, an unknown option is named
+    only when no value can hide in its name, and any other message of argparse has the quoted
+    texts and the command line's values in it blanked out.
+    """
+
+    def _check_value(self, action: argparse.Action, value: object) -> None:
+        # argparse's own check quotes the value it rejects.
+        if action.choices is not None and value not in action.choices:
+            choices = ", ".join(map(str, action.choices))
+            raise argparse.ArgumentError(action, f"invalid choice; choose from {choices}")
+
+    def error(self, message: str) -> NoReturn:
+        raise _ParseError(self, message)
+
+    def _print_message(self, message: str, file: SupportsWrite[str] | None = None) -> None:
+        # Help and version text. argparse's own version drops what cannot be written, or writes
+        # it to standard error when standard output is None; here a failure stops the run.
+        if message and file is not None:
+            file.write(message)
+
+    def fail(self, message: str) -> NoReturn:
+        """Writes the usage line and ``message`` to standard error and exits with status 2."""
+        say(self.format_usage().rstrip("\n"))
+        say(f"{self.prog}: error: {message}")
+        raise SystemExit(2)
+
+    def parse_args(  # type: ignore[override]
+        self, args: Sequence[str] | None = None, namespace: argparse.Namespace | None = None
+    ) -> argparse.Namespace:
+        argv = sys.argv[1:] if args is None else list(args)
+        words = _known_words(self)
+        try:
+            parsed, extras = self.parse_known_args(argv, namespace)
+        except _ParseError as exc:
+            exc.parser.fail(_blank_values(str(exc), argv, words))
+        if extras:
+            # The command's own usage line, when the command was read.
+            getattr(parsed, "parser", self).fail(_unrecognized(extras, words))
+        return parsed
+
+
+def _known_words(parser: argparse.ArgumentParser) -> dict[str, bool]:
+    """Every option string, choice and command name of ``parser`` and its commands.
+
+    The value says whether the word is an option that takes a value.
+    """
+    words = {"-": False, "--": False}
+    for action in parser._actions:
+        words.update((option, action.nargs != 0) for option in action.option_strings)
+        for choice, sub in (action.choices.items() if isinstance(action.choices, dict)
+                            else ((choice, None) for choice in action.choices or ())):
+            words.setdefault(str(choice), False)
+            if isinstance(sub, argparse.ArgumentParser):
+                words.update(_known_words(sub))
+    return words
+
+
+_QUOTED = re.compile(r"'(?:[^'\\]|\\.)*'" + r'|"(?:[^"\\]|\\.)*"')
+
+
+def _blank_values(message: str, argv: Sequence[str], known: dict[str, bool]) -> str:
+    """``message`` with '...' for every quoted text and every value of ``argv`` in it."""
+    values = {part for arg in argv for part in (arg, *arg.split("=", 1))
+              if part and part not in known}
+    # One pass, longest values first, so that no replacement is itself searched again.
+    alternatives = [_QUOTED.pattern] + [
+        r"(?<![\w-])" + re.escape(value) + r"(?![\w-])"
+        for value in sorted(values, key=len, reverse=True)]
+    return re.sub("|".join(alternatives), "...", message)
+
+
+_OPTION_NAME = re.compile(r"--?[A-Za-z]+(?:-[A-Za-z]+)*")
+
+
+def _unrecognized(extras: Sequence[str], known: dict[str, bool]) -> str:
+    """Names the first of ``extras`` without repeating a value that could be a key."""
+    first = extras[0]
+    if len(first) < 2 or not first.startswith("-"):
+        return ("an argument after the options: give all the items together, before or after "
+                "the options")
+    name = first.partition("=")[0]
+    for option in sorted((o for o, takes_value in known.items() if takes_value),
+                         key=len, reverse=True):
+        if name.startswith(option) and name != option:  # a value glued on: --key-hexVALUE
+            return f"unrecognized option starting with {option}: write {option} VALUE"
+    message = "unrecognized option"
+    if _OPTION_NAME.fullmatch(name) and len(name) <= 32:
+        message += " " + name
+    if name.lower().startswith("--key"):
+        message += " (the key options are --key-file, --key-env and --key-hex)"
+    return message
 
 
 def _int_arg(text: str) -> int:
@@ -151,8 +328,15 @@ def _add_codec_options(parser: argparse.ArgumentParser) -> None:
                            "or --key-env")
 
 
-def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+def _add_aligned_option(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument("--aligned", action="store_true",
+                        help="write one line for every item, an empty one for a failed item or "
+                             "a blank line, so that output line N answers input line N (for "
+                             "paste); without it only results are written")
+
+
+def build_parser() -> Parser:
+    parser = Parser(
         prog="tavik",
         description="Turn UUIDs and other short identifiers into pronounceable code words and "
                     "back.",
@@ -172,6 +356,7 @@ def build_parser() -> argparse.ArgumentParser:
     encode.add_argument("items", nargs="*", metavar="IDENTIFIER",
                         help="identifiers to encode; none: read them from standard input")
     encode.set_defaults(parser=encode)
+    _add_aligned_option(encode)
     _add_codec_options(encode)
 
     for name, what in (("decode", "Write the identifier of each code word."),
@@ -187,6 +372,7 @@ def build_parser() -> argparse.ArgumentParser:
         sub.set_defaults(parser=sub)
         sub.add_argument("--hex", action="store_true",
                          help="write plain hex of the identifier's bytes instead of UUID text")
+        _add_aligned_option(sub)
         _add_codec_options(sub)
     return parser
 
@@ -203,7 +389,7 @@ def _version() -> str:
 # ---- The codec from the options ---------------------------------------------------------------
 
 
-def read_key(args: argparse.Namespace) -> bytes | None:
+def read_key(args: argparse.Namespace, stdin_closed: bool = False) -> bytes | None:
     """The key bytes from --key-file, --key-env or --key-hex; None when none was given."""
     if args.key_hex is not None:
         try:
@@ -214,30 +400,76 @@ def read_key(args: argparse.Namespace) -> bytes | None:
     if args.key_env is not None:
         value = os.environb.get(os.fsencode(args.key_env))
         if value is None:
-            raise UsageError(f"--key-env: environment variable {args.key_env} is not set")
+            # The name is not repeated: it may be the key itself, given by mistake.
+            raise UsageError("--key-env: that environment variable is not set (give its name, "
+                             "not the key)")
         return value
     if args.key_file is not None:
         if args.key_file == "-":
             if not args.items:
                 raise UsageError("--key-file -: standard input cannot carry both the key and "
                                  "the items; give the items as arguments")
-            if sys.stdin is None:
+            if stdin_closed or sys.stdin is None:
                 raise UsageError("--key-file -: standard input is closed")
             key = sys.stdin.buffer.read(MAX_KEY_LEN + 1)
         else:
             try:
                 with open(args.key_file, "rb") as f:
+                    # /dev/stdin, /proc/self/fd/0 or the file that standard input reads.
+                    if not args.items and _same_file(f.fileno(), 0):
+                        raise UsageError("--key-file: that file is standard input, which cannot "
+                                         "carry both the key and the items; give the items as "
+                                         "arguments")
                     key = f.read(MAX_KEY_LEN + 1)
             except OSError as exc:
-                raise UsageError(f"--key-file: cannot read {args.key_file}: "
-                                 f"{exc.strerror or exc}") from None
+                # The path is not repeated: it may be the key itself, given by mistake.
+                raise UsageError(f"--key-file: cannot read the file: {exc.strerror or exc}"
+                                 ) from None
+            except ValueError:  # a NUL in the path
+                raise UsageError("--key-file: cannot read the file: not a valid path") from None
         if len(key) > MAX_KEY_LEN:
             raise UsageError("--key-file: the key is larger than 1 MiB")
         return key
     return None
 
 
-def build_codec(args: argparse.Namespace) -> Tavik:
+# Bidirectional formatting characters: they reorder the letters that follow them on screen.
+_BIDI_CONTROLS = frozenset("\u061c\u200e\u200f\u202a\u202b\u202c\u202d\u202e"
+                           "\u2066\u2067\u2068\u2069")
+
+
+def check_separator(sep: str) -> None:
+    """Refuses a separator that would break the code words it separates; raises UsageError.
+
+    The module takes any non-letter, but a line break (or another control character) spreads a
+    code word over several lines, and a combining mark fuses with the letter before it once the
+    text is NFC-normalized (as web forms and macOS do), after which the word no longer decodes.
+    """
+    if len(sep) != 1:
+        raise UsageError("--separator must be one character (--chunk none writes none)")
+    category = unicodedata.category(sep)
+    if category in ("Cc", "Zl", "Zp"):
+        raise UsageError("--separator must not be a line break or another control character: "
+                         "each code word must stay on one line")
+    if category in ("Mn", "Mc", "Me"):
+        raise UsageError("--separator must not be a combining mark: it fuses with the letter "
+                         "before it")
+    if category == "Cs":  # a byte that is not UTF-8, kept by the surrogateescape of argv
+        raise UsageError("--separator must be a character, not a byte that is not UTF-8")
+    if sep in _BIDI_CONTROLS:
+        raise UsageError("--separator must not be a bidirectional control: it reorders the "
+                         "letters on screen")
+
+
+def _same_file(fd: int, other: int) -> bool:
+    try:
+        a, b = os.fstat(fd), os.fstat(other)
+    except OSError:
+        return False
+    return (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino)
+
+
+def build_codec(args: argparse.Namespace, stdin_closed: bool = False) -> Tavik:
     """The Tavik object that the options describe; raises UsageError."""
     if args.bits is not None and not 16 <= args.bits <= 128:
         raise UsageError("--bits must be from 16 to 128")
@@ -248,9 +480,17 @@ def build_codec(args: argparse.Namespace) -> Tavik:
     if args.separator is not None and args.chunk is not None and args.chunk[0] != "balanced":
         raise UsageError("--separator goes with the balanced layout only; the other layouts "
                          "use '-' (or none, with --chunk none)")
+    if args.separator is not None:
+        check_separator(args.separator)
     if args.command == "recover" and args.mode == "plain":
         raise UsageError("recover needs mode sealed or open: mode plain has no keyed check")
-    key = read_key(args)
+    given = [name for name, value in (("--key-file", args.key_file), ("--key-env", args.key_env),
+                                      ("--key-hex", args.key_hex)) if value is not None]
+    if args.mode == "plain" and given and args.cipher not in ("feistel", "feistel8"):
+        # Only the feistel cipher of mode plain can use a key; anything else would ignore it.
+        raise UsageError(f"mode plain uses the public key and would ignore {given[0]}: drop it, "
+                         "or add --cipher feistel to encipher under it")
+    key = read_key(args, stdin_closed)
     if args.mode != "plain" and not key:
         raise UsageError(f"mode {args.mode} needs a non-empty key: give --key-file, --key-env "
                          "or --key-hex, or use --mode plain")
@@ -264,8 +504,6 @@ def build_codec(args: argparse.Namespace) -> Tavik:
         if args.check is not None:
             codec = codec.with_check_syllables(args.check)
         if args.separator is not None:
-            if len(args.separator) != 1:
-                raise UsageError("--separator must be one character (--chunk none writes none)")
             codec = codec.with_separator(args.separator)
         if args.chunk is not None:
             kind, value = args.chunk
@@ -380,7 +618,11 @@ def stdin_batches(fd: int) -> Iterator[Sequence[bytes | None]]:
     pending = b""
     overlong = False  # the line being read has already passed MAX_LINE_LEN
     while True:
-        chunk = os.read(fd, READ_LEN)
+        try:
+            chunk = os.read(fd, READ_LEN)
+        except BlockingIOError:  # left non-blocking by another process that shares it
+            select.select([fd], [], [])
+            continue
         if not chunk:
             break
         pieces = chunk.split(b"\n")
@@ -402,10 +644,37 @@ def stdin_batches(fd: int) -> Iterator[Sequence[bytes | None]]:
         yield [pending]
 
 
+def write_all(fd: int, data: bytes) -> None:
+    """Writes all of ``data`` to ``fd``, waiting whenever another process that shares the
+    descriptor has left it non-blocking."""
+    view = memoryview(data)
+    while view:
+        try:
+            view = view[os.write(fd, view):]
+        except BlockingIOError:
+            select.select([], [fd], [])
+
+
+def without_bom(batches: Iterable[Sequence[bytes | None]]) -> Iterator[Sequence[bytes | None]]:
+    """The batches with a UTF-8 byte-order mark removed from the start of the first line."""
+    first = True
+    for batch in batches:
+        if first and batch and batch[0] is not None and batch[0].startswith(BOM):
+            batch = [batch[0][len(BOM):], *batch[1:]]
+        first = False
+        yield batch
+
+
 def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str | None]],
-            label: str) -> int:
-    """Runs every item, writing one line per success and flushing after every batch."""
-    out = sys.stdout.buffer
+            label: str, *, skip_blank: bool = False, aligned: bool = False) -> int:
+    """Runs every item, writing one line per success as soon as its batch is done.
+
+    A blank item (empty or white space only) is skipped with ``skip_blank``, and fails without.
+    With ``aligned``, a failed or skipped item writes an empty line, so that output line N
+    answers item N.
+    """
+    sys.stdout.flush()
+    out = sys.stdout.fileno()
     failed = False
     number = 0
     for batch in batches:
@@ -421,43 +690,94 @@ def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str
                 else:
                     text = item.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
                 if not text.strip():
+                    if skip_blank:
+                        if aligned:
+                            lines.append("")
+                        continue
                     raise ItemError("empty")
                 lines.append(handle(text))
             except ItemError as exc:
                 failed = True
                 if lines:  # keep the order of output and messages on a shared terminal
-                    out.write(("\n".join(lines) + "\n").encode("utf-8"))
-                    out.flush()
+                    write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
                     lines = []
-                print(f"tavik: {label} {number}: {exc}", file=sys.stderr, flush=True)
+                say(f"tavik: {label} {number}: {exc}")
+                if aligned:
+                    lines.append("")
         if lines:
-            out.write(("\n".join(lines) + "\n").encode("utf-8"))
-        out.flush()
+            write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
     return 1 if failed else 0
 
 
+def _flush_stdout() -> None:
+    """Flushes standard output; if that fails, what is left goes to /dev/null, so that the
+    interpreter's last flush does not fail again."""
+    if sys.stdout is None:
+        return
+    try:
+        sys.stdout.flush()
+    except OSError:
+        point_at_devnull(sys.stdout.fileno())
+        raise
+
+
 def main(argv: list[str] | None = None) -> int:
+    """Runs the command line on ``argv`` (default: sys.argv[1:]); returns the exit status."""
+    try:
+        return _run_reporting_stream_errors(sys.argv[1:] if argv is None else argv)
+    except KeyboardInterrupt:
+        # Ctrl-C ends the run quietly, whatever it waited on: a key FIFO without a writer, a
+        # terminal, a full pipe. Output not written yet goes to /dev/null rather than keep the
+        # interpreter's last flush waiting on that pipe.
+        point_at_devnull(1)
+        return 130
+
+
+def _run_reporting_stream_errors(argv: list[str]) -> int:
+    try:
+        try:
+            status = _run(argv)
+        except SystemExit:  # --help, --version and usage errors
+            _flush_stdout()
+            raise
+        _flush_stdout()
+        return status
+    except BrokenPipeError:
+        # The reader went away (`tavik encode ... | head`): stop quietly. Standard output now
+        # points at /dev/null, so the interpreter's last flush does not complain again.
+        point_at_devnull(1)
+        return 1
+    except OSError as exc:  # standard input or output unusable (a directory, a full disk)
+        say(f"tavik: {exc.strerror or exc}")
+        try:
+            _flush_stdout()  # output that cannot be written goes to /dev/null
+        except OSError:
+            pass
+        return 1
+
+
+def _run(argv: list[str]) -> int:
+    unusable = guard_standard_fds()
+    if 1 in unusable:
+        say("tavik: standard output is closed")
+        return 2
     parser = build_parser()
+    if argv and argv[0].startswith("-") and argv[0].partition("=")[0] not in (
+            "-", "--", "-h", "--help", "--version"):
+        # The value of an option given here would be taken for the command's name.
+        parser.fail("the options go after the command: tavik encode|decode|recover [OPTIONS] "
+                    "[ITEMS]")
     args = parser.parse_args(argv)
     try:
-        codec = build_codec(args)
+        if not args.items and 0 in unusable:
+            raise UsageError("standard input is closed: give the items as arguments")
+        codec = build_codec(args, stdin_closed=0 in unusable)
     except UsageError as exc:
-        args.parser.error(str(exc))  # exits with status 2
+        args.parser.fail(str(exc))
     handle = make_handler(args, codec)
-    try:
-        if args.items:
-            return process(handle, [[item] for item in args.items], "argument")
-        if sys.stdin is None:
-            return 0
-        return process(handle, stdin_batches(sys.stdin.fileno()), "line")
-    except BrokenPipeError:
-        # The reader went away (`tavik encode ... | head`): stop quietly. Point stdout at
-        # /dev/null so that the interpreter's final flush does not complain again.
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        return 1
-    except OSError as exc:  # standard input or output unusable (a directory, a closed pipe)
-        print(f"tavik: {exc.strerror or exc}", file=sys.stderr)
-        return 1
-    except KeyboardInterrupt:
-        return 130
+    if args.items:
+        return process(handle, [[item] for item in args.items], "argument",
+                       aligned=args.aligned)
+    # Blank lines (a trailing one, a separator between blocks) are no items.
+    return process(handle, without_bom(stdin_batches(sys.stdin.fileno())), "line",
+                   skip_blank=True, aligned=args.aligned)

@@ -5,9 +5,11 @@ import random
 import re
 import select
 import shlex
+import signal
 import subprocess
 import sys
 import sysconfig
+import unicodedata
 import uuid
 from pathlib import Path
 
@@ -72,10 +74,16 @@ def test_key_sources_agree_with_the_module(key_file):
     (["encode", "--key-hex", "", UUID], "needs a non-empty key"),
     (["encode", "--key-hex", "abc", UUID], "--key-hex: not a string of hex digit pairs"),
     (["encode", "--key-env", "TAVIK_NO_SUCH_VARIABLE", UUID], "is not set"),
-    (["encode", "--key-file", "/nonexistent/key", UUID], "cannot read /nonexistent/key"),
+    (["encode", "--key-file", "/nonexistent/key", UUID], "cannot read the file: No such file"),
     (["encode", "--key-file", "-"], "standard input cannot carry both"),
     (["encode", "--key-hex", "00", "--key-env", "TAVIK_TEST_KEY", UUID], "not allowed with"),
     (["recover", "--mode", "plain", "MA"], "recover needs mode sealed or open"),
+    (["encode", "--mode", "plain", "--key-hex", "00", UUID], "would ignore --key-hex: drop it"),
+    (["encode", "--mode", "plain", "--key-env", "TAVIK_TEST_KEY", UUID], "would ignore --key-env"),
+    (["decode", "--mode", "plain", "--key-file", "/nonexistent/key", "MA"],
+     "would ignore --key-file"),
+    (["encode", "--mode", "plain", "--cipher", "shuffle", "--key-hex", "00", UUID],
+     "or add --cipher feistel"),
     (["encode", "--mode", "plain", "--bits", "15", UUID], "--bits must be from 16 to 128"),
     (["encode", "--mode", "plain", "--bits", "64", "--modulus", "7", UUID], "not allowed with"),
     (["encode", "--mode", "plain", "--modulus", "1", UUID], "--modulus must be from 2"),
@@ -89,7 +97,7 @@ def test_key_sources_agree_with_the_module(key_file):
     (["encode", "--mode", "plain", "--chunk", "pattern:1,x", UUID], "expected balanced, none"),
     (["encode", "--mode", "plain", "--epoch", "yesterday", UUID], "ISO 8601"),
     (["encode", "--mode", "plain", "--level", "EU", UUID], "invalid choice"),
-    (["encode", "--mode", "plain", "--bogus", UUID], "unrecognized arguments"),
+    (["encode", "--mode", "plain", "--bogus", UUID], "unrecognized option --bogus"),
     (["frobnicate"], "invalid choice"),
     ([], "required"),
 ])
@@ -111,13 +119,98 @@ def test_key_is_never_echoed(key_file):
         run("recover", "--key-hex", KEY.hex(), typo, "garbage"),
         run("decode", "--key-file", "-", word, stdin=KEY + b"x"),
         run("encode", "--key-file", key_file, "--help"),
+        run("encode", "--mode", "plain", "--key-hex", KEY.hex(), UUID),
     ]
-    assert [status for status, _, _ in runs] == [2, 2, 2, 2, 1, 1, 1, 0]
+    assert [status for status, _, _ in runs] == [2, 2, 2, 2, 1, 1, 1, 0, 2]
     for _, out, err in runs:
         for secret in key_secrets(KEY):
             assert secret not in out and secret not in err
     help_text = run("decode", "--help")[1]
     assert re.search(r"--key-hex HEX.*process\s+list", help_text, re.S)
+
+
+SECRET = "5ec12e75ec12e7"
+
+
+@pytest.mark.parametrize("args, message", [
+    # Options before the command: the key was taken for the command's name.
+    ([f"--key-hex={SECRET}", "encode"], "the options go after the command"),
+    (["--key-hex", SECRET, "encode", UUID], "the options go after the command"),
+    ([SECRET, "encode"], "invalid choice; choose from encode, decode, recover"),
+    # Unknown options, with the value joined by '=', glued on or following.
+    (["encode", f"--keyhex={SECRET}", UUID], "unrecognized option --keyhex (the key options"),
+    (["encode", f"--key-hex{SECRET}", UUID], "starting with --key-hex: write --key-hex VALUE"),
+    (["encode", f"--key_hex={SECRET}", UUID], "unrecognized option (the key options"),
+    (["encode", f"-{SECRET}", UUID], "unrecognized option"),
+    (["encode", "--keyhex", SECRET], "unrecognized option --keyhex"),
+    # Rejected choices and values of argparse's own checks.
+    (["encode", "--level", SECRET, UUID], "--level: invalid choice; choose from universal, eu,"),
+    (["encode", f"--mode={SECRET}", UUID], "--mode: invalid choice; choose from sealed, open"),
+    (["decode", f"--hex={SECRET}", "MA"], "argument --hex: ignored explicit argument"),
+    ([f"--version={SECRET}"], "argument --version: ignored explicit argument"),
+    (["encode", f"-h{SECRET}"], "ignored explicit argument"),
+    (["encode", "--check", SECRET, UUID], "--check: expected a whole number"),
+    # The name or path given for the key may be the key itself.
+    (["encode", "--key-env", SECRET, UUID], "that environment variable is not set"),
+    (["encode", "--key-file", SECRET, UUID], "cannot read the file: No such file"),
+    (["encode", "--key-file", f"/tmp/{SECRET}/../k", UUID], "cannot read the file"),
+    # An item after the options, when others came before them.
+    (["encode", UUID, "--mode", "plain", SECRET], "give all the items together"),
+])
+def test_usage_errors_never_repeat_a_value(args, message):
+    status, out, err = run(*args)
+    assert (status, out) == (2, "")
+    assert message in err and SECRET not in err and SECRET.upper() not in err
+
+
+@pytest.mark.parametrize("path", ["/dev/stdin", "/proc/self/fd/0", "/dev/fd/0", "ids"])
+def test_key_file_that_is_standard_input(tmp_path, path):
+    ids = tmp_path / "ids"
+    ids.write_text(f"{UUID}\n")
+    with ids.open("rb") as stdin:  # a file, where a pipe would be consumed by the first reader
+        result = subprocess.run(TAVIK + ["encode", "--key-file", path], stdin=stdin,
+                                capture_output=True, env=ENV, cwd=tmp_path)
+    assert (result.returncode, result.stdout) == (2, b"")
+    assert b"that file is standard input, which cannot carry both" in result.stderr
+    if path != "ids":  # a pipe, as in `ids | tavik encode --key-file /dev/stdin`
+        status, out, err = run("encode", "--key-file", path, stdin=f"{UUID}\n".encode())
+        assert (status, out) == (2, "") and "that file is standard input" in err
+    # With the items as arguments, standard input is free to carry the key.
+    word = Tavik(KEY).encode(UUID.bytes)
+    assert run("encode", "--key-file", "/dev/stdin", UUID, stdin=KEY)[:2] == (0, word + "\n")
+
+
+@pytest.mark.parametrize("separator, message", [
+    ("\n", "line break or another control character"),
+    ("\r", "line break or another control character"),
+    ("\t", "line break or another control character"),
+    ("\x85", "line break or another control character"),
+    ("\u2028", "line break or another control character"),
+    ("\u2029", "line break or another control character"),
+    ("\u0301", "combining mark"),
+    ("\u0308", "combining mark"),
+    ("\u030a", "combining mark"),
+    ("\u0327", "combining mark"),
+    ("\u20dd", "combining mark"),
+    ("\u202e", "bidirectional control"),
+    ("\udcff", "not a byte that is not UTF-8"),
+])
+def test_separators_that_break_the_words_are_refused(separator, message):
+    status, out, err = run("encode", "--mode", "plain", "--separator", separator, UUID)
+    assert (status, out) == (2, "") and message in err
+    # The module itself keeps taking them (only the first character counts).
+    if separator != "\udcff":
+        Tavik(mode="plain").with_separator(separator)
+
+
+def test_accepted_separators_survive_normalization():
+    for separator in [" ", "\u00b7", "/", "_", "\u2014", "\u3000", "\u00a0"]:
+        opts = ["--mode", "plain", "--separator", separator]
+        status, out, _ = run("encode", *opts, UUID)
+        assert status == 0 and out.count(separator) == 5
+        for form in ("NFC", "NFKC"):
+            normalized = unicodedata.normalize(form, out)
+            assert run("decode", *opts, stdin=normalized.encode())[:2] == (0, f"{UUID}\n")
 
 
 def test_input_forms_and_per_line_errors():
@@ -130,11 +223,105 @@ def test_input_forms_and_per_line_errors():
     assert status == 1
     assert out == (word + "\n") * (len(forms) + 1)
     numbers = [int(n) for n in re.findall(r"^tavik: line (\d+): ", err, re.M)]
-    assert numbers == [3, 4, 5, 6, 7, 13, 14]
+    assert numbers == [3, 5, 6, 7, 13, 14]  # line 4, blank, is skipped
     assert "line 7: identifier of 2 bytes, not 16" in err
     assert "line 14: longer than 65536 bytes" in err
     status, out, err = run("encode", "--mode", "plain", UUID, "xyz", UUID.hex)
     assert (status, out) == (1, (word + "\n") * 2) and err.startswith("tavik: argument 2: ")
+
+
+def run_redirected(redirections: str, *args, stdin=b""):
+    """Runs the command with a shell's redirections, such as '2>&-' (standard error closed)."""
+    script = f'exec "$@" {redirections}'
+    result = subprocess.run(["sh", "-c", script, "sh", *TAVIK, *map(str, args)], input=stdin,
+                            capture_output=True, env=ENV, cwd="/")
+    return result.returncode, result.stdout.decode(), result.stderr.decode()
+
+
+def test_messages_never_go_to_standard_output(tmp_path, key_file):
+    word = Tavik(KEY).encode(UUID.bytes)
+    opts = ["encode", "--key-file", key_file]
+    # Standard error closed: the key file is the first file opened, and must not receive them.
+    assert run_redirected("2>&-", *opts, UUID, "bad", UUID) == (1, (word + "\n") * 2, "")
+    assert key_file.read_bytes() == KEY
+    assert run_redirected("2>&-", *opts, "--level", "xx", UUID) == (2, "", "")
+    # Standard error open for reading only, as a shell script can leave it.
+    readonly = tmp_path / "readonly"
+    readonly.write_bytes(b"")
+    assert run_redirected(f"2<{readonly}", *opts, UUID, "bad", UUID)[:2] == (
+        1, (word + "\n") * 2)
+    assert readonly.read_bytes() == b""
+
+
+def run_into_closed_pipe(which: str, *args):
+    """Runs the command with standard output or error ('stdout', 'stderr') a pipe nobody reads."""
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    pipes = {"stdout": subprocess.PIPE, "stderr": subprocess.PIPE, which: write_end}
+    try:
+        result = subprocess.run(TAVIK + [str(a) for a in args], stdin=subprocess.DEVNULL,
+                                env=ENV, cwd="/", **pipes)
+    finally:
+        os.close(write_end)
+    return result.returncode, (result.stdout or b"").decode(), (result.stderr or b"").decode()
+
+
+def test_a_reader_that_went_away():
+    word = Tavik(mode="plain").encode(UUID.bytes)
+    # Standard error gone: the messages are lost, the items still processed.
+    assert run_into_closed_pipe("stderr", "encode", "--mode", "plain", UUID, "bad", UUID) == (
+        1, (word + "\n") * 2, "")
+    # Standard output gone: stop quietly, whether writing results or help.
+    assert run_into_closed_pipe("stdout", "encode", "--mode", "plain", UUID) == (1, "", "")
+    assert run_into_closed_pipe("stdout", "encode", "--help") == (1, "", "")
+
+
+def test_a_full_disk():
+    with open("/dev/full", "wb") as full:
+        for args in (["encode", "--mode", "plain", str(UUID)], ["encode", "--help"], ["--version"]):
+            result = subprocess.run(TAVIK + args, stdout=full, stderr=subprocess.PIPE,
+                                    env=ENV, cwd="/")
+            assert (result.returncode, result.stderr) == (1, b"tavik: No space left on device\n")
+
+
+@pytest.mark.parametrize("redirections, args, message", [
+    (">&-", ["encode", "--mode", "plain", UUID], "tavik: standard output is closed\n"),
+    (">&-", ["--help"], "tavik: standard output is closed\n"),
+    (f"<{os.devnull} >{os.devnull} 1<&0", ["encode", "--mode", "plain", UUID],
+     "tavik: standard output is closed\n"),
+    ("<&-", ["encode", "--mode", "plain"], "error: standard input is closed: give the items"),
+    ("<&-", ["encode", "--key-file", "-", UUID], "error: --key-file -: standard input is closed"),
+])
+def test_closed_standard_streams_are_usage_errors(redirections, args, message):
+    status, out, err = run_redirected(redirections, *args)
+    assert (status, out) == (2, "") and message in err and "Traceback" not in err
+
+
+def test_blank_lines_and_a_byte_order_mark():
+    word = Tavik(mode="plain").encode(UUID.bytes)
+    stdin = f"\ufeff{UUID}\n\n   \n\r\n\t{UUID}\n\ufeff{UUID}\n\n".encode()
+    status, out, err = run("encode", "--mode", "plain", stdin=stdin)
+    # Only a mark that starts the input is ignored; the numbers still count blank lines.
+    assert (status, out) == (1, (word + "\n") * 2)
+    assert err == "tavik: line 6: not a UUID or a string of hex digits\n"
+    assert run("decode", "--mode", "plain", stdin=f"\ufeff{word}\n\n".encode())[:2] == (
+        0, f"{UUID}\n")
+    assert run("encode", "--mode", "plain", stdin=b"\xef\xbb\xbf\n\n")[:2] == (0, "")
+    # An empty argument is no blank line: it was meant to be an item.
+    assert run("encode", "--mode", "plain", "", UUID)[0] == 1
+
+
+def test_aligned_output_answers_line_for_line():
+    word = Tavik(mode="plain").encode(UUID.bytes)
+    lines = [str(UUID), "bad", "", "  ", "f" * 70000, UUID.hex, "{0102}"]
+    opts = ["--mode", "plain", "--aligned"]
+    status, out, err = run("encode", *opts, stdin="\n".join(lines).encode())
+    assert status == 1 and re.findall(r"line (\d+)", err) == ["2", "5", "7"]
+    assert out.splitlines() == [word, "", "", "", "", word, ""]
+    # Through decode and back, blank lines and all.
+    assert run("decode", *opts, stdin=out.encode())[:2] == (
+        0, "\n".join([str(UUID), "", "", "", "", str(UUID), ""]) + "\n")
+    assert run("encode", *opts, "bad", UUID, "")[:2] == (1, f"\n{word}\n\n")
 
 
 def read_line(stream, timeout=30.0) -> str:
@@ -156,6 +343,76 @@ def test_streaming_answers_each_line_before_the_input_ends():
         assert read_line(proc.stderr).startswith("tavik: line 4: ")
         proc.stdin.close()
         assert proc.wait(timeout=30) == 1
+
+
+def wait_on_fifo(proc: subprocess.Popen, fifo: Path) -> int | None:
+    """Returns once ``proc`` waits on ``fifo``: in open() where /proc shows it, else in read()
+    (a writer, returned, then holds the FIFO open without writing)."""
+    wchan = Path(f"/proc/{proc.pid}/wchan")
+    for _ in range(300):
+        if wchan.exists() and wchan.read_text() == "wait_for_partner":
+            return None
+        try:  # succeeds once a reader has the FIFO open, and lets its open() return
+            return os.open(fifo, os.O_WRONLY | os.O_NONBLOCK)
+        except OSError:
+            pass
+        assert proc.poll() is None
+        select.select([], [], [], 0.1)
+    raise AssertionError("the command never opened the FIFO")
+
+
+def test_ctrl_c_exits_130_quietly(tmp_path):
+    fifo = tmp_path / "key"
+    os.mkfifo(fifo)
+    with subprocess.Popen(TAVIK + ["encode", "--key-file", fifo], stdin=subprocess.PIPE,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
+                          env=ENV) as proc:
+        writer = wait_on_fifo(proc, fifo)
+        proc.send_signal(signal.SIGINT)
+        assert proc.wait(timeout=30) == 130
+        assert proc.stdout.read() == proc.stderr.read() == b""
+    if writer is not None:
+        os.close(writer)
+    # While items are read, with an answer already given.
+    with subprocess.Popen(TAVIK + ["encode", "--mode", "plain"], stdin=subprocess.PIPE,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
+                          env=ENV) as proc:
+        proc.stdin.write(f"{UUID}\n".encode())
+        proc.stdin.flush()
+        assert read_line(proc.stdout) == Tavik(mode="plain").encode(UUID.bytes) + "\n"
+        proc.send_signal(signal.SIGINT)
+        assert proc.wait(timeout=30) == 130
+        assert proc.stdout.read() == proc.stderr.read() == b""
+
+
+def test_streams_left_non_blocking(tmp_path):
+    # Another process sharing a pipe or terminal may set O_NONBLOCK on it.
+    word = Tavik(mode="plain").encode(UUID.bytes)
+    read_end, write_end = os.pipe()
+    os.set_blocking(read_end, False)
+    with subprocess.Popen(TAVIK + ["encode", "--mode", "plain"], stdin=read_end,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
+                          env=ENV) as proc:
+        os.close(read_end)
+        with os.fdopen(write_end, "wb", buffering=0) as items:
+            items.write(f"{UUID}\n".encode())
+            assert read_line(proc.stdout) == word + "\n"
+            # The next read finds nothing: the command waits, silent, for more.
+            assert not select.select([proc.stderr], [], [], 0.5)[0]
+            items.write(f"{UUID}\n".encode())
+        assert proc.stdout.read() == f"{word}\n".encode() and proc.wait(timeout=30) == 0
+    # Output larger than a pipe holds, to a reader that is not reading yet.
+    ids = tmp_path / "ids"
+    ids.write_text(f"{UUID}\n" * 5000)
+    read_end, write_end = os.pipe()
+    os.set_blocking(write_end, False)
+    with ids.open("rb") as stdin, os.fdopen(read_end, "rb") as out:
+        with subprocess.Popen(TAVIK + ["encode", "--mode", "plain"], stdin=stdin,
+                              stdout=write_end, stderr=subprocess.PIPE, cwd="/", env=ENV) as proc:
+            os.close(write_end)
+            assert not select.select([proc.stderr], [], [], 1.0)[0]  # still running, silent
+            assert out.read() == f"{word}\n".encode() * 5000
+            assert proc.wait(timeout=30) == 0 and proc.stderr.read() == b""
 
 
 def test_ten_thousand_uuids_through_a_shell_pipe(tmp_path):
@@ -197,7 +454,8 @@ OPTION_CASES = [
 
 @pytest.mark.parametrize("options, build, data", OPTION_CASES)
 def test_options_match_the_builders(options, build, data):
-    key_opts = ["--key-hex", KEY.hex()]
+    # Mode plain takes a key only for the feistel cipher.
+    key_opts = ["--key-hex", KEY.hex()] if "plain" not in options or "feistel" in options else []
     word = build(KEY).encode(data)
     assert run("encode", *options, *key_opts, data.hex())[:2] == (0, word + "\n")
     status, out, _ = run("decode", *options, *key_opts, "--hex", word)
