@@ -108,8 +108,10 @@ def build(key, level, mode, bit_width, calls):
 
 def syllable_spans(word):
     """(onset start, nucleus start, end) of every syllable of a word, prefix included."""
+    def letter(c):
+        return c.isascii() and c.isalpha()
+
     spans, i = [], 0
-    letter = lambda c: c.isascii() and c.isalpha()
     while i < len(word):
         if not letter(word[i]):
             i += 1
