@@ -5,7 +5,8 @@ The input picks constructor calls, builder calls, encode, decode and recover on 
 objects, with arguments of random types and values: valid names and numbers, ints of every size,
 bools, floats, None, str (lone surrogates included), bytes, bytearray, subclasses of str, bytes
 and int, objects whose __index__ raises or returns a huge int, sequences whose iteration or
-__len__ raises, huge ranges, keyword arguments, too many arguments.
+__len__ raises, huge ranges, arguments whose conversion releases the other arguments, keyword
+arguments, too many arguments.
 
 Only the documented exceptions may come out: TypeError, ValueError (UnicodeEncodeError
 included), OverflowError, RuntimeError "failed to decode after recovery", and the exception the
@@ -37,6 +38,31 @@ class Index:
         if self.value is None:
             raise Raised("__index__")
         return self.value
+
+
+class Releaser:
+    """An integer (or a pattern) whose conversion drops the caller's references to the other
+    arguments: it empties every dictionary and list that holds it, then allocates objects of
+    the freed sizes, so that a binding still reading a released argument reads other data."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def release(self):
+        import gc
+
+        for holder in gc.get_referrers(self):
+            if isinstance(holder, (dict, list)) and holder is not self.__dict__:
+                holder.clear()
+        self.filler = [bytes(n) for n in range(64)] + [str(n) * 8 for n in range(64)]
+
+    def __index__(self):
+        self.release()
+        return self.value
+
+    def __iter__(self):
+        self.release()
+        return iter([self.value % 15] * 3)
 
 
 class Str(str):
@@ -95,7 +121,7 @@ def make_int(fdp):
 
 
 def make_arg(fdp, words):
-    kind = fdp.ConsumeIntInRange(0, 19)
+    kind = fdp.ConsumeIntInRange(0, 20)
     if kind <= 2:
         return make_int(fdp)
     if kind == 3:
@@ -135,6 +161,8 @@ def make_arg(fdp, words):
         return None
     if kind == 18:
         return fdp.ConsumeBytes(16)
+    if kind == 19:
+        return Releaser(fdp.ConsumeIntInRange(0, 200))
     return object()
 
 
