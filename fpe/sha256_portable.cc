@@ -84,6 +84,12 @@ struct Form {
   bool vector_schedule;  // the message schedule four words at a time, else one
 };
 
+// The generic form suits any processor with two-operand rotations; the BMI2 one, with rorx
+// and andn, takes every shortcut.
+constexpr Form kGenericForm = {
+    .parallel_sigma = false, .split_ch = false, .vector_schedule = false};
+constexpr Form kBmi2Form = {.parallel_sigma = true, .split_ch = true, .vector_schedule = true};
+
 // ScalarSchedule yields the message words W[i] + K[i] one by one, from sixteen in a ring.
 template <Form kForm>
 class ScalarSchedule {
@@ -124,7 +130,7 @@ class VectorSchedule {
         x = (x << 24) | ((x & 0xff00) << 8) | ((x >> 8) & 0xff00) | (x >> 24);
       }
       x_[n] = x;
-      store_sum<0>(n, x);
+      store_sum(n, x);
     }
   }
 
@@ -165,17 +171,15 @@ class VectorSchedule {
     const V4 high = partial + (rotr(w2_high, 17) ^ rotr(w2_high, 19) ^ (w2_high >> 10));
     const V4 x = shuffle<0, 1, 6, 7>(low, high);
     x_[N % 4] = x;
-    store_sum<N>(N % 4, x);
+    store_sum(N, x);
   }
 
-  // store_sum writes W + K of group `n`, at ring place `place`; N is n when it is a constant.
-  template <size_t N>
-  TAVIK_ALWAYS_INLINE void store_sum(size_t place, V4 x) {
-    const size_t n = N == 0 ? place : N;
+  // store_sum puts W + K of group n (its words in x) in the ring.
+  TAVIK_ALWAYS_INLINE void store_sum(size_t n, V4 x) {
     V4 k;
     std::memcpy(&k, kRoundConstants + 4 * n, sizeof(k));
     const V4 sum = x + k;
-    std::memcpy(kw_ + 4 * place, &sum, sizeof(sum));
+    std::memcpy(kw_ + 4 * (n % 4), &sum, sizeof(sum));
   }
 
   V4 x_[4];
@@ -242,14 +246,14 @@ TAVIK_ALWAYS_INLINE void compress_body(uint32_t h[8], const uint8_t block[kSha25
 }  // namespace
 
 void sha256_compress_generic(uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
-  compress_body<Form{.parallel_sigma = false, .split_ch = false, .vector_schedule = false}>(h, block);
+  compress_body<kGenericForm>(h, block);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 
 __attribute__((target("bmi,bmi2"))) void sha256_compress_bmi2(
     uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
-  compress_body<Form{.parallel_sigma = true, .split_ch = true, .vector_schedule = true}>(h, block);
+  compress_body<kBmi2Form>(h, block);
 }
 
 bool sha256_has_bmi2() {

@@ -16,7 +16,8 @@ TEST(SecureWipe, ZeroesExactlyTheRange) {
       secure_wipe(buffer + start, len);
       for (size_t i = 0; i < sizeof(buffer); ++i) {
         const bool inside = i >= start && i < start + len;
-        ASSERT_EQ(buffer[i], inside ? 0 : 0xa5) << "start " << start << " len " << len << " at " << i;
+        ASSERT_EQ(buffer[i], inside ? 0 : 0xa5)
+            << "start " << start << ", len " << len << ", at " << i;
       }
     }
   }
