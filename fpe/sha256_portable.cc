@@ -84,22 +84,86 @@ struct Form {
   bool vector_schedule;  // the message schedule four words at a time, else one
 };
 
-// The generic form suits any processor with two-operand rotations; the BMI2 one, with rorx
-// and andn, takes every shortcut.
+// The generic form suits any processor with two-operand rotations; the BMI2 one, with rorx,
+// andn and SSSE3 shuffles for the vectors, takes every shortcut.
 constexpr Form kGenericForm = {
     .parallel_sigma = false, .split_ch = false, .vector_schedule = false};
 constexpr Form kBmi2Form = {.parallel_sigma = true, .split_ch = true, .vector_schedule = true};
 
+#if defined(__GNUC__)
+// Four message words in a vector of the compiler's own (SSE2 on any x86-64, NEON on ARM).
+using V4 = uint32_t __attribute__((vector_size(16)));
+#endif
+
+// A block source gives the sixteen message words of a block in host order: word<I>() one at a
+// time, group<N>() the words 4N .. 4N + 3 as a vector.
+
+// BlockBytes reads a block of 64 bytes in memory.
+class BlockBytes {
+ public:
+  explicit BlockBytes(const uint8_t* bytes) : bytes_(bytes) {}
+
+  template <size_t I>
+  TAVIK_ALWAYS_INLINE uint32_t word() const {
+    return load_be32(bytes_ + 4 * I);
+  }
+
+#if defined(__GNUC__)
+  template <size_t N>
+  TAVIK_ALWAYS_INLINE V4 group() const {
+    V4 x;
+    std::memcpy(&x, bytes_ + 16 * N, sizeof(x));
+    if constexpr (std::endian::native == std::endian::little) {
+      x = (x << 24) | ((x & 0xff00) << 8) | ((x >> 8) & 0xff00) | (x >> 24);
+    }
+    return x;
+  }
+#endif
+
+ private:
+  const uint8_t* bytes_;
+};
+
+// DigestBlock is the last block of an HMAC, made from the inner digest's words without going
+// through bytes: the digest, 0x80, zeros and the length of key block and digest, 768 bits.
+class DigestBlock {
+ public:
+  explicit DigestBlock(const uint32_t (&digest)[8]) : digest_(digest) {}
+
+  template <size_t I>
+  TAVIK_ALWAYS_INLINE uint32_t word() const {
+    if constexpr (I < 8) {
+      return digest_[I];
+    } else if constexpr (I == 8) {
+      return 0x80000000;
+    } else if constexpr (I == 15) {
+      return (kSha256BlockLen + kSha256DigestLen) * 8;
+    } else {
+      return 0;
+    }
+  }
+
+#if defined(__GNUC__)
+  template <size_t N>
+  TAVIK_ALWAYS_INLINE V4 group() const {
+    return V4{word<4 * N>(), word<4 * N + 1>(), word<4 * N + 2>(), word<4 * N + 3>()};
+  }
+#endif
+
+ private:
+  const uint32_t (&digest_)[8];
+};
+
 // ScalarSchedule yields the message words W[i] + K[i] one by one, from sixteen in a ring.
-template <Form kForm>
+template <Form kForm, typename Source>
 class ScalarSchedule {
  public:
-  explicit ScalarSchedule(const uint8_t* block) : block_(block) {}
+  explicit ScalarSchedule(const Source& source) : source_(source) {}
 
   template <size_t I>
   TAVIK_ALWAYS_INLINE uint32_t next() {
     if constexpr (I < 16) {
-      w_[I] = load_be32(block_ + 4 * I);
+      w_[I] = source_.template word<I>();
     } else {
       w_[I % 16] += small_sigma1<kForm.parallel_sigma>(w_[(I - 2) % 16]) + w_[(I - 7) % 16] +
                     small_sigma0<kForm.parallel_sigma>(w_[(I - 15) % 16]);
@@ -108,36 +172,36 @@ class ScalarSchedule {
   }
 
  private:
-  const uint8_t* block_;
+  const Source& source_;
   uint32_t w_[16];
 };
 
-// VectorSchedule computes the message words four at a time in vector registers (the
-// compiler's generic vectors: SSE2 on any x86-64, NEON on ARM), which frees the general
-// registers and their ALUs for the rounds. Group n, the words 4n .. 4n + 3, sits in x_[n % 4];
+#if defined(__GNUC__)
+// VectorSchedule computes the message words four at a time in vector registers, which frees
+// the general registers and their ALUs for the rounds. Group n, the words 4n .. 4n + 3, sits in x_[n % 4];
 // the sums W[i] + K[i] go to a ring of sixteen words that the rounds read. Group n is made at
 // round 4n - 12, when group n - 4, whose place it takes, has gone into that ring, and is used
 // twelve rounds later.
+template <typename Source>
 class VectorSchedule {
  public:
-  using V4 = uint32_t __attribute__((vector_size(16)));
-
-  explicit VectorSchedule(const uint8_t* block) {
-    for (size_t n = 0; n < 4; ++n) {
-      V4 x;
-      std::memcpy(&x, block + 16 * n, sizeof(x));
-      if constexpr (std::endian::native == std::endian::little) {
-        x = (x << 24) | ((x & 0xff00) << 8) | ((x >> 8) & 0xff00) | (x >> 24);
-      }
-      x_[n] = x;
-      store_sum(n, x);
-    }
+  explicit VectorSchedule(const Source& source) : source_(source) {
+    start<0>();
+    start<1>();
+    start<2>();
+    start<3>();
   }
 
   template <size_t I>
   TAVIK_ALWAYS_INLINE uint32_t next() {
     if constexpr (I % 4 == 0 && I >= 4 && I <= 48) { extend<I / 4 + 3>(); }
-    return kw_[I % 16];
+    // The first sixteen words come straight from the block: when it was just written (the
+    // outer block of an HMAC), the first round need not wait for the vectors.
+    if constexpr (I < 16) {
+      return source_.template word<I>() + kRoundConstants[I];
+    } else {
+      return kw_[I % 16];
+    }
   }
 
  private:
@@ -154,6 +218,19 @@ class VectorSchedule {
 #endif
   }
 
+  // sigma1_pair takes two words, each twice ({u, u, v, v}), and gives sigma1(u) and sigma1(v)
+  // in lanes 0 and 2: a 64-bit lane holding a word twice shifts into a rotation of it.
+  TAVIK_ALWAYS_INLINE static V4 sigma1_pair(V4 doubled) {
+    using V2 = uint64_t __attribute__((vector_size(16)));
+    const V2 wide = reinterpret_cast<V2>(doubled);
+    return reinterpret_cast<V4>((wide >> 17) ^ (wide >> 19)) ^ (doubled >> 10);
+  }
+
+  template <size_t N>
+  TAVIK_ALWAYS_INLINE void start() {
+    x_[N] = source_.template group<N>();
+  }
+
   template <size_t N>
   TAVIK_ALWAYS_INLINE void extend() {
     const V4 w16 = x_[N % 4];
@@ -165,10 +242,10 @@ class VectorSchedule {
     const V4 w7 = shuffle<1, 2, 3, 4>(w8, w4);
     const V4 partial = w16 + w7 + (rotr(w15, 7) ^ rotr(w15, 18) ^ (w15 >> 3));
     // W[t - 2] is in the previous group for the first two words, in this one for the last two.
-    const V4 w2_low = shuffle<2, 3, 2, 3>(w4, w4);
-    const V4 low = partial + (rotr(w2_low, 17) ^ rotr(w2_low, 19) ^ (w2_low >> 10));
-    const V4 w2_high = shuffle<0, 1, 0, 1>(low, low);
-    const V4 high = partial + (rotr(w2_high, 17) ^ rotr(w2_high, 19) ^ (w2_high >> 10));
+    const V4 sigma_low = sigma1_pair(shuffle<2, 2, 3, 3>(w4, w4));
+    const V4 low = partial + shuffle<0, 2, 0, 2>(sigma_low, sigma_low);
+    const V4 sigma_high = sigma1_pair(shuffle<0, 0, 1, 1>(low, low));
+    const V4 high = partial + shuffle<0, 0, 0, 2>(sigma_high, sigma_high);
     const V4 x = shuffle<0, 1, 6, 7>(low, high);
     x_[N % 4] = x;
     store_sum(N, x);
@@ -182,9 +259,11 @@ class VectorSchedule {
     std::memcpy(kw_ + 4 * (n % 4), &sum, sizeof(sum));
   }
 
+  const Source& source_;
   V4 x_[4];
   alignas(16) uint32_t kw_[16];
 };
+#endif
 
 // Working variables of the rounds. Rather than moving eight words after every round, round i
 // finds A in v[(8 - i % 8) % 8] and the others after it, cyclically; with every index a
@@ -227,45 +306,74 @@ TAVIK_ALWAYS_INLINE void rounds(Working& s, Schedule& schedule, std::index_seque
   (round<kForm, I>(s, schedule), ...);
 }
 
-template <Form kForm>
-TAVIK_ALWAYS_INLINE void compress_body(uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
+template <Form kForm, typename Source>
+TAVIK_ALWAYS_INLINE void compress_body(uint32_t h[8], const Source& source) {
   Working s;
   for (size_t i = 0; i < 8; ++i) { s.v[i] = h[i]; }
   s.bc = h[1] ^ h[2];
+#if defined(__GNUC__)
   if constexpr (kForm.vector_schedule) {
-    VectorSchedule schedule(block);
+    VectorSchedule<Source> schedule(source);
     rounds<kForm>(s, schedule, std::make_index_sequence<64>{});
-  } else {
-    ScalarSchedule<kForm> schedule(block);
+  } else
+#endif
+  {
+    ScalarSchedule<kForm, Source> schedule(source);
     rounds<kForm>(s, schedule, std::make_index_sequence<64>{});
   }
   // After 64 rounds, a multiple of eight, every word is back in its own slot.
   for (size_t i = 0; i < 8; ++i) { h[i] += s.v[i]; }
 }
 
+// hmac_body is sha256_hmac_block; the inner digest enters the outer block as words.
+template <Form kForm>
+TAVIK_ALWAYS_INLINE void hmac_body(const uint32_t inner[8], const uint32_t outer[8],
+                                   const uint8_t block[kSha256BlockLen], uint32_t mac[8]) {
+  uint32_t digest[8];
+  std::memcpy(digest, inner, sizeof(digest));
+  compress_body<kForm>(digest, BlockBytes(block));
+  std::memcpy(mac, outer, sizeof(digest));
+  compress_body<kForm>(mac, DigestBlock(digest));
+  secure_wipe(digest, sizeof(digest));
+}
+
 }  // namespace
 
 void sha256_compress_generic(uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
-  compress_body<kGenericForm>(h, block);
+  compress_body<kGenericForm>(h, BlockBytes(block));
+}
+
+void sha256_hmac_block_generic(const uint32_t inner[8], const uint32_t outer[8],
+                               const uint8_t block[kSha256BlockLen], uint32_t mac[8]) {
+  hmac_body<kGenericForm>(inner, outer, block, mac);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 
-__attribute__((target("bmi,bmi2"))) void sha256_compress_bmi2(
+__attribute__((target("bmi,bmi2,ssse3,sse4.1"))) void sha256_compress_bmi2(
     uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
-  compress_body<kBmi2Form>(h, block);
+  compress_body<kBmi2Form>(h, BlockBytes(block));
+}
+
+__attribute__((target("bmi,bmi2,ssse3,sse4.1"))) void sha256_hmac_block_bmi2(
+    const uint32_t inner[8], const uint32_t outer[8], const uint8_t block[kSha256BlockLen],
+    uint32_t mac[8]) {
+  hmac_body<kBmi2Form>(inner, outer, block, mac);
 }
 
 bool sha256_has_bmi2() {
-  // CPUID leaf 7 EBX bit 3 is BMI1, bit 8 BMI2. They work on general registers only, so no
-  // operating-system support needs checking.
+  // CPUID leaf 7 EBX bits 3 and 8 are BMI1 and BMI2; leaf 1 ECX bits 9 and 19 are SSSE3 and
+  // SSE4.1, which every processor with BMI2 has, asked for all the same. None of them uses
+  // state that the operating system must save.
   static const bool has = [] {
     unsigned int eax = 0;
     unsigned int ebx = 0;
     unsigned int ecx = 0;
     unsigned int edx = 0;
+    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) { return false; }
+    const bool sse = (ecx & (1u << 9)) != 0 && (ecx & (1u << 19)) != 0;
     if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) { return false; }
-    return (ebx & (1u << 3)) != 0 && (ebx & (1u << 8)) != 0;
+    return sse && (ebx & (1u << 3)) != 0 && (ebx & (1u << 8)) != 0;
   }();
   return has;
 }
@@ -274,6 +382,11 @@ bool sha256_has_bmi2() {
 
 void sha256_compress_bmi2(uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
   sha256_compress_generic(h, block);
+}
+
+void sha256_hmac_block_bmi2(const uint32_t inner[8], const uint32_t outer[8],
+                            const uint8_t block[kSha256BlockLen], uint32_t mac[8]) {
+  sha256_hmac_block_generic(inner, outer, block, mac);
 }
 
 bool sha256_has_bmi2() { return false; }
@@ -290,20 +403,11 @@ void sha256_compress_portable(uint32_t h[8], const uint8_t block[kSha256BlockLen
 
 void sha256_hmac_block_portable(const uint32_t inner[8], const uint32_t outer[8],
                                 const uint8_t block[kSha256BlockLen], uint32_t mac[8]) {
-  uint32_t h[8];
-  std::memcpy(h, inner, sizeof(h));
-  sha256_compress_portable(h, block);
-  // The outer block: the inner digest, 0x80, zeros and the length of key block and digest.
-  uint8_t outer_block[kSha256BlockLen] = {};
-  for (size_t i = 0; i < 8; ++i) { store_be32(h[i], outer_block + 4 * i); }
-  outer_block[kSha256DigestLen] = 0x80;
-  constexpr uint32_t kOuterBits = (kSha256BlockLen + kSha256DigestLen) * 8;  // 768
-  outer_block[kSha256BlockLen - 2] = static_cast<uint8_t>(kOuterBits >> 8);
-  outer_block[kSha256BlockLen - 1] = static_cast<uint8_t>(kOuterBits);
-  std::memcpy(mac, outer, sizeof(h));
-  sha256_compress_portable(mac, outer_block);
-  secure_wipe(h, sizeof(h));
-  secure_wipe(outer_block, sizeof(outer_block));
+  if (sha256_has_bmi2()) {
+    sha256_hmac_block_bmi2(inner, outer, block, mac);
+  } else {
+    sha256_hmac_block_generic(inner, outer, block, mac);
+  }
 }
 
 void sha256_digest_portable(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen],
