@@ -91,7 +91,7 @@ constexpr Form kGenericForm = {
 constexpr Form kBmi2Form = {.parallel_sigma = true, .split_ch = true, .vector_schedule = true};
 
 #if defined(__GNUC__)
-// Four message words in a vector of the compiler's own (SSE2 on any x86-64, NEON on ARM).
+// Four message words in a vector of the compiler's own (SSE registers on x86-64).
 using V4 = uint32_t __attribute__((vector_size(16)));
 #endif
 
@@ -178,9 +178,10 @@ class ScalarSchedule {
 
 #if defined(__GNUC__)
 // VectorSchedule computes the message words four at a time in vector registers, which frees
-// the general registers and their ALUs for the rounds. Group n, the words 4n .. 4n + 3, sits in x_[n % 4];
-// the sums W[i] + K[i] go to a ring of sixteen words that the rounds read. Group n is made at
-// round 4n - 12, when group n - 4, whose place it takes, has gone into that ring, and is used
+// the general registers and their ALUs for the rounds. Group n, the words 4n .. 4n + 3, sits
+// in x_[n % 4]. Rounds 0 to 15 take their words from the block itself; from group 4 on, the
+// sums W[i] + K[i] go to a ring of sixteen words that the rounds read. Group n is made at
+// round 4n - 12, once the rounds of group n - 4, whose places it takes, are done, and is used
 // twelve rounds later.
 template <typename Source>
 class VectorSchedule {
