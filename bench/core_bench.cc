@@ -23,18 +23,20 @@
 #include "core/builders.h"
 #include "core/check.h"
 #include "core/encode.h"
-#include "core/lib.h"
+#include "core/config.h"
+#include "core/decode.h"
 #include "core/normalize.h"
 #include "core/recover.h"
 #include "core/render.h"
-#include "fpe/lib.h"
+#include "fpe/cipher.h"
+#include "fpe/feistel.h"
+#include "fpe/hmac.h"
 #include "fpe/sha256.h"
 
 namespace tavik {
 namespace {
 
 using core::CodecConfig;
-using fpe::U128;
 
 constexpr uint8_t kKey[] = {'b', 'e', 'n', 'c', 'h', ' ', 'k', 'e', 'y'};
 constexpr size_t kNumWords = 64;

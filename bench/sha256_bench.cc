@@ -32,7 +32,9 @@
 #include <string>
 #include <vector>
 
-#include "fpe/lib.h"
+#include "fpe/cipher.h"
+#include "fpe/feistel.h"
+#include "fpe/hmac.h"
 #include "fpe/sha256.h"
 #include "fpe/sha256_portable.h"
 

@@ -15,19 +15,20 @@
 #include "binding/convert.h"
 #include "binding/errors.h"
 #include "core/builders.h"
+#include "core/config.h"
+#include "core/decode.h"
 #include "core/encode.h"
-#include "core/lib.h"
 #include "core/recover.h"
 
 namespace tavik::binding {
 namespace {
 
 using core::CodecConfig;
-using core::Result;
 
 struct CodecObject {
   PyObject_HEAD CodecConfig config;
-  // 0: unused; n > 0: n calls hold shared borrows; -1: exclusively borrowed (never taken).
+  // The number of calls that hold a shared borrow of the object. No call ever takes an
+  // exclusive borrow: the record is immutable.
   std::atomic<int64_t> borrow;
 };
 
@@ -37,28 +38,11 @@ CodecObject* as_codec(PyObject* self) { return reinterpret_cast<CodecObject*>(se
 class SharedBorrow {
  public:
   explicit SharedBorrow(PyObject* self) : counter_(&as_codec(self)->borrow) {
-    int64_t current = counter_->load(std::memory_order_relaxed);
-    do {
-      if (current == -1) {
-        counter_ = nullptr;
-        return;
-      }
-    } while (!counter_->compare_exchange_weak(current, current + 1, std::memory_order_acquire,
-                                              std::memory_order_relaxed));
+    counter_->fetch_add(1, std::memory_order_acquire);
   }
   SharedBorrow(const SharedBorrow&) = delete;
   SharedBorrow& operator=(const SharedBorrow&) = delete;
-  ~SharedBorrow() {
-    if (counter_ != nullptr) { counter_->fetch_sub(1, std::memory_order_release); }
-  }
-  // ok is false when the object is exclusively borrowed; a RuntimeError is then set.
-  bool ok() const {
-    if (counter_ == nullptr) {
-      PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
-      return false;
-    }
-    return true;
-  }
+  ~SharedBorrow() { counter_->fetch_sub(1, std::memory_order_release); }
 
  private:
   std::atomic<int64_t>* counter_;
@@ -125,7 +109,7 @@ int convert_arg(PyObject* obj, const char* name, uint32_t* out) {
 int convert_arg(PyObject* obj, const char* name, uint64_t* out) {
   return convert_u64(obj, name, out);
 }
-int convert_arg(PyObject* obj, const char* name, fpe::U128* out) {
+int convert_arg(PyObject* obj, const char* name, U128* out) {
   return convert_u128(obj, name, out);
 }
 int convert_arg(PyObject* obj, const char* name, Utf8Arg* out) {
@@ -157,7 +141,6 @@ PyObject* one_arg_builder(TAVIK_FASTCALL_ARGS) {
   Arg value{};
   if (convert_arg(bound[0], kArg, &value) < 0) { return nullptr; }
   SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
   return wrap_next(self, Build(as_codec(self)->config, core_value(value)));
 }
 
@@ -185,13 +168,11 @@ PyObject* codec_with_cipher(TAVIK_FASTCALL_ARGS) {
   if (convert_str(bound[0], "kind", &kind) < 0) { return nullptr; }
   if (convert_optional_bytes(bound[1], "key", &key) < 0) { return nullptr; }
   SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
   return wrap_result(self, core::with_cipher(as_codec(self)->config, kind.text, key));
 }
 
 PyObject* codec_with_chunk_none(PyObject* self, PyObject* /*unused*/) {
   SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
   return wrap_config(Py_TYPE(self), core::with_chunk_none(as_codec(self)->config));
 }
 
@@ -206,7 +187,6 @@ PyObject* codec_with_timestamp_config(TAVIK_FASTCALL_ARGS) {
     return nullptr;
   }
   SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
   return wrap_result(
       self, core::with_timestamp_config(as_codec(self)->config, epoch_ms, granularity.text));
 }
@@ -218,7 +198,6 @@ PyObject* codec_encode(TAVIK_FASTCALL_ARGS) {
   std::span<const uint8_t> data;
   if (convert_bytes(bound[0], "data", &data) < 0) { return nullptr; }
   SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
   const CodecConfig& config = as_codec(self)->config;
   const Result<core::EncodedText> text = core::encode(config, data);
   if (!text.ok()) { return raise_error(text.error()); }
@@ -240,16 +219,9 @@ PyObject* codec_decode(TAVIK_FASTCALL_ARGS) {
   core::CodeUnits input;
   if (convert_text(bound[0], "input", &input) < 0) { return nullptr; }
   SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
-  const core::DecodeResult decoded = core::decode_text(as_codec(self)->config, input);
-  if (!decoded.ok()) {
-    const std::string_view text = core::decode_error_text(*decoded.error);
-    PyRef message = PyRef::steal(
-        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-    if (message) { PyErr_SetObject(PyExc_ValueError, message.get()); }
-    return nullptr;
-  }
-  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(decoded.bytes.data()), 16);
+  const Result<core::Bytes16> decoded = core::decode_text(as_codec(self)->config, input);
+  if (!decoded.ok()) { return raise_error(decoded.error()); }
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(decoded.value().data()), 16);
 }
 
 PyObject* codec_recover(TAVIK_FASTCALL_ARGS) {
@@ -259,21 +231,20 @@ PyObject* codec_recover(TAVIK_FASTCALL_ARGS) {
   core::CodeUnits input;
   if (convert_text(bound[0], "input", &input) < 0) { return nullptr; }
   SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
   const Result<core::Bytes16> recovered = core::recover_text(as_codec(self)->config, input);
   if (!recovered.ok()) { return raise_error(recovered.error()); }
   return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(recovered.value().data()), 16);
 }
 
 // u128_decimal writes a 128-bit value in decimal.
-std::string u128_decimal(fpe::U128 value) {
+std::string u128_decimal(U128 value) {
   char digits[40];
   size_t len = 0;
   do {
     uint64_t digit = 0;
     value = value.divmod_u64(10, &digit);
     digits[len++] = static_cast<char>('0' + digit);
-  } while (value != fpe::U128());
+  } while (value != U128());
   return std::string(std::make_reverse_iterator(digits + len), std::make_reverse_iterator(digits));
 }
 
@@ -300,7 +271,6 @@ std::string layout_text(const core::ChunkLayout& layout) {
 // The repr shows the settings and never the key.
 PyObject* codec_repr(PyObject* self) {
   SharedBorrow borrow(self);
-  if (!borrow.ok()) { return nullptr; }
   const CodecConfig& config = as_codec(self)->config;
   std::string domain;
   if (config.domain.kind == fpe::CipherDomain::Kind::kModulus) {
@@ -355,7 +325,7 @@ PyMethodDef codec_methods[] = {
      fastcall<one_arg_builder<kWithBitWidth, kBits, uint32_t, &core::with_bit_width>>(), kFastKw,
      "with_bit_width($self, bits)\n--\n\n"},
     {"with_modulus",
-     fastcall<one_arg_builder<kWithModulus, kModulus, fpe::U128, &core::with_modulus>>(), kFastKw,
+     fastcall<one_arg_builder<kWithModulus, kModulus, U128, &core::with_modulus>>(), kFastKw,
      "with_modulus($self, modulus)\n--\n\n"},
     {"with_cipher", fastcall<codec_with_cipher>(), kFastKw,
      "with_cipher($self, kind, key=None)\n--\n\n"},

@@ -133,7 +133,7 @@ int convert_i64(PyObject* obj, const char* name, int64_t* out) {
   return 0;
 }
 
-int convert_u128(PyObject* obj, const char* name, fpe::U128* out) {
+int convert_u128(PyObject* obj, const char* name, U128* out) {
   PyRef index = index_of(obj);
   if (!index) { return fail(name); }
   uint8_t bytes[16] = {};
@@ -162,7 +162,7 @@ int convert_u128(PyObject* obj, const char* name, fpe::U128* out) {
     return fail(name);
   }
 #endif
-  *out = fpe::U128::from_be_bytes(bytes);
+  *out = U128::from_be_bytes(bytes);
   return 0;
 }
 

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/normalize.h"
-#include "fpe/u128.h"
+#include "base/u128.h"
 
 namespace tavik::binding {
 
@@ -41,7 +41,7 @@ int convert_text(PyObject* obj, const char* name, core::CodeUnits* out);
 int convert_u32(PyObject* obj, const char* name, uint32_t* out);
 int convert_u64(PyObject* obj, const char* name, uint64_t* out);
 int convert_i64(PyObject* obj, const char* name, int64_t* out);
-int convert_u128(PyObject* obj, const char* name, fpe::U128* out);
+int convert_u128(PyObject* obj, const char* name, U128* out);
 // The sizes of a chunk pattern: a sequence of integers (not str), each converted to unsigned
 // 64-bit. TypeError "Can't extract `str` to `Vec`" for a str, TypeError for a non-sequence,
 // the item's error for the first bad item. Every item is converted, but only the sizes that

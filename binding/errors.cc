@@ -15,15 +15,17 @@ PyObject* internal_error_type() {
   return type;
 }
 
-PyObject* raise_error(const core::Error& error) {
-  PyObject* type = internal_error_type();
-  switch (error.code) {
-    case core::ErrorCode::kValue: type = PyExc_ValueError; break;
-    case core::ErrorCode::kDecodeAfterRecovery: type = PyExc_RuntimeError; break;
-    case core::ErrorCode::kInternal: break;
+PyObject* raise_error(const Error& error) {
+  PyObject* type = nullptr;
+  switch (error.code) {  // no default: -Wswitch reports a new ErrorCode
+    case ErrorCode::kValue: type = PyExc_ValueError; break;
+    case ErrorCode::kDecodeAfterRecovery: type = PyExc_RuntimeError; break;
+    case ErrorCode::kInternal: type = internal_error_type(); break;
   }
   if (type == nullptr) { return nullptr; }  // creating the internal error type failed
-  PyErr_SetString(type, error.message.c_str());
+  PyRef message = PyRef::steal(PyUnicode_FromStringAndSize(
+      error.message.data(), static_cast<Py_ssize_t>(error.message.size())));
+  if (message) { PyErr_SetObject(type, message.get()); }
   return nullptr;
 }
 

@@ -2,7 +2,7 @@
 #define TAVIK_BINDING_ERRORS_H_
 
 #include "binding/py_ref.h"
-#include "core/result.h"
+#include "base/result.h"
 
 namespace tavik::binding {
 
@@ -10,9 +10,10 @@ namespace tavik::binding {
 // BaseException so that ordinary `except Exception` does not swallow it. Created once.
 PyObject* internal_error_type();
 
-// raise_error sets the Python exception of a core error and returns nullptr:
+// raise_error sets the Python exception of an error of the libraries and returns nullptr:
 // kValue -> ValueError, kDecodeAfterRecovery -> RuntimeError, kInternal -> internal error.
-PyObject* raise_error(const core::Error& error);
+// This is the one place where an error kind becomes an exception.
+PyObject* raise_error(const Error& error);
 
 // raise_current_exception turns the C++ exception being handled into a Python exception and
 // returns nullptr: std::bad_alloc becomes MemoryError, anything else the internal error. Call

@@ -71,14 +71,13 @@ Result<CodecConfig> with_modulus(const CodecConfig& config, U128 modulus) {
 
 Result<CodecConfig> with_cipher(const CodecConfig& config, std::string_view kind,
                                 std::optional<std::span<const uint8_t>> key) {
-  const std::optional<fpe::CipherKind> parsed = fpe::parse_cipher_kind(kind);
-  if (!parsed) { return value_error(std::string(fpe::kUnknownCipherMessage)); }
+  Result<fpe::CipherHandle> cipher = fpe::make_cipher(kind, key, config.domain);
+  if (!cipher.ok()) { return cipher.error(); }
   CodecConfig next = config;
-  next.cipher = fpe::build_cipher(*parsed, key, config.domain);
+  next.cipher = std::move(cipher).value();
   next.explicit_cipher = true;
-  next.explicit_kind = *parsed;
   next.explicit_key.reset();
-  if (key && *parsed == fpe::CipherKind::kFeistel8) { next.explicit_key.emplace(*key); }
+  if (key && next.cipher->kind() == fpe::CipherKind::kFeistel8) { next.explicit_key.emplace(*key); }
   return next;
 }
 

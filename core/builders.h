@@ -9,8 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "core/lib.h"
-#include "core/result.h"
+#include "base/result.h"
+#include "base/u128.h"
+#include "core/config.h"
 
 namespace tavik::core {
 

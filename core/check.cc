@@ -1,11 +1,10 @@
 #include "core/check.h"
 
-#include <openssl/crypto.h>
-
 #include <algorithm>
 #include <array>
 #include <cstring>
 
+#include "base/secure_wipe.h"
 #include "core/render.h"
 
 namespace tavik::core {
@@ -68,12 +67,9 @@ bool layout_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha25
   // after the text would be a library call.
   std::memset(block, 0, fpe::kSha256BlockLen);
   const size_t len = canonical_text(data_units, reinterpret_cast<char*>(block));
-  if (len > fpe::HmacKey::kShortMessageLen) { return false; }
+  if (len > fpe::kHmacShortMessageLen) { return false; }
   block[len + 1] = 0;  // canonical_text may have stored a byte past the text
-  block[len] = 0x80;
-  const size_t bits = (fpe::kSha256BlockLen + len) * 8;  // below 2^16
-  block[fpe::kSha256BlockLen - 2] = static_cast<uint8_t>(bits >> 8);
-  block[fpe::kSha256BlockLen - 1] = static_cast<uint8_t>(bits);
+  fpe::pad_hmac_block(block, len);
   return true;
 }
 
@@ -105,7 +101,7 @@ void canonical_mac(const fpe::HmacKey& key, std::span<const uint8_t> data_units,
     mac[i] = (uint32_t{digest[4 * i]} << 24) | (uint32_t{digest[4 * i + 1]} << 16) |
              (uint32_t{digest[4 * i + 2]} << 8) | digest[4 * i + 3];
   }
-  OPENSSL_cleanse(digest, sizeof(digest));
+  secure_wipe(digest, sizeof(digest));
 }
 
 // Compares without stopping at the first difference, so timing does not reveal how many
@@ -129,7 +125,7 @@ size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_
   uint32_t mac[8];
   canonical_mac(key, data_units, mac);
   units_from_mac(mac, num_syllables, out);
-  OPENSSL_cleanse(mac, sizeof(mac));
+  secure_wipe(mac, sizeof(mac));
   return 2 * num_syllables;
 }
 
@@ -200,7 +196,7 @@ bool KeyedCheckBlock::verify(const fpe::HmacKey& key,
   uint32_t mac[8];
   fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block_, mac);
   const bool ok = keyed_check_matches(mac, received_check_units);
-  OPENSSL_cleanse(mac, sizeof(mac));
+  secure_wipe(mac, sizeof(mac));
   return ok;
 }
 
@@ -212,7 +208,7 @@ void KeyedCheckBlock::verify_pair(const fpe::HmacKey& key, const KeyedCheckBlock
                               key.inner_state().h, key.outer_state().h, other.block_, macs[1]);
   *ok = keyed_check_matches(macs[0], received_check_units);
   *other_ok = keyed_check_matches(macs[1], received_check_units);
-  OPENSSL_cleanse(macs, sizeof(macs));
+  secure_wipe(macs, sizeof(macs));
 }
 
 }  // namespace tavik::core

@@ -10,7 +10,8 @@
 #include <span>
 
 #include "core/types.h"
-#include "fpe/lib.h"
+#include "fpe/hmac.h"
+#include "fpe/sha256.h"
 
 namespace tavik::core {
 

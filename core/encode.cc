@@ -87,7 +87,7 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
     return Error{ErrorCode::kInternal, "keyed mode without a key"};
   }
   const U128 enciphered = config.cipher->encrypt(value, config.tweak);
-  if (enciphered > domain_max_value(config)) {
+  if (enciphered > config.domain.max_value()) {
     // With an odd bit count the cipher keeps the domain's top bit, so a modulus just above a
     // power of two can leave a value's cycle walk outside the domain after all its passes.
     // Such a word would decode to other bytes, so none is written.

@@ -6,8 +6,8 @@
 #include <span>
 #include <string_view>
 
-#include "core/lib.h"
-#include "core/result.h"
+#include "base/result.h"
+#include "core/config.h"
 #include "core/timestamp.h"
 
 namespace tavik::core {

@@ -1,9 +1,10 @@
 #include "core/recover.h"
 
-#include <openssl/crypto.h>
-
 #include <cstring>
 #include <string>
+#include <string_view>
+
+#include "base/secure_wipe.h"
 
 #include "core/check.h"
 #include "core/normalize.h"
@@ -20,7 +21,10 @@ constexpr uint8_t kOnsetEdges[][2] = {{4, 5},   {0, 6},   {1, 7},   {9, 10},  {2
 constexpr uint8_t kNucleusEdges[][2] = {{5, 6},   {6, 7},   {8, 9},   {9, 10},  {11, 12},
                                         {12, 13}, {14, 15}, {15, 16}, {17, 18}, {18, 19}};
 
+// At most one candidate per substitution: two neighbours per nucleus unit and one per onset
+// unit, and the check units together give one.
 constexpr size_t kMaxCandidates = 3 * (kMaxDataSyllables + kMaxCheckSyllables);
+static_assert(kMaxCandidates < 100);
 
 // CandidateList holds distinct data-unit sequences in fixed storage.
 class CandidateList {
@@ -44,11 +48,35 @@ class CandidateList {
 // The word verified as typed: it is decoded as decode would, and a failure there is the one
 // runtime error of recovery.
 Result<Bytes16> decode_as_typed(const CodecConfig& config, CodeUnits text) {
-  const DecodeResult decoded = decode_text(config, text);
-  if (!decoded.ok()) {
-    return Error{ErrorCode::kDecodeAfterRecovery, "failed to decode after recovery"};
+  Result<Bytes16> decoded = decode_text(config, text);
+  if (!decoded.ok()) { return kDecodeAfterRecovery; }
+  return decoded;
+}
+
+// The texts "ambiguous: N candidates" for every count a search can find.
+constexpr size_t kAmbiguousLen = sizeof("ambiguous: 99 candidates") - 1;
+struct AmbiguousTexts {
+  char text[kMaxCandidates + 1][kAmbiguousLen];
+  uint8_t len[kMaxCandidates + 1];
+};
+constexpr AmbiguousTexts make_ambiguous_texts() {
+  AmbiguousTexts t{};
+  constexpr std::string_view kHead = "ambiguous: ";
+  constexpr std::string_view kTail = " candidates";
+  for (size_t n = 0; n <= kMaxCandidates; ++n) {
+    size_t len = 0;
+    for (char c : kHead) { t.text[n][len++] = c; }
+    if (n >= 10) { t.text[n][len++] = static_cast<char>('0' + n / 10); }
+    t.text[n][len++] = static_cast<char>('0' + n % 10);
+    for (char c : kTail) { t.text[n][len++] = c; }
+    t.len[n] = static_cast<uint8_t>(len);
   }
-  return decoded.bytes;
+  return t;
+}
+constexpr AmbiguousTexts kAmbiguousTexts = make_ambiguous_texts();
+
+std::string_view ambiguous_message(size_t num_candidates) {
+  return {kAmbiguousTexts.text[num_candidates], kAmbiguousTexts.len[num_candidates]};
 }
 
 }  // namespace
@@ -88,19 +116,19 @@ std::span<const uint8_t> ConfusionGraph::neighbours(uint8_t unit) const {
 }
 
 Result<Bytes16> recover_text(const CodecConfig& config, CodeUnits text) {
-  if (config.mode == Mode::kPlain) {
-    return value_error(std::string(decode_error_text(DecodeError::kRecoveryNotSupported)));
-  }
-  if (!config.check_key) {
-    return value_error(std::string(decode_error_text(DecodeError::kKeyRequired)));
-  }
+  if (config.mode == Mode::kPlain) { return kRecoveryNotSupported; }
+  if (!config.check_key) { return kKeyRequired; }
   const size_t num_data_units = 2 * data_syllable_count(config);
   NormalizedInput input;
   if (!normalize(static_cast<uint8_t>(config.level), text, num_data_units,
                  2 * config.check_syllables, &input)) {
-    return value_error(std::string(decode_error_text(DecodeError::kNormalizationFailed)));
+    return kNormalizationFailed;
   }
-  const fpe::HmacKey* key = config.check_key.get();
+  // A text longer than one block spells a value of 2^128 or more; no single substitution
+  // brings it below (its top syllable would have to become a plain "a" syllable).
+  const KeyedCheckBlock block(input.data());
+  if (!block.fits()) { return kUnrecoverable; }
+  const fpe::HmacKey& key = *config.check_key;
   const ConfusionGraph& graph = ConfusionGraph::instance();
   CandidateList candidates(num_data_units);
   uint8_t changed[kMaxCheckUnits > kMaxDataUnits ? kMaxCheckUnits : kMaxDataUnits];
@@ -116,89 +144,57 @@ Result<Bytes16> recover_text(const CodecConfig& config, CodeUnits text) {
   // typed and every substitution in the check units; a substitution in the data rewrites one
   // unit's letters in a copy of the block (confusable units are spelled with as many letters),
   // and the copies are hashed two at a time, side by side.
-  const KeyedCheckBlock block(input.data());
-  if (block.fits()) {
-    uint32_t mac[8];
-    fpe::sha256_hmac_block(key->inner_state().h, key->outer_state().h, block.bytes(), mac);
-    const bool as_typed = keyed_check_matches(mac, input.check());
-    bool check_unit_fixes = false;
-    if (!as_typed) {
-      for (size_t p = 0; p < input.num_check_units && !check_unit_fixes; ++p) {
-        for (uint8_t neighbour : graph.neighbours(input.check_units[p])) {
-          std::memcpy(changed, input.check_units, input.num_check_units);
-          changed[p] = neighbour;
-          check_unit_fixes =
-              check_unit_fixes || keyed_check_matches(mac, {changed, input.num_check_units});
-        }
-      }
-      // Deciphered (a cycle walk) only once a check passes.
-      check_unit_fixes = check_unit_fixes && units_in_domain(config, input.data());
-    }
-    OPENSSL_cleanse(mac, sizeof(mac));
-    if (as_typed && units_in_domain(config, input.data())) { return decode_as_typed(config, text); }
-
-    struct Substitution {
-      size_t pos;
-      uint8_t unit;
-    };
-    Substitution subs[kMaxDataUnits * 2];
-    size_t num_subs = 0;
-    for (size_t p = 0; p < input.num_data_units; ++p) {
-      for (uint8_t neighbour : graph.neighbours(input.data_units[p])) {
-        subs[num_subs++] = {p, neighbour};
-      }
-    }
-    size_t i = 0;
-    for (; i + 1 < num_subs; i += 2) {
-      KeyedCheckBlock first = block;
-      KeyedCheckBlock second = block;
-      first.set_unit(subs[i].pos, subs[i].unit);
-      second.set_unit(subs[i + 1].pos, subs[i + 1].unit);
-      bool first_ok = false;
-      bool second_ok = false;
-      first.verify_pair(*key, second, input.check(), &first_ok, &second_ok);
-      if (first_ok) { add_if_in_domain(subs[i].pos, subs[i].unit); }
-      if (second_ok) { add_if_in_domain(subs[i + 1].pos, subs[i + 1].unit); }
-    }
-    if (i < num_subs) {
-      KeyedCheckBlock last = block;
-      last.set_unit(subs[i].pos, subs[i].unit);
-      if (last.verify(*key, input.check())) { add_if_in_domain(subs[i].pos, subs[i].unit); }
-    }
-    if (check_unit_fixes) { candidates.add_unique(input.data_units); }
-  } else {
-    // A text longer than one block (no 128-bit value spells one): unit by unit.
-    auto verifies = [&](std::span<const uint8_t> data, std::span<const uint8_t> check) {
-      return verify_check(config.mode, key, data, check);
-    };
-    if (verifies(input.data(), input.check()) && units_in_domain(config, input.data())) {
-      return decode_as_typed(config, text);
-    }
-    for (size_t p = 0; p < input.num_data_units; ++p) {
-      for (uint8_t neighbour : graph.neighbours(input.data_units[p])) {
-        std::memcpy(changed, input.data_units, input.num_data_units);
-        changed[p] = neighbour;
-        if (verifies({changed, input.num_data_units}, input.check())) {
-          add_if_in_domain(p, neighbour);
-        }
-      }
-    }
-    for (size_t p = 0; p < input.num_check_units; ++p) {
+  uint32_t mac[8];
+  fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block.bytes(), mac);
+  const bool as_typed = keyed_check_matches(mac, input.check());
+  bool check_unit_fixes = false;
+  if (!as_typed) {
+    for (size_t p = 0; p < input.num_check_units && !check_unit_fixes; ++p) {
       for (uint8_t neighbour : graph.neighbours(input.check_units[p])) {
         std::memcpy(changed, input.check_units, input.num_check_units);
         changed[p] = neighbour;
-        if (verifies(input.data(), {changed, input.num_check_units}) &&
-            units_in_domain(config, input.data())) {
-          candidates.add_unique(input.data_units);
-        }
+        check_unit_fixes =
+            check_unit_fixes || keyed_check_matches(mac, {changed, input.num_check_units});
       }
     }
+    // Deciphered (a cycle walk) only once a check passes.
+    check_unit_fixes = check_unit_fixes && units_in_domain(config, input.data());
   }
+  secure_wipe(mac, sizeof(mac));
+  if (as_typed && units_in_domain(config, input.data())) { return decode_as_typed(config, text); }
 
-  if (candidates.size() == 0) { return value_error("reject: unrecoverable"); }
-  if (candidates.size() > 1) {
-    return value_error("ambiguous: " + std::to_string(candidates.size()) + " candidates");
+  struct Substitution {
+    size_t pos;
+    uint8_t unit;
+  };
+  Substitution subs[kMaxDataUnits * 2];
+  size_t num_subs = 0;
+  for (size_t p = 0; p < input.num_data_units; ++p) {
+    for (uint8_t neighbour : graph.neighbours(input.data_units[p])) {
+      subs[num_subs++] = {p, neighbour};
+    }
   }
+  size_t i = 0;
+  for (; i + 1 < num_subs; i += 2) {
+    KeyedCheckBlock first = block;
+    KeyedCheckBlock second = block;
+    first.set_unit(subs[i].pos, subs[i].unit);
+    second.set_unit(subs[i + 1].pos, subs[i + 1].unit);
+    bool first_ok = false;
+    bool second_ok = false;
+    first.verify_pair(key, second, input.check(), &first_ok, &second_ok);
+    if (first_ok) { add_if_in_domain(subs[i].pos, subs[i].unit); }
+    if (second_ok) { add_if_in_domain(subs[i + 1].pos, subs[i + 1].unit); }
+  }
+  if (i < num_subs) {
+    KeyedCheckBlock last = block;
+    last.set_unit(subs[i].pos, subs[i].unit);
+    if (last.verify(key, input.check())) { add_if_in_domain(subs[i].pos, subs[i].unit); }
+  }
+  if (check_unit_fixes) { candidates.add_unique(input.data_units); }
+
+  if (candidates.size() == 0) { return kUnrecoverable; }
+  if (candidates.size() > 1) { return value_error(ambiguous_message(candidates.size())); }
   return finish_value(config, units_to_value(candidates.at(0)));
 }
 

@@ -8,8 +8,9 @@
 #include <span>
 #include <string_view>
 
-#include "core/lib.h"
-#include "core/result.h"
+#include "base/result.h"
+#include "core/config.h"
+#include "core/decode.h"
 
 namespace tavik::core {
 
@@ -30,10 +31,13 @@ class ConfusionGraph {
   std::array<uint8_t, 256> num_neighbours_{};
 };
 
+inline constexpr Error kUnrecoverable = value_error("reject: unrecoverable");
+inline constexpr Error kDecodeAfterRecovery = {ErrorCode::kDecodeAfterRecovery,
+                                               "failed to decode after recovery"};
+
 // recover_text decodes a code word, first correcting one unit along the confusion graph when
-// the check fails. Errors (kValue unless said): "recovery not supported in plain mode",
-// "key required for this mode", "input normalization failed", "reject: unrecoverable",
-// "ambiguous: N candidates", and kDecodeAfterRecovery "failed to decode after recovery".
+// the check fails. Errors: kRecoveryNotSupported, kKeyRequired, kNormalizationFailed,
+// kUnrecoverable, "ambiguous: N candidates" (kValue), and kDecodeAfterRecovery.
 // A candidate counts only if it passes the keyed check and lies inside the domain.
 // Only words whose check passes (as typed or after a substitution) are deciphered, so a word
 // whose check fails everywhere costs no cycle walk.

@@ -95,11 +95,11 @@ uint32_t syllable_count(uint32_t bits) {
   if (bits == 0) { return 1; }
   // The smallest n with 700^n >= 2^bits, found by multiplying a 128-bit power upward and
   // stopping at the first power that reaches 2^bits or would overflow.
-  const fpe::NativeU128 limit_max = ~fpe::NativeU128{0};
-  fpe::NativeU128 power = kSyllableBase;
+  const NativeU128 limit_max = ~NativeU128{0};
+  NativeU128 power = kSyllableBase;
   uint32_t n = 1;
   for (;;) {
-    if (bits < 128 && power >= (fpe::NativeU128{1} << bits)) { return n; }
+    if (bits < 128 && power >= (NativeU128{1} << bits)) { return n; }
     if (power > limit_max / kSyllableBase) { return n + 1 > 14 ? 14 : n + 1; }
     power *= kSyllableBase;
     ++n;
@@ -177,10 +177,10 @@ bool units_to_value_checked(std::span<const uint8_t> units, U128* out) {
   // Digits are gathered six at a time in a 64-bit word (a raw digit is below 4,700, so six of
   // them stay below 2^60), and only the steps between such chunks need 128-bit arithmetic with
   // overflow checks.
-  constexpr fpe::NativeU128 kChunkBase = 117649000000000000ull;  // 700^6
+  constexpr NativeU128 kChunkBase = 117649000000000000ull;  // 700^6
   constexpr size_t kChunkDigits = 6;
   const size_t n = (units.size() + 1) / 2;
-  fpe::NativeU128 value = 0;
+  NativeU128 value = 0;
   size_t k = n;
   size_t chunk_len = n % kChunkDigits == 0 ? kChunkDigits : n % kChunkDigits;
   bool first = true;
@@ -193,9 +193,9 @@ bool units_to_value_checked(std::span<const uint8_t> units, U128* out) {
       value = chunk;
       first = false;
     } else {
-      fpe::NativeU128 next = 0;
+      NativeU128 next = 0;
       if (__builtin_mul_overflow(value, kChunkBase, &next)) { return false; }
-      if (__builtin_add_overflow(next, fpe::NativeU128{chunk}, &value)) { return false; }
+      if (__builtin_add_overflow(next, NativeU128{chunk}, &value)) { return false; }
     }
     chunk_len = kChunkDigits;
   }

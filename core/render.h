@@ -14,11 +14,9 @@
 #include <string_view>
 
 #include "core/types.h"
-#include "fpe/u128.h"
+#include "base/u128.h"
 
 namespace tavik::core {
-
-using fpe::U128;
 
 inline constexpr size_t kNumOnsets = 35;
 inline constexpr size_t kNumSingleOnsets = 15;

@@ -1,8 +1,6 @@
 #ifndef TAVIK_CORE_SECRET_BYTES_H_
 #define TAVIK_CORE_SECRET_BYTES_H_
 
-#include <openssl/crypto.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -10,10 +8,11 @@
 #include <span>
 #include <utility>
 
+#include "base/secure_wipe.h"
+
 namespace tavik::core {
 
-// SecretBytes owns key material and wipes it (OPENSSL_cleanse, which the optimiser may not
-// drop) before freeing it. Its size is fixed, so no reallocation leaves a copy behind. A copy
+// SecretBytes owns key material and wipes it (with stores the optimiser may not drop) before freeing it. Its size is fixed, so no reallocation leaves a copy behind. A copy
 // is a deep copy in storage of its own, which wipes itself in turn.
 class SecretBytes {
  public:
@@ -47,7 +46,7 @@ class SecretBytes {
   void wipe() {
     if (data_) {
       const size_t capacity = len_ == 0 ? 1 : len_;
-      OPENSSL_cleanse(data_.get(), capacity);
+      secure_wipe(data_.get(), capacity);
       len_ = 0;
       data_.reset();
     }

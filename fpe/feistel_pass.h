@@ -14,8 +14,9 @@
 #include <cstdint>
 #include <span>
 
-#include "fpe/lib.h"
-#include "fpe/u128.h"
+#include "base/u128.h"
+#include "fpe/cipher.h"
+#include "fpe/cipher_key.h"
 
 namespace tavik::fpe::feistel {
 

@@ -6,7 +6,9 @@
 
 #include <cstring>
 
+#include "fpe/feistel.h"
 #include "fpe/feistel_pass.h"
+#include "fpe/hmac.h"
 #include "fpe/sha256.h"
 
 #if defined(__x86_64__)
@@ -27,14 +29,9 @@ class ShaniRoundFunction {
         half_shift_(static_cast<uint32_t>(56 - 8 * tweak.size())) {
     // The block with round byte and half zero: tweak, 0x80, zeros and the message length
     // counted from the key block. It holds nothing secret.
-    const size_t message_len = 1 + tweak.size() + 8;
     uint8_t block[kSha256BlockLen] = {};
     if (!tweak.empty()) { std::memcpy(block + 1, tweak.data(), tweak.size()); }
-    block[message_len] = 0x80;
-    const uint64_t bits = (kSha256BlockLen + message_len) * 8;
-    for (size_t i = 0; i < 8; ++i) {
-      block[kSha256BlockLen - 1 - i] = static_cast<uint8_t>(bits >> (8 * i));
-    }
+    pad_hmac_block(block, 1 + tweak.size() + 8);
     template_ = shani::load_block(block);
   }
 
@@ -55,10 +52,13 @@ class ShaniRoundFunction {
   uint64_t paired(uint8_t round, uint64_t half, const shani::State& other_inner,
                   const shani::State& other_outer, shani::Block other_block,
                   shani::State* other_mac) const {
-    shani::State mac;
-    shani::hmac2(inner_, outer_, round_block(round, half), other_inner, other_outer, other_block,
-                 &mac, other_mac);
-    return shani::head64(mac) & half_mask_;
+    const shani::State inner[2] = {inner_, other_inner};
+    const shani::State outer[2] = {outer_, other_outer};
+    const shani::Block blocks[2] = {round_block(round, half), other_block};
+    shani::State mac[2];
+    shani::hmac_lanes<2>(inner, outer, blocks, mac);
+    *other_mac = mac[1];
+    return shani::head64(mac[0]) & half_mask_;
   }
 
   uint64_t operator()(uint8_t round, uint64_t half) const {

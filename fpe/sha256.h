@@ -9,6 +9,8 @@ namespace tavik::fpe {
 
 inline constexpr size_t kSha256BlockLen = 64;
 inline constexpr size_t kSha256DigestLen = 32;
+// The length field of HMAC-SHA-256's outer block: the key block and the inner digest, in bits.
+inline constexpr uint32_t kHmacOuterBits = (kSha256BlockLen + kSha256DigestLen) * 8;
 
 // Sha256State is a SHA-256 chaining value after some whole blocks: eight 32-bit words and the
 // number of 64-byte blocks compressed so far. The message buffer is always empty.

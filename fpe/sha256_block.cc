@@ -40,9 +40,8 @@ void sha256_hmac_block_openssl(const uint32_t inner[8], const uint32_t outer[8],
     outer_block[4 * i + 3] = static_cast<uint8_t>(ctx.h[i]);
   }
   outer_block[kSha256DigestLen] = 0x80;
-  constexpr uint32_t kOuterBits = (kSha256BlockLen + kSha256DigestLen) * 8;  // 768
-  outer_block[kSha256BlockLen - 2] = static_cast<uint8_t>(kOuterBits >> 8);
-  outer_block[kSha256BlockLen - 1] = static_cast<uint8_t>(kOuterBits);
+  outer_block[kSha256BlockLen - 2] = static_cast<uint8_t>(kHmacOuterBits >> 8);
+  outer_block[kSha256BlockLen - 1] = static_cast<uint8_t>(kHmacOuterBits);
   std::memcpy(ctx.h, outer, sizeof(ctx.h));
   SHA256_Transform(&ctx, outer_block);
   std::memcpy(mac, ctx.h, sizeof(ctx.h));

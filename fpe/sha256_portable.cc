@@ -4,7 +4,7 @@
 #include <cstring>
 #include <utility>
 
-#include "fpe/secure_wipe.h"
+#include "base/secure_wipe.h"
 
 #if defined(__x86_64__)
 #include <cpuid.h>
@@ -125,7 +125,7 @@ class BlockBytes {
 };
 
 // DigestBlock is the last block of an HMAC, made from the inner digest's words without going
-// through bytes: the digest, 0x80, zeros and the length of key block and digest, 768 bits.
+// through bytes: the digest, 0x80, zeros and the length of key block and digest.
 class DigestBlock {
  public:
   explicit DigestBlock(const uint32_t (&digest)[8]) : digest_(digest) {}
@@ -137,7 +137,7 @@ class DigestBlock {
     } else if constexpr (I == 8) {
       return 0x80000000;
     } else if constexpr (I == 15) {
-      return (kSha256BlockLen + kSha256DigestLen) * 8;
+      return kHmacOuterBits;
     } else {
       return 0;
     }

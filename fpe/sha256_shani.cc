@@ -25,13 +25,13 @@ void sha256_hmac_block_pair_shani(const uint32_t inner0[8], const uint32_t outer
                                   const uint8_t block0[kSha256BlockLen], uint32_t mac0[8],
                                   const uint32_t inner1[8], const uint32_t outer1[8],
                                   const uint8_t block1[kSha256BlockLen], uint32_t mac1[8]) {
-  shani::State m0;
-  shani::State m1;
-  shani::hmac2(shani::load_state(inner0), shani::load_state(outer0), shani::load_block(block0),
-               shani::load_state(inner1), shani::load_state(outer1), shani::load_block(block1), &m0,
-               &m1);
-  shani::store_state(m0, mac0);
-  shani::store_state(m1, mac1);
+  const shani::State inner[2] = {shani::load_state(inner0), shani::load_state(inner1)};
+  const shani::State outer[2] = {shani::load_state(outer0), shani::load_state(outer1)};
+  const shani::Block blocks[2] = {shani::load_block(block0), shani::load_block(block1)};
+  shani::State mac[2];
+  shani::hmac_lanes<2>(inner, outer, blocks, mac);
+  shani::store_state(mac[0], mac0);
+  shani::store_state(mac[1], mac1);
 }
 
 }  // namespace tavik::fpe

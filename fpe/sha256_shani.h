@@ -13,7 +13,10 @@
 
 #include <immintrin.h>
 
+#include <cstddef>
 #include <cstdint>
+
+#include "fpe/sha256.h"
 
 namespace tavik::fpe::shani {
 
@@ -89,101 +92,103 @@ inline __m128i words_from_be128(uint64_t hi, uint64_t lo) {
   return _mm_set_epi64x(static_cast<long long>(w23), static_cast<long long>(w01));
 }
 
+// compress_lanes runs N independent compressions side by side, each of its own block on its
+// own state. One compression is bound by the latency of its chain of rounds, not by the SHA
+// unit's throughput, so every further lane costs little extra time.
+template <size_t N>
+inline void compress_lanes(State (&s)[N], const Block (&b)[N]) {
+  __m128i state0[N];
+  __m128i state1[N];
+  __m128i w[N][4];
+#pragma GCC unroll 8
+  for (size_t l = 0; l < N; ++l) {
+    state0[l] = s[l].abef;
+    state1[l] = s[l].cdgh;
+    for (size_t i = 0; i < 4; ++i) { w[l][i] = b[l].w[i]; }
+  }
+  // Sixteen groups of four rounds; w[l][g % 4] holds the schedule words 4g .. 4g + 3 of lane
+  // l, and the words of later groups are completed two and three groups ahead.
+#pragma GCC unroll 16
+  for (size_t g = 0; g < 16; ++g) {
+    const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kRoundConstants + 4 * g));
+    __m128i msg[N];
+#pragma GCC unroll 8
+    for (size_t l = 0; l < N; ++l) {
+      msg[l] = _mm_add_epi32(w[l][g & 3], k);
+      state1[l] = _mm_sha256rnds2_epu32(state1[l], state0[l], msg[l]);
+    }
+    if (g >= 3 && g <= 14) {
+#pragma GCC unroll 8
+      for (size_t l = 0; l < N; ++l) {
+        __m128i& next = w[l][(g + 1) & 3];
+        next = _mm_add_epi32(next, _mm_alignr_epi8(w[l][g & 3], w[l][(g - 1) & 3], 4));
+        next = _mm_sha256msg2_epu32(next, w[l][g & 3]);
+      }
+    }
+#pragma GCC unroll 8
+    for (size_t l = 0; l < N; ++l) {
+      msg[l] = _mm_shuffle_epi32(msg[l], 0x0E);
+      state0[l] = _mm_sha256rnds2_epu32(state0[l], state1[l], msg[l]);
+    }
+    if (g >= 1 && g <= 12) {
+#pragma GCC unroll 8
+      for (size_t l = 0; l < N; ++l) {
+        __m128i& prev = w[l][(g - 1) & 3];
+        prev = _mm_sha256msg1_epu32(prev, w[l][g & 3]);
+      }
+    }
+  }
+#pragma GCC unroll 8
+  for (size_t l = 0; l < N; ++l) {
+    s[l] = State{_mm_add_epi32(state0[l], s[l].abef), _mm_add_epi32(state1[l], s[l].cdgh)};
+  }
+}
+
 // compress runs one SHA-256 compression of `b` on `s` and returns the new chaining value.
 inline State compress(State s, Block b) {
-  __m128i state0 = s.abef;
-  __m128i state1 = s.cdgh;
-  __m128i w[4] = {b.w[0], b.w[1], b.w[2], b.w[3]};
-  // Sixteen groups of four rounds; w[g % 4] holds the schedule words 4g .. 4g + 3, and the
-  // words of later groups are completed two and three groups ahead.
-#pragma GCC unroll 16
-  for (int g = 0; g < 16; ++g) {
-    const __m128i cur = w[g & 3];
-    __m128i msg = _mm_add_epi32(
-        cur, _mm_load_si128(reinterpret_cast<const __m128i*>(kRoundConstants + 4 * g)));
-    state1 = _mm_sha256rnds2_epu32(state1, state0, msg);
-    if (g >= 3 && g <= 14) {
-      __m128i& next = w[(g + 1) & 3];
-      next = _mm_add_epi32(next, _mm_alignr_epi8(cur, w[(g - 1) & 3], 4));
-      next = _mm_sha256msg2_epu32(next, cur);
-    }
-    msg = _mm_shuffle_epi32(msg, 0x0E);
-    state0 = _mm_sha256rnds2_epu32(state0, state1, msg);
-    if (g >= 1 && g <= 12) {
-      __m128i& prev = w[(g - 1) & 3];
-      prev = _mm_sha256msg1_epu32(prev, cur);
-    }
-  }
-  return State{_mm_add_epi32(state0, s.abef), _mm_add_epi32(state1, s.cdgh)};
+  State states[1] = {s};
+  const Block blocks[1] = {b};
+  compress_lanes<1>(states, blocks);
+  return states[0];
 }
 
-// hmac finishes HMAC-SHA-256 from absorbed key states when the padded rest of the message is
-// the one block `inner_block`: the inner digest becomes the outer block in registers (digest,
-// 0x80, zeros, the length of key block and digest: 768 bits). Returns the MAC as a state.
+// outer_block is the outer block of HMAC-SHA-256 in registers: the inner digest, 0x80, zeros
+// and the length of the key block and the digest.
+inline Block outer_block(State inner_digest) {
+  Block block;
+  digest_words(inner_digest, &block.w[0], &block.w[1]);
+  block.w[2] = _mm_set_epi32(0, 0, 0, static_cast<int>(0x80000000u));
+  block.w[3] = _mm_set_epi32(static_cast<int>(kHmacOuterBits), 0, 0, 0);
+  return block;
+}
+
+// hmac_lanes finishes N independent HMAC-SHA-256s side by side, each from its own absorbed
+// key states when the padded rest of its message is the one block given: the inner digests
+// become the outer blocks in registers. mac[l] receives lane l's MAC as a state.
+template <size_t N>
+inline void hmac_lanes(const State (&inner)[N], const State (&outer)[N], const Block (&blocks)[N],
+                       State (&mac)[N]) {
+  State digest[N];
+  Block outer_blocks[N];
+#pragma GCC unroll 8
+  for (size_t l = 0; l < N; ++l) { digest[l] = inner[l]; }
+  compress_lanes<N>(digest, blocks);
+#pragma GCC unroll 8
+  for (size_t l = 0; l < N; ++l) {
+    outer_blocks[l] = outer_block(digest[l]);
+    mac[l] = outer[l];
+  }
+  compress_lanes<N>(mac, outer_blocks);
+}
+
+// hmac is hmac_lanes for one message. Returns the MAC as a state.
 inline State hmac(State inner, State outer, Block inner_block) {
-  const State digest = compress(inner, inner_block);
-  Block outer_block;
-  digest_words(digest, &outer_block.w[0], &outer_block.w[1]);
-  outer_block.w[2] = _mm_set_epi32(0, 0, 0, static_cast<int>(0x80000000u));
-  outer_block.w[3] = _mm_set_epi32(768, 0, 0, 0);
-  return compress(outer, outer_block);
-}
-
-// compress2 runs two independent compressions side by side. One compression is bound by the
-// latency of its chain of rounds, not by the SHA unit's throughput, so the second one costs
-// little extra time.
-inline void compress2(State* s0, Block b0, State* s1, Block b1) {
-  __m128i x0 = s0->abef;
-  __m128i x1 = s0->cdgh;
-  __m128i y0 = s1->abef;
-  __m128i y1 = s1->cdgh;
-  __m128i w[4] = {b0.w[0], b0.w[1], b0.w[2], b0.w[3]};
-  __m128i v[4] = {b1.w[0], b1.w[1], b1.w[2], b1.w[3]};
-#pragma GCC unroll 16
-  for (int g = 0; g < 16; ++g) {
-    const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kRoundConstants + 4 * g));
-    const __m128i cur_w = w[g & 3];
-    const __m128i cur_v = v[g & 3];
-    __m128i msg_w = _mm_add_epi32(cur_w, k);
-    __m128i msg_v = _mm_add_epi32(cur_v, k);
-    x1 = _mm_sha256rnds2_epu32(x1, x0, msg_w);
-    y1 = _mm_sha256rnds2_epu32(y1, y0, msg_v);
-    if (g >= 3 && g <= 14) {
-      __m128i& next_w = w[(g + 1) & 3];
-      __m128i& next_v = v[(g + 1) & 3];
-      next_w = _mm_add_epi32(next_w, _mm_alignr_epi8(cur_w, w[(g - 1) & 3], 4));
-      next_v = _mm_add_epi32(next_v, _mm_alignr_epi8(cur_v, v[(g - 1) & 3], 4));
-      next_w = _mm_sha256msg2_epu32(next_w, cur_w);
-      next_v = _mm_sha256msg2_epu32(next_v, cur_v);
-    }
-    msg_w = _mm_shuffle_epi32(msg_w, 0x0E);
-    msg_v = _mm_shuffle_epi32(msg_v, 0x0E);
-    x0 = _mm_sha256rnds2_epu32(x0, x1, msg_w);
-    y0 = _mm_sha256rnds2_epu32(y0, y1, msg_v);
-    if (g >= 1 && g <= 12) {
-      __m128i& prev_w = w[(g - 1) & 3];
-      __m128i& prev_v = v[(g - 1) & 3];
-      prev_w = _mm_sha256msg1_epu32(prev_w, cur_w);
-      prev_v = _mm_sha256msg1_epu32(prev_v, cur_v);
-    }
-  }
-  *s0 = State{_mm_add_epi32(x0, s0->abef), _mm_add_epi32(x1, s0->cdgh)};
-  *s1 = State{_mm_add_epi32(y0, s1->abef), _mm_add_epi32(y1, s1->cdgh)};
-}
-
-// hmac2 is hmac for two messages, each under its own key states, side by side.
-inline void hmac2(State inner0, State outer0, Block block0, State inner1, State outer1,
-                  Block block1, State* mac0, State* mac1) {
-  compress2(&inner0, block0, &inner1, block1);
-  Block outer_block0;
-  Block outer_block1;
-  digest_words(inner0, &outer_block0.w[0], &outer_block0.w[1]);
-  digest_words(inner1, &outer_block1.w[0], &outer_block1.w[1]);
-  outer_block0.w[2] = outer_block1.w[2] = _mm_set_epi32(0, 0, 0, static_cast<int>(0x80000000u));
-  outer_block0.w[3] = outer_block1.w[3] = _mm_set_epi32(768, 0, 0, 0);
-  compress2(&outer0, outer_block0, &outer1, outer_block1);
-  *mac0 = outer0;
-  *mac1 = outer1;
+  const State inners[1] = {inner};
+  const State outers[1] = {outer};
+  const Block blocks[1] = {inner_block};
+  State mac[1];
+  hmac_lanes<1>(inners, outers, blocks, mac);
+  return mac[0];
 }
 
 }  // namespace tavik::fpe::shani

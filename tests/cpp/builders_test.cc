@@ -25,7 +25,9 @@ std::string encode_text(const CodecConfig& config, std::span<const uint8_t> data
   return text.ok() ? std::string(text.value().view()) : std::string();
 }
 
-std::string error_of(const Result<CodecConfig>& r) { return r.ok() ? "(ok)" : r.error().message; }
+std::string error_of(const Result<CodecConfig>& r) {
+  return std::string(r.ok() ? "(ok)" : r.error().message);
+}
 
 std::vector<std::vector<uint8_t>> samples() {
   std::mt19937_64 rng(9);

@@ -16,7 +16,8 @@
 
 #include "core/builders.h"
 #include "core/encode.h"
-#include "core/lib.h"
+#include "core/config.h"
+#include "core/decode.h"
 #include "core/recover.h"
 
 namespace tavik::core {
@@ -184,10 +185,10 @@ std::string to_hex(std::span<const uint8_t> bytes) {
 // Integers of the file: a magnitude below 2^128 and a sign.
 U128 magnitude(const Json& number) {
   EXPECT_EQ(number.kind, Json::Kind::kNumber) << number.text;
-  fpe::NativeU128 value = 0;
+  NativeU128 value = 0;
   for (char c : std::string_view(number.text).substr(number.text.starts_with('-') ? 1 : 0)) {
-    const auto digit = static_cast<fpe::NativeU128>(c - '0');
-    EXPECT_TRUE(value <= (~fpe::NativeU128{0} - digit) / 10) << "too large: " << number.text;
+    const auto digit = static_cast<NativeU128>(c - '0');
+    EXPECT_TRUE(value <= (~NativeU128{0} - digit) / 10) << "too large: " << number.text;
     value = value * 10 + digit;
   }
   return U128::from_native(value);
@@ -328,9 +329,9 @@ TEST(KnownCodeWords, EncodeWritesEveryWordAndDecodeReadsItBack) {
     EXPECT_EQ(encoded.value().view(), word);
 
     const std::string want = expected_hex(config.value(), input);
-    const DecodeResult decoded = decode_text(config.value(), word);
+    const Result<Bytes16> decoded = decode_text(config.value(), word);
     EXPECT_TRUE(decoded.ok());
-    EXPECT_EQ(to_hex(decoded.bytes), want);
+    EXPECT_EQ(to_hex(decoded.value()), want);
     if (config.value().mode != Mode::kPlain) {
       const Result<Bytes16> recovered = recover_text(config.value(), word);
       ASSERT_TRUE(recovered.ok()) << recovered.error().message;

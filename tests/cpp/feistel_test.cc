@@ -8,7 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "fpe/lib.h"
+#include "fpe/cipher.h"
+#include "fpe/feistel.h"
+#include "fpe/hmac.h"
 
 namespace tavik::fpe {
 namespace {
@@ -303,7 +305,7 @@ TEST(Feistel, CipherKinds) {
   const CipherDomain domain = CipherDomain::mod(U128::from_u64(1000));
   const Bytes other_key = {1, 2, 3};
   auto make = [&](std::string_view kind, std::optional<std::span<const uint8_t>> key) {
-    core::Result<CipherHandle> result = make_cipher(kind, key, domain);
+    Result<CipherHandle> result = make_cipher(kind, key, domain);
     EXPECT_TRUE(result.ok()) << kind;
     return images(result.value());
   };
@@ -316,11 +318,19 @@ TEST(Feistel, CipherKinds) {
   EXPECT_EQ(make("feistel8", std::nullopt), plain);
   EXPECT_EQ(make("feistel", other_key), make("feistel8", other_key));
   EXPECT_NE(make("feistel", other_key), plain);
+  // Rebuilt for another domain, a cipher keeps its kind: as if made for that domain.
+  const CipherDomain wider = CipherDomain::bits(20);
+  for (std::string_view kind : {"feistel", "shuffle"}) {
+    const CipherHandle made = make_cipher(kind, other_key, domain).value();
+    EXPECT_EQ(images(rebuild_cipher(*made, other_key, wider)),
+              images(make_cipher(kind, other_key, wider).value()))
+        << kind;
+  }
 
   for (std::string_view kind : {"FEISTEL", " feistel", "feistel ", "Shuffle", "", "aes"}) {
-    core::Result<CipherHandle> result = make_cipher(kind, std::nullopt, domain);
+    Result<CipherHandle> result = make_cipher(kind, std::nullopt, domain);
     ASSERT_FALSE(result.ok()) << kind;
-    EXPECT_EQ(result.error().code, core::ErrorCode::kValue);
+    EXPECT_EQ(result.error().code, ErrorCode::kValue);
     EXPECT_EQ(result.error().message, "unknown cipher: use 'feistel' or 'shuffle'");
   }
 }

@@ -11,7 +11,6 @@
 namespace tavik::core {
 namespace {
 
-using fpe::NativeU128;
 
 std::string render(std::span<const uint8_t> units, Level level, LetterCase letter_case) {
   std::string out;

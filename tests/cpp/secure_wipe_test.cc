@@ -1,4 +1,4 @@
-#include "fpe/secure_wipe.h"
+#include "base/secure_wipe.h"
 
 #include <gtest/gtest.h>
 

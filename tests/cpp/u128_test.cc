@@ -1,4 +1,4 @@
-#include "fpe/u128.h"
+#include "base/u128.h"
 
 #include <gtest/gtest.h>
 

@@ -11,14 +11,14 @@
 namespace tavik::core {
 namespace {
 
-bool reference_value(const std::vector<uint8_t>& units, fpe::NativeU128* out) {
-  fpe::NativeU128 value = 0;
+bool reference_value(const std::vector<uint8_t>& units, NativeU128* out) {
+  NativeU128 value = 0;
   const size_t n = (units.size() + 1) / 2;
   for (size_t k = n; k-- > 0;) {
     const uint64_t onset = units[2 * k];
     const uint64_t nucleus = 2 * k + 1 < units.size() ? (units[2 * k + 1] & 0x7Fu) : 0;
-    if (__builtin_mul_overflow(value, fpe::NativeU128{700}, &value) ||
-        __builtin_add_overflow(value, fpe::NativeU128{onset + 35 * nucleus}, &value)) {
+    if (__builtin_mul_overflow(value, NativeU128{700}, &value) ||
+        __builtin_add_overflow(value, NativeU128{onset + 35 * nucleus}, &value)) {
       return false;
     }
   }
@@ -39,7 +39,7 @@ TEST(UnitsToValue, ChunkedAgreesWithDigitByDigit) {
                    : k % 2 == 0 ? static_cast<uint8_t>(r % 35)
                                 : static_cast<uint8_t>(0x80 | (r % 20));
       }
-      fpe::NativeU128 expected = 0;
+      NativeU128 expected = 0;
       const bool fits = reference_value(units, &expected);
       U128 got;
       ASSERT_EQ(units_to_value_checked(units, &got), fits) << len;

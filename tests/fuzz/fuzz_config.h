@@ -18,7 +18,8 @@
 #include <vector>
 
 #include "core/builders.h"
-#include "core/lib.h"
+#include "core/config.h"
+#include "core/decode.h"
 
 // TAVIK_REQUIRE aborts with the failed condition; libFuzzer then saves the input.
 #define TAVIK_REQUIRE(cond)                                                            \
@@ -34,7 +35,6 @@ namespace tavik::fuzz {
 using core::Bytes16;
 using core::CodecConfig;
 using core::Result;
-using fpe::U128;
 
 // consume_u128 gives values of every size: a random number of low bits of a random value.
 inline U128 consume_u128(FuzzedDataProvider& in) {

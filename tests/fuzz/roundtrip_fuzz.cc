@@ -83,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text = word.value().view();
   check_word(*config, selected_block(*config, bytes), text);
 
-  const core::DecodeResult decoded = core::decode_text(*config, text);
-  TAVIK_REQUIRE(decoded.ok() && decoded.bytes == expected);
+  const Result<core::Bytes16> decoded = core::decode_text(*config, text);
+  TAVIK_REQUIRE(decoded.ok() && decoded.value() == expected);
   if (config->mode != core::Mode::kPlain) {
     const Result<Bytes16> recovered = core::recover_text(*config, text);
     TAVIK_REQUIRE(recovered.ok() && recovered.value() == expected);

@@ -16,9 +16,12 @@
 #include <vector>
 
 #include "core/builders.h"
-#include "core/lib.h"
+#include "core/config.h"
+#include "core/decode.h"
 #include "core/secret_bytes.h"
-#include "fpe/lib.h"
+#include "fpe/cipher.h"
+#include "fpe/feistel.h"
+#include "fpe/hmac.h"
 
 namespace {
 
@@ -134,9 +137,9 @@ TEST_F(Wipe, HmacKeyAndCipherStatesInPlace) {
 TEST_F(Wipe, EveryKeyOfARecordWhenTheRecordIsDropped) {
   std::optional<core::CodecConfig> record;
   {
-    core::Result<core::CodecConfig> made = core::construct_config(kKey, "universal", "sealed", 96);
+    Result<core::CodecConfig> made = core::construct_config(kKey, "universal", "sealed", 96);
     ASSERT_TRUE(made.ok());
-    core::Result<core::CodecConfig> derived =
+    Result<core::CodecConfig> derived =
         core::with_cipher(made.value(), "feistel", std::span<const uint8_t>(kCipherKey));
     ASSERT_TRUE(derived.ok());
     record.emplace(std::move(derived).value());

@@ -1,11 +1,11 @@
-#ifndef TAVIK_FPE_U128_H_
-#define TAVIK_FPE_U128_H_
+#ifndef TAVIK_BASE_U128_H_
+#define TAVIK_BASE_U128_H_
 
 #include <compare>
 #include <cstddef>
 #include <cstdint>
 
-namespace tavik::fpe {
+namespace tavik {
 
 __extension__ typedef unsigned __int128 NativeU128;
 
@@ -112,6 +112,6 @@ class U128 {
   uint64_t lo_ = 0;
 };
 
-}  // namespace tavik::fpe
+}  // namespace tavik
 
-#endif  // TAVIK_FPE_U128_H_
+#endif  // TAVIK_BASE_U128_H_

@@ -1,8 +1,8 @@
-#include "fpe/secure_wipe.h"
+#include "base/secure_wipe.h"
 
 #include <cstring>
 
-namespace tavik::fpe {
+namespace tavik {
 
 void secure_wipe(void* p, size_t len) {
   if (len == 0) { return; }
@@ -17,4 +17,4 @@ void secure_wipe(void* p, size_t len) {
 #endif
 }
 
-}  // namespace tavik::fpe
+}  // namespace tavik

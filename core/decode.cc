@@ -1,0 +1,87 @@
+#include "core/decode.h"
+
+#include "base/secure_wipe.h"
+#include "core/check.h"
+#include "core/render.h"
+
+namespace tavik::core {
+
+namespace {
+
+// The deciphered value cut to the width, as 16 bytes, most significant first.
+Bytes16 cut_to_width(const CodecConfig& config, U128 plain) {
+  plain = plain & U128::low_mask(config.bit_width);
+  Bytes16 bytes;
+  plain.to_be_bytes(bytes.data());
+  return bytes;
+}
+
+// CheckFilter lets a cycle walk go on only for a word whose keyed check passes.
+class CheckFilter final : public fpe::MacFilter {
+ public:
+  explicit CheckFilter(std::span<const uint8_t> received) : received_(received) {}
+  bool operator()(const uint32_t mac[8]) const override {
+    return keyed_check_matches(mac, received_);
+  }
+
+ private:
+  std::span<const uint8_t> received_;
+};
+
+// decoded_value ends a decode: a deciphered value outside the domain comes from no word of
+// encode (see units_in_domain) and fails like a wrong check syllable.
+Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain) {
+  if (plain > config.domain.max_value()) { return kCheckFailed; }
+  return cut_to_width(config, plain);
+}
+
+}  // namespace
+
+bool units_in_domain(const CodecConfig& config, std::span<const uint8_t> data_units) {
+  U128 value;
+  if (!units_to_value_checked(data_units, &value) || value > config.domain.max_value()) {
+    return false;
+  }
+  return config.domain.kind != fpe::CipherDomain::Kind::kModulus ||
+         config.cipher->decrypt(value, config.tweak) <= config.domain.max_value();
+}
+
+Bytes16 finish_value(const CodecConfig& config, U128 value) {
+  return cut_to_width(config, config.cipher->decrypt(value, config.tweak));
+}
+
+Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text) {
+  NormalizedInput input;
+  if (!normalize(static_cast<uint8_t>(config.level), text, 2 * data_syllable_count(config),
+                 2 * config.check_syllables, &input)) {
+    return kNormalizationFailed;
+  }
+  if (config.mode != Mode::kPlain && !config.check_key) { return kKeyRequired; }
+  // A value outside the domain fails like a wrong check syllable, so the order of the two
+  // tests does not show.
+  U128 value;
+  if (!units_to_value_checked(input.data(), &value) || value > config.domain.max_value()) {
+    return kCheckFailed;
+  }
+  if (config.mode == Mode::kPlain) {
+    if (!verify_check(config.mode, nullptr, input.data(), input.check())) { return kCheckFailed; }
+    return decoded_value(config, config.cipher->decrypt(value, config.tweak));
+  }
+  // The keyed check digest and the cipher are independent: the digest runs alongside the
+  // cipher's first round, and the result is kept only if the check passes. A word whose check
+  // fails ends its cycle walk after the first pass, so a forged word costs no more than a real
+  // one in any domain. (A value below 2^128 spells at most 54 letters: its text fits the
+  // block.)
+  const KeyedCheckBlock block(input.data());
+  if (!block.fits()) { return Error{ErrorCode::kInternal, "check text longer than one block"}; }
+  uint32_t mac[8];
+  const CheckFilter walk_on(input.check());
+  const U128 plain = config.cipher->decrypt_with_mac(value, config.tweak, *config.check_key,
+                                                     block.bytes(), mac, walk_on);
+  const bool ok = keyed_check_matches(mac, input.check());
+  secure_wipe(mac, sizeof(mac));
+  if (!ok) { return kCheckFailed; }
+  return decoded_value(config, plain);
+}
+
+}  // namespace tavik::core

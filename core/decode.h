@@ -1,0 +1,41 @@
+#ifndef TAVIK_CORE_DECODE_H_
+#define TAVIK_CORE_DECODE_H_
+
+// Decoding: a code word back to the 16 bytes of its identifier.
+
+#include <cstdint>
+#include <span>
+
+#include "base/result.h"
+#include "base/u128.h"
+#include "core/config.h"
+#include "core/normalize.h"
+
+namespace tavik::core {
+
+// The failures of decoding; recovery reports them too.
+inline constexpr Error kNormalizationFailed = value_error("input normalization failed");
+inline constexpr Error kKeyRequired = value_error("key required for this mode");
+inline constexpr Error kRecoveryNotSupported = value_error("recovery not supported in plain mode");
+inline constexpr Error kCheckFailed =
+    value_error("check verification failed \xE2\x80\x94 input may be corrupted");
+
+// decode_text normalizes, checks the key, verifies the check syllables and that the data
+// syllables spell a value inside the domain, deciphers it and checks that the result lies in
+// the domain too (all three failures are kCheckFailed), then cuts the value to the width. A
+// word whose check fails costs at most one pass of the cipher. Never allocates.
+Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text);
+
+// finish_value deciphers a code value, keeps its low bit_width bits and writes 16 bytes,
+// most significant first.
+Bytes16 finish_value(const CodecConfig& config, U128 value);
+
+// units_in_domain tells whether data units spell a value of the domain (below 2^128) that, in
+// a Modulus domain, also deciphers to a value of the domain: only such words can come from
+// encode. (With an odd bit count the cipher keeps the domain's top bit, so a walk just above a
+// power of two may not come back within its passes.) Bits domains need no deciphering here.
+bool units_in_domain(const CodecConfig& config, std::span<const uint8_t> data_units);
+
+}  // namespace tavik::core
+
+#endif  // TAVIK_CORE_DECODE_H_

@@ -1,0 +1,37 @@
+#include "fpe/cipher.h"
+
+#include "fpe/feistel.h"
+
+namespace tavik::fpe {
+namespace {
+
+CipherHandle build(CipherKind kind, std::optional<std::span<const uint8_t>> key,
+                   const CipherDomain& domain) {
+  if (kind == CipherKind::kShuffle) { return std::make_shared<const Shuffle>(domain); }
+  return std::make_shared<const Feistel8>(
+      derive_cipher_key(key ? *key : std::span<const uint8_t>(FIXED_PLAIN_KEY), domain));
+}
+
+}  // namespace
+
+U128 FpeCipher::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
+                                 const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                                 const MacFilter& walk_on) const {
+  sha256_hmac_block(other.inner_state().h, other.outer_state().h, block, mac);
+  if (!walk_on(mac)) { return value; }  // no pass at all: the caller refuses the word
+  return decrypt(value, tweak);
+}
+
+Result<CipherHandle> make_cipher(std::string_view kind, std::optional<std::span<const uint8_t>> key,
+                                 const CipherDomain& domain) {
+  if (kind == "feistel" || kind == "feistel8") { return build(CipherKind::kFeistel8, key, domain); }
+  if (kind == "shuffle" || kind == "shuffle4") { return build(CipherKind::kShuffle, key, domain); }
+  return value_error(kUnknownCipherMessage);
+}
+
+CipherHandle rebuild_cipher(const FpeCipher& cipher, std::optional<std::span<const uint8_t>> key,
+                            const CipherDomain& domain) {
+  return build(cipher.kind(), key, domain);
+}
+
+}  // namespace tavik::fpe

@@ -1,0 +1,72 @@
+#ifndef TAVIK_FPE_CIPHER_H_
+#define TAVIK_FPE_CIPHER_H_
+
+// The cipher interface that the codec holds, and the factory that builds a cipher from its
+// kind's name.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "base/result.h"
+#include "base/u128.h"
+#include "fpe/cipher_key.h"
+#include "fpe/hmac.h"
+
+namespace tavik::fpe {
+
+// MacFilter tells from a MAC whether a cycle walk is worth finishing (see decrypt_with_mac).
+class MacFilter {
+ public:
+  virtual bool operator()(const uint32_t mac[8]) const = 0;
+
+ protected:
+  ~MacFilter() = default;
+};
+
+// CipherKind names the two ciphers: Feistel8 under a key, and Shuffle, the same permutation
+// under FIXED_PLAIN_KEY.
+enum class CipherKind : uint8_t { kFeistel8, kShuffle };
+
+// FpeCipher is a tweakable permutation of a domain. encrypt and decrypt never fail and never
+// allocate; values above the domain's max_value are permuted but not restored.
+class FpeCipher {
+ public:
+  virtual ~FpeCipher() = default;
+  virtual CipherKind kind() const = 0;
+  virtual U128 encrypt(U128 value, std::span<const uint8_t> tweak) const = 0;
+  virtual U128 decrypt(U128 value, std::span<const uint8_t> tweak) const = 0;
+  // decrypt_with_mac is decrypt that also finishes one HMAC under another key, as
+  // sha256_hmac_block(other.inner, other.outer, block, mac) does. Where the SHA instructions
+  // serve the cipher, that HMAC runs side by side with its first round, so a decoder has its
+  // check digest at almost no extra time. Before any further pass of a cycle walk it asks
+  // `walk_on` about the MAC: when that says no, the walk stops and the result is meaningless
+  // (a word whose check fails is refused after one pass, however long its walk would be).
+  // Never fails, never allocates.
+  virtual U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
+                                const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                                const MacFilter& walk_on) const;
+};
+
+using CipherHandle = std::shared_ptr<const FpeCipher>;
+
+inline constexpr std::string_view kUnknownCipherMessage =
+    "unknown cipher: use 'feistel' or 'shuffle'";
+
+// make_cipher builds the cipher whose kind is named exactly "feistel" or "feistel8" (Feistel8
+// under the key, FIXED_PLAIN_KEY when there is none) or "shuffle" or "shuffle4" (Shuffle,
+// whatever key is given) for the domain. Any other name fails with kValue and
+// kUnknownCipherMessage.
+Result<CipherHandle> make_cipher(std::string_view kind, std::optional<std::span<const uint8_t>> key,
+                                 const CipherDomain& domain);
+
+// rebuild_cipher builds a cipher of the same kind as `cipher` for another domain, under the
+// key given (ignored by Shuffle), as make_cipher would.
+CipherHandle rebuild_cipher(const FpeCipher& cipher, std::optional<std::span<const uint8_t>> key,
+                            const CipherDomain& domain);
+
+}  // namespace tavik::fpe
+
+#endif  // TAVIK_FPE_CIPHER_H_
