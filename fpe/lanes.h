@@ -31,7 +31,9 @@ inline constexpr LanePath kAllLanePaths[] = {
     LanePath::kSha4,   LanePath::kSha4Vl,  LanePath::kAvx2x8, LanePath::kAvx512x16};
 
 // lane_path is the fastest path this processor has, decided from CPUID once per process:
-// kSha4Vl, else kSha4 with the SHA instructions; else kAvx512x16; else kAvx2x8; else kSingle.
+// with the SHA instructions kSha2 on AMD processors (whose SHA unit two chains keep busy),
+// elsewhere kSha4Vl where AVX-512VL is usable, else kSha4; without them kAvx512x16, else
+// kAvx2x8, else kSingle.
 LanePath lane_path();
 
 // lane_path_available tells whether this processor (and its operating system) can run a path.

@@ -1,0 +1,257 @@
+// Benchmark of the lanes: 10 000 values enciphered by feistel_encrypt_many (128 bits, the
+// codec's tweak) and 10 000 blocks through hmac_blocks_many, on every lane path this processor
+// runs, each against the same work done one value at a time on the single chain. Each
+// iteration times both, back to back and in alternating order, and keeps the ratio of their
+// CPU times; the table at the end gives the median ratio and the time per value. A shared
+// machine slows both halves of a pair alike, so the ratios hold still where times drift.
+//
+//   tavik_lanes_bench [--benchmark_min_time=S] [--benchmark_filter=REGEX]
+//
+// The rows "openssl" time OpenSSL's block function in place of the SHA-instruction chain:
+// with OPENSSL_ia32cap=":~0x20000000" in the environment OpenSSL leaves the SHA instructions
+// alone, which is the single chain of a processor without them.
+
+#include <benchmark/benchmark.h>
+
+#include <time.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "fpe/lanes.h"
+#include "fpe/lib.h"
+#include "fpe/sha256.h"
+
+namespace tavik {
+namespace {
+
+using fpe::U128;
+
+constexpr size_t kNumValues = 10000;
+constexpr uint8_t kKey[] = {'b', 'e', 'n', 'c', 'h', ' ', 'k', 'e', 'y'};
+constexpr std::array<uint8_t, 4> kTweak = {0, 0, 128, 0};  // universal, sealed, 128 bits
+
+struct Inputs {
+  fpe::CipherKeyState state = fpe::derive_cipher_key(kKey, fpe::CipherDomain::bits(128));
+  std::vector<U128> values;
+  std::vector<std::array<uint8_t, fpe::kSha256BlockLen>> blocks;
+};
+
+const Inputs& inputs() {
+  static const Inputs in = [] {
+    Inputs made;
+    uint64_t x = 0x9e3779b97f4a7c15ull;
+    auto next = [&x] {
+      x ^= x << 13;
+      x ^= x >> 7;
+      x ^= x << 17;
+      return x;
+    };
+    for (size_t i = 0; i < kNumValues; ++i) { made.values.emplace_back(next(), next()); }
+    made.blocks.resize(kNumValues);
+    for (auto& block : made.blocks) {
+      for (uint8_t& b : block) { b = static_cast<uint8_t>(next()); }
+    }
+    return made;
+  }();
+  return in;
+}
+
+double thread_cpu_ns() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
+}
+
+// Times `single` and `lanes` back to back in every iteration and reports the median ratio of
+// their CPU times and each one's mean time per value.
+template <typename Single, typename Lanes>
+void paired(benchmark::State& state, Single single, Lanes lanes) {
+  std::vector<double> ratios;
+  double single_ns = 0;
+  double lanes_ns = 0;
+  bool single_first = true;
+  for (auto _ : state) {
+    double s = 0;
+    double l = 0;
+    const double t0 = thread_cpu_ns();
+    if (single_first) {
+      single();
+    } else {
+      lanes();
+    }
+    const double t1 = thread_cpu_ns();
+    if (single_first) {
+      lanes();
+    } else {
+      single();
+    }
+    const double t2 = thread_cpu_ns();
+    s = single_first ? t1 - t0 : t2 - t1;
+    l = single_first ? t2 - t1 : t1 - t0;
+    single_first = !single_first;
+    ratios.push_back(l / s);
+    single_ns += s;
+    lanes_ns += l;
+  }
+  std::sort(ratios.begin(), ratios.end());
+  const auto n = static_cast<double>(ratios.size() * kNumValues);
+  state.counters["ratio"] = ratios.empty() ? 0.0 : ratios[ratios.size() / 2];
+  state.counters["single_ns"] = ratios.empty() ? 0.0 : single_ns / n;
+  state.counters["lanes_ns"] = ratios.empty() ? 0.0 : lanes_ns / n;
+}
+
+void encrypt_single(std::vector<U128>& out) {
+  const Inputs& in = inputs();
+  const fpe::Feistel8 cipher(in.state);
+  for (size_t i = 0; i < kNumValues; ++i) { out[i] = cipher.encrypt(in.values[i], kTweak); }
+  benchmark::DoNotOptimize(out.data());
+}
+
+void BM_EncryptMany(benchmark::State& state, fpe::LanePath path) {
+  const Inputs& in = inputs();
+  std::vector<U128> a(kNumValues);
+  std::vector<U128> b(kNumValues);
+  paired(
+      state, [&] { encrypt_single(a); },
+      [&] {
+        fpe::feistel_encrypt_many(in.state, kTweak, in.values, b, path);
+        benchmark::DoNotOptimize(b.data());
+      });
+  if (a != b) { state.SkipWithError("the lanes differ from the single chain"); }
+}
+
+// The portable single chain: each round's block laid out in memory and finished by
+// sha256_hmac_block.
+void BM_EncryptPortable(benchmark::State& state) {
+  const Inputs& in = inputs();
+  const fpe::Feistel8 cipher(in.state);
+  std::vector<U128> a(kNumValues);
+  std::vector<U128> b(kNumValues);
+  paired(
+      state, [&] { encrypt_single(a); },
+      [&] {
+        for (size_t i = 0; i < kNumValues; ++i) {
+          b[i] = cipher.encrypt_portable(in.values[i], kTweak);
+        }
+        benchmark::DoNotOptimize(b.data());
+      });
+}
+
+using Macs = std::vector<std::array<uint32_t, 8>>;
+
+void hmac_single(Macs& out) {
+  const Inputs& in = inputs();
+  const fpe::HmacKey& key = in.state.hmac;
+  for (size_t i = 0; i < kNumValues; ++i) {
+    fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, in.blocks[i].data(),
+                           out[i].data());
+  }
+  benchmark::DoNotOptimize(out.data());
+}
+
+void BM_HmacBlocksMany(benchmark::State& state, fpe::LanePath path) {
+  const Inputs& in = inputs();
+  Macs a(kNumValues);
+  Macs b(kNumValues);
+  paired(
+      state, [&] { hmac_single(a); },
+      [&] {
+        fpe::hmac_blocks_many(
+            in.state.hmac, reinterpret_cast<const uint8_t (*)[fpe::kSha256BlockLen]>(in.blocks.data()),
+            kNumValues, reinterpret_cast<uint32_t (*)[8]>(b.data()), path);
+        benchmark::DoNotOptimize(b.data());
+      });
+  if (a != b) { state.SkipWithError("the lanes differ from the single HMAC"); }
+}
+
+void BM_HmacOpenssl(benchmark::State& state) {
+  const Inputs& in = inputs();
+  const fpe::HmacKey& key = in.state.hmac;
+  Macs a(kNumValues);
+  Macs b(kNumValues);
+  paired(
+      state, [&] { hmac_single(a); },
+      [&] {
+        for (size_t i = 0; i < kNumValues; ++i) {
+          fpe::sha256_hmac_block_openssl(key.inner_state().h, key.outer_state().h,
+                                         in.blocks[i].data(), b[i].data());
+        }
+        benchmark::DoNotOptimize(b.data());
+      });
+}
+
+// Keeps each benchmark's counters (the median over repetitions, where there are several)
+// and prints them as one table at the end.
+class TableReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.error_occurred) { continue; }
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
+      if (!median && !single) { continue; }
+      const std::string name = run.run_name.function_name;
+      if (rows_.find(name) == rows_.end()) { order_.push_back(name); }
+      rows_[name] = {run.counters.at("single_ns"), run.counters.at("lanes_ns"),
+                     run.counters.at("ratio")};
+    }
+  }
+
+  void print_table() const {
+    std::printf("\nPer value, 10 000 values (CPU time; ratio = median of paired ratios):\n");
+    std::printf("%-28s %12s %12s %8s\n", "benchmark", "single ns", "lanes ns", "ratio");
+    for (const std::string& name : order_) {
+      const Row& r = rows_.at(name);
+      std::printf("%-28s %12.1f %12.1f %8.3f\n", name.c_str(), r.single_ns, r.lanes_ns, r.ratio);
+    }
+  }
+
+ private:
+  struct Row {
+    double single_ns;
+    double lanes_ns;
+    double ratio;
+  };
+  std::vector<std::string> order_;
+  std::map<std::string, Row> rows_;
+};
+
+}  // namespace
+}  // namespace tavik
+
+int main(int argc, char** argv) {
+  using tavik::fpe::LanePath;
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) { return 1; }
+  std::printf("SHA instructions: %s; lane path chosen: %s\n",
+              tavik::fpe::sha256_has_shani() ? "yes" : "no",
+              std::string(tavik::fpe::lane_path_name(tavik::fpe::lane_path())).c_str());
+  for (LanePath path : tavik::fpe::kAllLanePaths) {
+    if (!tavik::fpe::lane_path_available(path)) { continue; }
+    const std::string name(tavik::fpe::lane_path_name(path));
+    benchmark::RegisterBenchmark(("EncryptMany/" + name).c_str(), tavik::BM_EncryptMany, path)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("EncryptPortable", tavik::BM_EncryptPortable)
+      ->Unit(benchmark::kMillisecond);
+  for (LanePath path : tavik::fpe::kAllLanePaths) {
+    if (!tavik::fpe::lane_path_available(path)) { continue; }
+    const std::string name(tavik::fpe::lane_path_name(path));
+    benchmark::RegisterBenchmark(("HmacBlocksMany/" + name).c_str(), tavik::BM_HmacBlocksMany,
+                                 path)
+        ->Unit(benchmark::kMillisecond);
+  }
+  benchmark::RegisterBenchmark("HmacOpenssl", tavik::BM_HmacOpenssl)->Unit(benchmark::kMillisecond);
+  tavik::TableReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.print_table();
+  benchmark::Shutdown();
+  return 0;
+}
