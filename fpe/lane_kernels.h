@@ -63,11 +63,18 @@ struct LaneKernel {
   HmacBlocksFn hmac_blocks;
 };
 
-// The kernels' entry points. The SHA-instruction kernels serve n of 1 to 4 with as many
-// interleaved chains (no empty lane is ever computed); the _vl build is the same source
-// compiled with AVX-512VL as well, for its extra vector registers. The vector kernels always
-// compute all their lanes (8 with AVX2, 16 with AVX-512F) and read and write only n of them.
-// On processors other than x86-64 none of them exists to be called.
+// The kernels' entry points (x86-64 only; elsewhere only the single chain exists):
+// - round_heads_sha, hmac_blocks_sha (fpe/lanes_sha.cc): n of 1 to 4, run as that many
+//   interleaved chains, so no empty lane is ever computed. Needs SHA, SSE4.1 and SSSE3.
+// - round_heads_sha_vl, hmac_blocks_sha_vl (fpe/lanes_sha_vl.cc): the same source compiled with
+//   AVX-512VL as well, for the registers xmm16-31. Needs SHA, SSE4.1, SSSE3, AVX-512F and
+//   AVX-512VL, with the operating system keeping the AVX-512 state. Clears the upper vector
+//   state on entry, as its SHA instructions have only the legacy SSE encoding.
+// - round_heads_avx2, hmac_blocks_avx2 (fpe/lanes_avx2.cc): n of 1 to 8; always computes all 8
+//   lanes (unused ones hash zeros) and reads and writes only n. Needs AVX2 and the operating
+//   system's AVX state.
+// - round_heads_avx512, hmac_blocks_avx512 (fpe/lanes_avx512.cc): n of 1 to 16, likewise with
+//   16 lanes. Needs AVX-512F and the operating system's AVX-512 state.
 #if defined(__x86_64__)
 void round_heads_sha(const RoundKey& key, const uint64_t* hi, const uint64_t* lo, size_t n,
                      uint64_t* heads);

@@ -183,6 +183,8 @@ void fill_round_key(const CipherKeyState& state, std::span<const uint8_t> tweak,
   }
 }
 
+constexpr auto kMaxFurtherPasses = static_cast<uint32_t>(feistel::kMaxFurtherPasses);
+
 template <bool kEncrypt>
 void walk_many(const lanes::LaneKernel& kernel, const CipherKeyState& state,
                std::span<const uint8_t> tweak, std::span<const U128> in, std::span<U128> out) {
@@ -245,7 +247,7 @@ void walk_many(const lanes::LaneKernel& kernel, const CipherKeyState& state,
       // The pass is done. After an even number of rounds `right` has at most half_bits bits,
       // so OR is addition.
       const U128 v = (U128::from_u64(lane.left[j]) << half_bits) | U128::from_u64(lane.right[j]);
-      if (v > state.max_value && lane.further[j] < static_cast<uint32_t>(feistel::kMaxFurtherPasses)) {
+      if (v > state.max_value && lane.further[j] < kMaxFurtherPasses) {
         ++lane.further[j];
         split(j, v);
         continue;

@@ -183,7 +183,9 @@ void round_heads_n(const RoundKey& key, const uint64_t* hi, const uint64_t* lo,
   State mac[N];
   hmac_lanes<N>(load_state(key.inner), load_state(key.outer), blocks, mac);
   // The first 8 bytes of a MAC are A and B, lanes 3 and 2 of abef.
-  for (size_t j = 0; j < N; ++j) { heads[j] = static_cast<uint64_t>(_mm_extract_epi64(mac[j].abef, 1)); }
+  for (size_t j = 0; j < N; ++j) {
+    heads[j] = static_cast<uint64_t>(_mm_extract_epi64(mac[j].abef, 1));
+  }
 }
 
 template <size_t N>

@@ -138,7 +138,8 @@ struct VectorKernel {
     for (size_t j = 0; j < n; ++j) {
       for (size_t i = 0; i < 16; ++i) {
         const uint8_t* p = blocks[j] + 4 * i;
-        words[i][j] = (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+        words[i][j] =
+            (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
       }
     }
     V w[16];

@@ -138,7 +138,9 @@ TEST(Lanes, LongWalksStopWhereTheSingleChainStops) {
   const CipherKeyState state = derive_cipher_key(kKey, domain);
   const auto tweak = codec_tweak(1, 0, domain);
   std::vector<U128> values;
-  for (uint64_t v = uint64_t{1} << 20; values.size() < 24; v += 171) { values.push_back(U128::from_u64(v)); }
+  for (uint64_t v = uint64_t{1} << 20; values.size() < 24; v += 171) {
+    values.push_back(U128::from_u64(v));
+  }
   for (uint64_t v = 0; values.size() < 40; v += 26000) { values.push_back(U128::from_u64(v)); }
   const Expected expected = single_chain(state, tweak, values);
   size_t stopped_outside = 0;
@@ -150,7 +152,8 @@ TEST(Lanes, LongWalksStopWhereTheSingleChainStops) {
 
 TEST(Lanes, BatchSizesAroundTheLaneWidths) {
   std::mt19937_64 rng(11);
-  for (const CipherDomain& domain : {CipherDomain::bits(128), CipherDomain::mod(U128::from_u64(1000))}) {
+  for (const CipherDomain& domain :
+       {CipherDomain::bits(128), CipherDomain::mod(U128::from_u64(1000))}) {
     const CipherKeyState state = derive_cipher_key(kKey, domain);
     const auto tweak = codec_tweak(2, 1, domain);
     std::vector<U128> values(1025);
@@ -169,7 +172,8 @@ TEST(Lanes, BatchSizesAroundTheLaneWidths) {
         // In place: out is in.
         way.cipher(false, state, tweak, std::span<const U128>(out.data(), n),
                    std::span<U128>(out.data(), n));
-        ASSERT_TRUE(std::equal(out.begin(), out.begin() + static_cast<ptrdiff_t>(n), values.begin()))
+        ASSERT_TRUE(
+            std::equal(out.begin(), out.begin() + static_cast<ptrdiff_t>(n), values.begin()))
             << way.name << " in place " << n;
       }
     }
@@ -216,7 +220,8 @@ TEST(Lanes, HmacBlocksMatchTheSingleHmac) {
         ASSERT_TRUE(std::equal(macs.begin(), macs.begin() + static_cast<ptrdiff_t>(n),
                                expected.begin()))
             << way.name << " " << key_len << " " << n;
-        ASSERT_EQ(macs[n], (std::array<uint32_t, 8>{1, 2, 3, 4, 5, 6, 7, 8})) << way.name << " " << n;
+        ASSERT_EQ(macs[n], (std::array<uint32_t, 8>{1, 2, 3, 4, 5, 6, 7, 8}))
+            << way.name << " " << n;
       }
     }
   }
