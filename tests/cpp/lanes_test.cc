@@ -187,9 +187,10 @@ TEST(Lanes, EveryTweakLength) {
   std::mt19937_64 rng(5);
   std::vector<U128> values(9);
   for (U128& v : values) { v = U128::from_u64(rng()); }
-  for (size_t len = 0; len <= 12; ++len) {
-    std::vector<uint8_t> tweak(len);
-    for (size_t i = 0; i < len; ++i) { tweak[i] = static_cast<uint8_t>(0xA0 + i); }
+  const std::array<uint8_t, 12> bytes = {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5,
+                                          0xA6, 0xA7, 0xA8, 0xA9, 0xAA, 0xAB};
+  for (size_t len = 0; len <= bytes.size(); ++len) {
+    const std::span<const uint8_t> tweak(bytes.data(), len);
     const Expected expected = single_chain(state, tweak, values);
     for (const Way& way : ways()) {
       expect_matches(way, state, tweak, values, expected, "tweak " + std::to_string(len));
