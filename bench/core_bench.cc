@@ -8,6 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/bench_util.h"
+
 #include <time.h>
 
 #include <algorithm>
@@ -105,20 +107,19 @@ void BM_Hmac(benchmark::State& state) {
 }
 BENCHMARK(BM_Hmac);
 
-void BM_Encrypt(benchmark::State& state) {
+// One cipher call after another, each on the result of the last (a chain, like the hashing).
+template <bool kEncrypt>
+void cipher_chain(benchmark::State& state) {
   const CodecConfig& config = sealed_config();
   U128 v(0x0123456789abcdefull, 0xfedcba9876543210ull);
-  for (auto _ : state) { v = config.cipher->encrypt(v, config.tweak); }
+  for (auto _ : state) {
+    v = kEncrypt ? config.cipher->encrypt(v, config.tweak) : config.cipher->decrypt(v, config.tweak);
+  }
   benchmark::DoNotOptimize(v);
 }
+void BM_Encrypt(benchmark::State& state) { cipher_chain<true>(state); }
 BENCHMARK(BM_Encrypt);
-
-void BM_Decrypt(benchmark::State& state) {
-  const CodecConfig& config = sealed_config();
-  U128 v(0x0123456789abcdefull, 0xfedcba9876543210ull);
-  for (auto _ : state) { v = config.cipher->decrypt(v, config.tweak); }
-  benchmark::DoNotOptimize(v);
-}
+void BM_Decrypt(benchmark::State& state) { cipher_chain<false>(state); }
 BENCHMARK(BM_Decrypt);
 
 void BM_Encode(benchmark::State& state) {
@@ -237,12 +238,6 @@ BENCHMARK(BM_ConstructConfig);
 // right after, the chained compressions they need, and the ratio of the two CPU times is kept;
 // the counter "ratio" is the median over the iterations. A machine shared with other work
 // slows both halves of a pair alike, so these ratios hold still where separate medians drift.
-double thread_cpu_ns() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e9 + static_cast<double>(ts.tv_nsec);
-}
-
 template <typename Op>
 void paired_floor_ratio(benchmark::State& state, size_t num_ops, size_t compressions_per_op,
                         Op op) {
@@ -250,11 +245,11 @@ void paired_floor_ratio(benchmark::State& state, size_t num_ops, size_t compress
   uint8_t block[fpe::kSha256BlockLen] = {'t', 'a', 'v', 'i', 'k'};
   std::vector<double> ratios;
   for (auto _ : state) {
-    const double start = thread_cpu_ns();
+    const double start = bench::thread_cpu_ns();
     for (size_t i = 0; i < num_ops; ++i) { op(i); }
-    const double middle = thread_cpu_ns();
+    const double middle = bench::thread_cpu_ns();
     for (size_t i = 0; i < num_ops * compressions_per_op; ++i) { fpe::sha256_compress(s.h, block); }
-    const double end = thread_cpu_ns();
+    const double end = bench::thread_cpu_ns();
     ratios.push_back((middle - start) / (end - middle));
   }
   benchmark::DoNotOptimize(s);
@@ -394,11 +389,11 @@ template <typename First, typename Second>
 void paired_ratio(benchmark::State& state, size_t num, First first, Second second) {
   std::vector<double> ratios;
   for (auto _ : state) {
-    const double start = thread_cpu_ns();
+    const double start = bench::thread_cpu_ns();
     for (size_t i = 0; i < num; ++i) { first(i); }
-    const double middle = thread_cpu_ns();
+    const double middle = bench::thread_cpu_ns();
     for (size_t i = 0; i < num; ++i) { second(i); }
-    const double end = thread_cpu_ns();
+    const double end = bench::thread_cpu_ns();
     ratios.push_back((end - middle) / (middle - start));
   }
   std::sort(ratios.begin(), ratios.end());
@@ -435,10 +430,7 @@ class FloorReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.error_occurred) { continue; }
-      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
-      if (median || single) {
+      if (bench::is_figure(run)) {
         ns_[run.run_name.function_name] = run.GetAdjustedCPUTime();
         const auto ratio = run.counters.find("ratio");
         if (ratio != run.counters.end()) {

@@ -212,29 +212,23 @@ PyObject* codec_encode(TAVIK_FASTCALL_ARGS) {
   return PyUnicode_DecodeUTF8(word.data, static_cast<Py_ssize_t>(word.len), "strict");
 }
 
-PyObject* codec_decode(TAVIK_FASTCALL_ARGS) {
+// read_word is decode or recover: bind and convert the word, borrow the receiver, and return
+// the 16 bytes that Read gives (or raise its error).
+template <const char* kMethod, auto Read>
+PyObject* read_word(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 1> kNames = {"input"};
   BoundArguments<1> bound;
-  if (bind("decode", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  if (bind(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   core::CodeUnits input;
   if (convert_text(bound[0], "input", &input) < 0) { return nullptr; }
   SharedBorrow borrow(self);
-  const Result<core::Bytes16> decoded = core::decode_text(as_codec(self)->config, input);
-  if (!decoded.ok()) { return raise_error(decoded.error()); }
-  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(decoded.value().data()), 16);
+  const Result<core::Bytes16> bytes = Read(as_codec(self)->config, input);
+  if (!bytes.ok()) { return raise_error(bytes.error()); }
+  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.value().data()), 16);
 }
 
-PyObject* codec_recover(TAVIK_FASTCALL_ARGS) {
-  static constexpr std::array<const char*, 1> kNames = {"input"};
-  BoundArguments<1> bound;
-  if (bind("recover", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
-  core::CodeUnits input;
-  if (convert_text(bound[0], "input", &input) < 0) { return nullptr; }
-  SharedBorrow borrow(self);
-  const Result<core::Bytes16> recovered = core::recover_text(as_codec(self)->config, input);
-  if (!recovered.ok()) { return raise_error(recovered.error()); }
-  return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(recovered.value().data()), 16);
-}
+constexpr char kDecode[] = "decode";
+constexpr char kRecover[] = "recover";
 
 // u128_decimal writes a 128-bit value in decimal.
 std::string u128_decimal(U128 value) {
@@ -253,7 +247,7 @@ std::string layout_text(const core::ChunkLayout& layout) {
   switch (layout.kind) {
     case core::ChunkKind::kBalanced: return "balanced";
     case core::ChunkKind::kUnchunked: return "none";
-    case core::ChunkKind::kFixed: return "fixed:" + std::to_string(layout.fixed_size.value_or(5));
+    case core::ChunkKind::kFixed: return "fixed:" + std::to_string(layout.fixed_size.value_or(core::kDefaultFixedSize));
     case core::ChunkKind::kPattern: {
       constexpr size_t kShown = 16;
       std::string text = "pattern:";
@@ -349,8 +343,10 @@ PyMethodDef codec_methods[] = {
     {"with_timestamp_config", fastcall<codec_with_timestamp_config>(), kFastKw,
      "with_timestamp_config($self, epoch_ms, granularity=\"month\")\n--\n\n"},
     {"encode", fastcall<codec_encode>(), kFastKw, "encode($self, data)\n--\n\n"},
-    {"decode", fastcall<codec_decode>(), kFastKw, "decode($self, input)\n--\n\n"},
-    {"recover", fastcall<codec_recover>(), kFastKw, "recover($self, input)\n--\n\n"},
+    {"decode", fastcall<read_word<kDecode, &core::decode_text>>(), kFastKw,
+     "decode($self, input)\n--\n\n"},
+    {"recover", fastcall<read_word<kRecover, &core::recover_text>>(), kFastKw,
+     "recover($self, input)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -102,11 +102,21 @@ int convert_text(PyObject* obj, const char* name, core::CodeUnits* out) {
   return 0;
 }
 
-int convert_u32(PyObject* obj, const char* name, uint32_t* out) {
+// as_integer converts an integer argument with one of the host's C conversions, whose
+// failures (a type without __index__, an overflow) keep their own exception and text.
+template <typename T, T (*Convert)(PyObject*)>
+int as_integer(PyObject* obj, const char* name, T* out) {
   PyRef index = index_of(obj);
   if (!index) { return fail(name); }
-  const long long value = PyLong_AsLongLong(index.get());
-  if (value == -1 && PyErr_Occurred()) { return fail(name); }
+  const T value = Convert(index.get());
+  if (value == static_cast<T>(-1) && PyErr_Occurred()) { return fail(name); }
+  *out = value;
+  return 0;
+}
+
+int convert_u32(PyObject* obj, const char* name, uint32_t* out) {
+  long long value = 0;
+  if (as_integer<long long, PyLong_AsLongLong>(obj, name, &value) < 0) { return -1; }
   if (value < 0 || value > static_cast<long long>(std::numeric_limits<uint32_t>::max())) {
     PyErr_SetString(PyExc_OverflowError, "out of range integral type conversion attempted");
     return fail(name);
@@ -116,19 +126,17 @@ int convert_u32(PyObject* obj, const char* name, uint32_t* out) {
 }
 
 int convert_u64(PyObject* obj, const char* name, uint64_t* out) {
-  PyRef index = index_of(obj);
-  if (!index) { return fail(name); }
-  const unsigned long long value = PyLong_AsUnsignedLongLong(index.get());
-  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) { return fail(name); }
+  unsigned long long value = 0;
+  if (as_integer<unsigned long long, PyLong_AsUnsignedLongLong>(obj, name, &value) < 0) {
+    return -1;
+  }
   *out = value;
   return 0;
 }
 
 int convert_i64(PyObject* obj, const char* name, int64_t* out) {
-  PyRef index = index_of(obj);
-  if (!index) { return fail(name); }
-  const long long value = PyLong_AsLongLong(index.get());
-  if (value == -1 && PyErr_Occurred()) { return fail(name); }
+  long long value = 0;
+  if (as_integer<long long, PyLong_AsLongLong>(obj, name, &value) < 0) { return -1; }
   *out = value;
   return 0;
 }

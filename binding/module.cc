@@ -59,4 +59,4 @@ PyModuleDef module_def = {
 }  // namespace
 }  // namespace tavik::binding
 
-extern "C" PyMODINIT_FUNC PyInit_tavik() { return PyModuleDef_Init(&tavik::binding::module_def); }
+PyMODINIT_FUNC PyInit_tavik() { return PyModuleDef_Init(&tavik::binding::module_def); }

@@ -129,7 +129,7 @@ void value_to_units(U128 value, size_t num_syllables, uint8_t* units_out) {
   // Peel base-700^6 chunks (each fits a 64-bit word; once the value does too, without a
   // division instruction), split each into two base-700^3 parts that fit 32 bits, and look
   // the units of each digit up.
-  constexpr uint64_t kChunkBase = 117649000000000000ull;  // 700^6
+  constexpr uint64_t kChunkBase = kSixSyllables;
   constexpr uint64_t kPartBase = 343000000;               // 700^3
   size_t k = 0;
   while (k < num_syllables) {
@@ -177,7 +177,7 @@ bool units_to_value_checked(std::span<const uint8_t> units, U128* out) {
   // Digits are gathered six at a time in a 64-bit word (a raw digit is below 4,700, so six of
   // them stay below 2^60), and only the steps between such chunks need 128-bit arithmetic with
   // overflow checks.
-  constexpr NativeU128 kChunkBase = 117649000000000000ull;  // 700^6
+  constexpr NativeU128 kChunkBase = kSixSyllables;
   constexpr size_t kChunkDigits = 6;
   const size_t n = (units.size() + 1) / 2;
   NativeU128 value = 0;

@@ -24,6 +24,9 @@ inline constexpr size_t kNumClusters = 20;
 inline constexpr size_t kNumNuclei = 20;
 inline constexpr uint8_t kNucleusFlag = 0x80;
 inline constexpr uint32_t kSyllableBase = 700;  // kNumOnsets * kNumNuclei
+// 700^6, the largest power of 700 below 2^64: six syllables' worth of a value.
+inline constexpr uint64_t kSixSyllables = uint64_t{kSyllableBase} * kSyllableBase * kSyllableBase *
+                                          kSyllableBase * kSyllableBase * kSyllableBase;
 // The widest syllable is four letters (a cluster and a vowel with an ending).
 inline constexpr size_t kMaxSyllableLen = 4;
 

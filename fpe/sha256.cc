@@ -1,30 +1,10 @@
 #include "fpe/sha256.h"
 
-#if defined(__x86_64__)
-#include <cpuid.h>
-#endif
+#include "fpe/cpu.h"
 
 namespace tavik::fpe {
 
-bool sha256_has_shani() {
-#if defined(__x86_64__)
-  // CPUID leaf 7 EBX bit 29 is SHA; leaf 1 ECX bits 19 and 9 are SSE4.1 and SSSE3. Asked
-  // directly, since not every compiler's __builtin_cpu_supports knows "sha".
-  static const bool has = [] {
-    unsigned int eax = 0;
-    unsigned int ebx = 0;
-    unsigned int ecx = 0;
-    unsigned int edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) { return false; }
-    const bool sse = (ecx & (1u << 19)) != 0 && (ecx & (1u << 9)) != 0;
-    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) { return false; }
-    return sse && (ebx & (1u << 29)) != 0;
-  }();
-  return has;
-#else
-  return false;
-#endif
-}
+bool sha256_has_shani() { return cpu_features().sha; }
 
 void sha256_compress(uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
   if (sha256_has_shani()) {

@@ -12,9 +12,9 @@
 namespace tavik::fpe {
 
 Sha256State sha256_initial_state() {
-  return Sha256State{{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c,
-                      0x1f83d9ab, 0x5be0cd19},
-                     0};
+  Sha256State state{};
+  std::memcpy(state.h, kSha256InitialValue, sizeof(state.h));
+  return state;
 }
 
 void sha256_compress_openssl(uint32_t h[8], const uint8_t block[kSha256BlockLen]) {

@@ -6,25 +6,11 @@
 
 #include "base/secure_wipe.h"
 
-#if defined(__x86_64__)
-#include <cpuid.h>
-#endif
+#include "fpe/cpu.h"
 
 namespace tavik::fpe {
 namespace {
 
-constexpr uint32_t kInitialValue[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
-                                       0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
-
-constexpr uint32_t kRoundConstants[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
 #define TAVIK_ALWAYS_INLINE [[gnu::always_inline]] inline
 
@@ -168,7 +154,7 @@ class ScalarSchedule {
       w_[I % 16] += small_sigma1<kForm.parallel_sigma>(w_[(I - 2) % 16]) + w_[(I - 7) % 16] +
                     small_sigma0<kForm.parallel_sigma>(w_[(I - 15) % 16]);
     }
-    return w_[I % 16] + kRoundConstants[I];
+    return w_[I % 16] + kSha256RoundConstants[I];
   }
 
  private:
@@ -199,7 +185,7 @@ class VectorSchedule {
     // The first sixteen words come straight from the block: when it was just written (the
     // outer block of an HMAC), the first round need not wait for the vectors.
     if constexpr (I < 16) {
-      return source_.template word<I>() + kRoundConstants[I];
+      return source_.template word<I>() + kSha256RoundConstants[I];
     } else {
       return kw_[I % 16];
     }
@@ -255,7 +241,7 @@ class VectorSchedule {
   // store_sum puts W + K of group n (its words in x) in the ring.
   TAVIK_ALWAYS_INLINE void store_sum(size_t n, V4 x) {
     V4 k;
-    std::memcpy(&k, kRoundConstants + 4 * n, sizeof(k));
+    std::memcpy(&k, kSha256RoundConstants + 4 * n, sizeof(k));
     const V4 sum = x + k;
     std::memcpy(kw_ + 4 * (n % 4), &sum, sizeof(sum));
   }
@@ -362,22 +348,7 @@ __attribute__((target("bmi,bmi2,ssse3,sse4.1"))) void sha256_hmac_block_bmi2(
   hmac_body<kBmi2Form>(inner, outer, block, mac);
 }
 
-bool sha256_has_bmi2() {
-  // CPUID leaf 7 EBX bits 3 and 8 are BMI1 and BMI2; leaf 1 ECX bits 9 and 19 are SSSE3 and
-  // SSE4.1, which every processor with BMI2 has, asked for all the same. None of them uses
-  // state that the operating system must save.
-  static const bool has = [] {
-    unsigned int eax = 0;
-    unsigned int ebx = 0;
-    unsigned int ecx = 0;
-    unsigned int edx = 0;
-    if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) { return false; }
-    const bool sse = (ecx & (1u << 9)) != 0 && (ecx & (1u << 19)) != 0;
-    if (__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx) == 0) { return false; }
-    return sse && (ebx & (1u << 3)) != 0 && (ebx & (1u << 8)) != 0;
-  }();
-  return has;
-}
+bool sha256_has_bmi2() { return cpu_features().bmi2; }
 
 #else  // no BMI2 form to choose
 
@@ -414,7 +385,7 @@ void sha256_hmac_block_portable(const uint32_t inner[8], const uint32_t outer[8]
 void sha256_digest_portable(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen],
                             Sha256BlockFn compress) {
   uint32_t h[8];
-  std::memcpy(h, kInitialValue, sizeof(h));
+  std::memcpy(h, kSha256InitialValue, sizeof(h));
   const uint8_t* p = message.data();
   size_t rest = message.size();
   for (; rest >= kSha256BlockLen; rest -= kSha256BlockLen, p += kSha256BlockLen) {

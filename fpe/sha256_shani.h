@@ -19,6 +19,10 @@
 #include "fpe/sha256.h"
 
 namespace tavik::fpe::shani {
+// Everything here has internal linkage: each file that includes this header is compiled with
+// its own instruction set (some add AVX-512VL), and an inline function with external linkage
+// compiled there could become the one copy the whole program runs, on processors without it.
+namespace {
 
 // State is a chaining value in the order the instructions use: abef holds A, B, E, F in
 // lanes 3 to 0, cdgh holds C, D, G, H likewise.
@@ -33,15 +37,6 @@ struct Block {
   __m128i w[4];
 };
 
-alignas(16) inline constexpr uint32_t kRoundConstants[64] = {
-    0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
-    0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,
-    0xe49b69c1, 0xefbe4786, 0x0fc19dc6, 0x240ca1cc, 0x2de92c6f, 0x4a7484aa, 0x5cb0a9dc, 0x76f988da,
-    0x983e5152, 0xa831c66d, 0xb00327c8, 0xbf597fc7, 0xc6e00bf3, 0xd5a79147, 0x06ca6351, 0x14292967,
-    0x27b70a85, 0x2e1b2138, 0x4d2c6dfc, 0x53380d13, 0x650a7354, 0x766a0abb, 0x81c2c92e, 0x92722c85,
-    0xa2bfe8a1, 0xa81a664b, 0xc24b8b70, 0xc76c51a3, 0xd192e819, 0xd6990624, 0xf40e3585, 0x106aa070,
-    0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
-    0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
 // load_state reads h[0..7] (A .. H).
 inline State load_state(const uint32_t h[8]) {
@@ -84,6 +79,24 @@ inline Block load_block(const uint8_t* bytes) {
   return b;
 }
 
+// load_words reads sixteen message words given in host order.
+inline Block load_words(const uint32_t words[16]) {
+  Block b;
+  for (int i = 0; i < 4; ++i) {
+    b.w[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + 4 * i));
+  }
+  return b;
+}
+
+// clear_upper_state is called before SHA code in a file built with AVX: the SHA instructions
+// have only the legacy SSE encoding, and processors that mix it with dirty upper halves of
+// the vector registers stall.
+inline void clear_upper_state() {
+#if defined(__AVX__)
+  _mm256_zeroupper();
+#endif
+}
+
 // words_from_be128 turns 16 bytes given as a big-endian 128-bit number (hi, lo) into four
 // message words: word 0 is the top 32 bits of hi.
 inline __m128i words_from_be128(uint64_t hi, uint64_t lo) {
@@ -110,7 +123,7 @@ inline void compress_lanes(State (&s)[N], const Block (&b)[N]) {
   // l, and the words of later groups are completed two and three groups ahead.
 #pragma GCC unroll 16
   for (size_t g = 0; g < 16; ++g) {
-    const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kRoundConstants + 4 * g));
+    const __m128i k = _mm_load_si128(reinterpret_cast<const __m128i*>(kSha256RoundConstants + 4 * g));
     __m128i msg[N];
 #pragma GCC unroll 8
     for (size_t l = 0; l < N; ++l) {
@@ -191,6 +204,7 @@ inline State hmac(State inner, State outer, Block inner_block) {
   return mac[0];
 }
 
+}  // namespace
 }  // namespace tavik::fpe::shani
 
 #endif  // TAVIK_FPE_SHA256_SHANI_H_

@@ -13,7 +13,7 @@ namespace tavik::core {
 ChunkLayout ChunkLayout::balanced(uint32_t separator) {
   ChunkLayout layout;
   layout.kind = ChunkKind::kBalanced;
-  layout.target_groups = 5;
+  layout.target_groups = kDefaultTargetGroups;
   layout.separator = separator;
   return layout;
 }
@@ -57,7 +57,6 @@ uint32_t Boundaries::separator_mask(size_t num_syllables) const {
 
 namespace {
 
-constexpr size_t kDefaultFixedSize = 5;
 
 // Group sizes can be as large as 2^64 - 1; a sum that would wrap stays at the maximum, so a
 // huge size never brings a later sum back below n.
@@ -84,8 +83,7 @@ struct Syllables {
 
   size_t n;
   std::span<const uint8_t> data;
-  // Entries 0..n are written; the rest are never read (zeroing them all cost a string
-  // instruction that took a fifth of the balanced layout's time).
+  // Entries 0..n are written; the rest are never read, so they are left as they are.
   std::array<uint64_t, kMaxDataSyllables + 1> widths;
 };
 

@@ -15,13 +15,18 @@ namespace tavik::core {
 
 enum class ChunkKind : uint8_t { kBalanced = 0, kFixed = 1, kUnchunked = 2, kPattern = 3 };
 
+// The groups of the Balanced layout that the builders make, and the characters per group of a
+// Fixed layout without a size.
+inline constexpr uint64_t kDefaultTargetGroups = 5;
+inline constexpr uint64_t kDefaultFixedSize = 5;
+
 // ChunkLayout is the grouping rule and the separator code point (0 = no separator). The
 // builders replace it whole.
 struct ChunkLayout {
   ChunkKind kind = ChunkKind::kBalanced;
   std::optional<uint64_t> fixed_size;  // characters per group for kFixed; 5 when absent
   std::vector<uint64_t> pattern;       // syllables per group for kPattern
-  uint64_t target_groups = 5;          // groups for kBalanced
+  uint64_t target_groups = kDefaultTargetGroups;  // groups for kBalanced
   uint64_t min_width = 0;              // 0: derived by the engine
   uint64_t max_width = 0;              // 0: derived by the engine
   uint32_t separator = '-';
@@ -72,8 +77,7 @@ class Boundaries {
   uint32_t separator_mask(size_t num_syllables) const;
 
  private:
-  // Only the first size_ entries are ever read, so the rest is left uninitialised: zeroing
-  // all of it cost an encode more than finding the boundaries.
+  // Only the first size_ entries are ever read, so the rest is left uninitialised.
   uint64_t items_[kCapacity];
   size_t size_ = 0;
 };

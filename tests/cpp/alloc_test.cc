@@ -21,6 +21,7 @@
 #include "fpe/cipher.h"
 #include "fpe/feistel.h"
 #include "fpe/hmac.h"
+#include "fpe/lanes.h"
 
 namespace {
 
@@ -84,6 +85,27 @@ TEST(Allocation, CipherAllocatesNothing) {
     }
     EXPECT_EQ(allocations.count(), 0u) << domain.bit_count();
     EXPECT_EQ(v, U128::from_u64(12345));
+  }
+}
+
+// The bulk forms on every path this processor runs, with walks (a modulus) and leftovers.
+TEST(Allocation, BulkCipherAndHmacAllocateNothing) {
+  const uint8_t tweak[4] = {0, 0, 20, 0};
+  const fpe::CipherKeyState state =
+      fpe::derive_cipher_key(kKey, fpe::CipherDomain::mod(U128::from_u64(1000003)));
+  std::vector<U128> values(37);
+  for (size_t i = 0; i < values.size(); ++i) { values[i] = U128::from_u64(27011 * i); }
+  std::vector<U128> out(values.size());
+  uint8_t blocks[37][fpe::kSha256BlockLen] = {};
+  uint32_t macs[37][8];
+  for (fpe::LanePath path : fpe::kAllLanePaths) {
+    if (!fpe::lane_path_available(path)) { continue; }
+    AllocationCount allocations;
+    fpe::feistel_encrypt_many(state, tweak, values, out, path);
+    fpe::feistel_decrypt_many(state, tweak, out, out, path);
+    fpe::hmac_blocks_many(state.hmac, blocks, 37, macs, path);
+    EXPECT_EQ(allocations.count(), 0u) << fpe::lane_path_name(path);
+    EXPECT_EQ(out, values) << fpe::lane_path_name(path);
   }
 }
 

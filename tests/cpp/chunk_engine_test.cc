@@ -44,25 +44,6 @@ std::vector<uint8_t> random_units(std::mt19937_64& rng, size_t n) {
   return units;
 }
 
-TEST(ChunkLayout, BuildersSetEveryField) {
-  // Each builder gives the constructor's layout with a few fields changed.
-  auto layout = [](ChunkKind kind, uint32_t separator) {
-    ChunkLayout l;
-    l.kind = kind;
-    l.target_groups = kind == ChunkKind::kBalanced ? 5 : 0;
-    l.separator = separator;
-    return l;
-  };
-  EXPECT_EQ(ChunkLayout::balanced('.'), layout(ChunkKind::kBalanced, '.'));
-  EXPECT_EQ(ChunkLayout::unchunked(), layout(ChunkKind::kUnchunked, 0));
-  ChunkLayout fixed = layout(ChunkKind::kFixed, '-');
-  fixed.fixed_size = 7;
-  EXPECT_EQ(ChunkLayout::fixed(7), fixed);
-  ChunkLayout pattern = layout(ChunkKind::kPattern, '-');
-  pattern.pattern = {3, 4};
-  EXPECT_EQ(ChunkLayout::with_pattern({3, 4}), pattern);
-}
-
 TEST(ChunkEngine, WorkedExample) {
   const std::vector<uint64_t> widths = {0, 4, 8, 12, 16, 19, 22, 26, 30, 33, 35, 39, 42, 44, 46};
   uint64_t w = 0;

@@ -5,6 +5,8 @@
 #include "fpe/sha256_portable.h"
 
 #include <gtest/gtest.h>
+
+#include "tests/cpp/test_util.h"
 #include <openssl/sha.h>
 
 #include <cstring>
@@ -40,15 +42,7 @@ class Sha256Portable : public ::testing::TestWithParam<Variant> {
   }
 };
 
-std::string hex(const uint8_t* bytes, size_t len) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < len; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
-  return out;
-}
+using testing::hex;
 
 std::span<const uint8_t> bytes_of(std::string_view text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};

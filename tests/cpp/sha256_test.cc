@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/cpp/test_util.h"
+
 #include <cstring>
 #include <random>
 #include <string>
@@ -10,15 +12,7 @@
 namespace tavik::fpe {
 namespace {
 
-std::string hex(const uint8_t* bytes, size_t len) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (size_t i = 0; i < len; ++i) {
-    out += kDigits[bytes[i] >> 4];
-    out += kDigits[bytes[i] & 15];
-  }
-  return out;
-}
+using testing::hex;
 
 std::string digest_hex(std::string_view text) {
   uint8_t out[kSha256DigestLen];

@@ -34,7 +34,7 @@ namespace tavik::fuzz {
 
 using core::Bytes16;
 using core::CodecConfig;
-using core::Result;
+using tavik::Result;
 
 // consume_u128 gives values of every size: a random number of low bits of a random value.
 inline U128 consume_u128(FuzzedDataProvider& in) {

@@ -1,0 +1,78 @@
+#ifndef TAVIK_FPE_LANES_H_
+#define TAVIK_FPE_LANES_H_
+
+// Bulk forms of the cipher and of the one-block HMAC: many independent values at once, their
+// hashes computed in lanes (several SHA-256 chains interleaved, or one chain per vector
+// element), which on one core costs far less per value than one chain after another. The
+// results are those of the single chain, bit for bit.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "base/u128.h"
+#include "fpe/cipher_key.h"
+#include "fpe/hmac.h"
+
+namespace tavik::fpe {
+
+// LanePath is a way to run the lanes:
+//   kSingle     one value after another on the single chain (Feistel8, sha256_hmac_block);
+//   kSha1..4    1 to 4 interleaved chains on the SHA instructions (SHA, SSE4.1, SSSE3);
+//   kSha4Vl     4 such chains, built with AVX-512VL for its extra registers (also needs the
+//               operating system to keep the AVX-512 state);
+//   kAvx2x8     8 lanes on AVX2 vectors, for processors without either of the above;
+//   kAvx512x16  16 lanes on AVX-512F vectors, for processors without the SHA instructions.
+// The SHA paths finish the last values with fewer chains (never an empty lane); the vector
+// paths run the last few values on the single chain.
+enum class LanePath : uint8_t { kSingle, kSha1, kSha2, kSha3, kSha4, kSha4Vl, kAvx2x8, kAvx512x16 };
+
+inline constexpr LanePath kAllLanePaths[] = {
+    LanePath::kSingle, LanePath::kSha1,    LanePath::kSha2,   LanePath::kSha3,
+    LanePath::kSha4,   LanePath::kSha4Vl,  LanePath::kAvx2x8, LanePath::kAvx512x16};
+
+// lane_path is the fastest path this processor has, decided from CPUID once per process:
+// with the SHA instructions kSha2 on AMD processors (whose SHA unit two chains keep busy),
+// elsewhere kSha4Vl where AVX-512VL is usable, else kSha4; without them kAvx512x16, else
+// kAvx2x8, else kSingle.
+LanePath lane_path();
+
+// lane_path_available tells whether this processor (and its operating system) can run a path.
+bool lane_path_available(LanePath path);
+
+// lane_path_name is a short fixed name for reports: "single", "sha1" .. "sha4", "sha4-vl",
+// "avx2x8", "avx512x16".
+std::string_view lane_path_name(LanePath path);
+
+// feistel_encrypt_many writes to out[i] what Feistel8(state).encrypt(in[i], tweak) gives, for
+// every i < in.size(): the same 8 rounds, the same cycle walk with the same stop after 256
+// further passes, bit for bit. feistel_decrypt_many does the same for decrypt.
+// Values in lanes run round by round in lockstep; a value that needs further walking passes
+// keeps its lane while the other lanes take the next values, so walks do not hold up the rest.
+// - Preconditions: out.size() == in.size() (only min(in.size(), out.size()) values are
+//   written); out is either in itself or does not overlap it. As with encrypt, values above
+//   state.max_value are permuted but not restored.
+// - path: the default is lane_path(); a path the processor lacks (lane_path_available false)
+//   is replaced by lane_path(). Tweaks longer than 7 bytes always take kSingle.
+// - Never fails and never allocates: the lanes' state has a fixed size, on the stack, and is
+//   wiped before return.
+void feistel_encrypt_many(const CipherKeyState& state, std::span<const uint8_t> tweak,
+                          std::span<const U128> in, std::span<U128> out,
+                          LanePath path = lane_path());
+void feistel_decrypt_many(const CipherKeyState& state, std::span<const uint8_t> tweak,
+                          std::span<const U128> in, std::span<U128> out,
+                          LanePath path = lane_path());
+
+// hmac_blocks_many computes, for every i < n, sha256_hmac_block(key.inner_state().h,
+// key.outer_state().h, blocks[i], macs[i]): n independent HMAC finishes under one key, each
+// of a message whose padded rest is the one block blocks[i] (its length field counting the
+// key block), MACs as eight words A .. H. For the check syllables of a batch and for the
+// candidates of a recovery. macs may not overlap blocks. path as above. Never fails, never
+// allocates.
+void hmac_blocks_many(const HmacKey& key, const uint8_t (*blocks)[kSha256BlockLen], size_t n,
+                      uint32_t (*macs)[8], LanePath path = lane_path());
+
+}  // namespace tavik::fpe
+
+#endif  // TAVIK_FPE_LANES_H_
