@@ -18,7 +18,7 @@
 namespace tavik::fuzz {
 namespace {
 
-using core::DecodeError;
+using core::kRecoveryNotSupported;
 
 bool is_unit(uint8_t unit) {
   if ((unit & core::kNucleusFlag) != 0) { return (unit & 0x7F) < core::kNumNuclei; }
@@ -56,7 +56,7 @@ void check_decode(const CodecConfig& config, std::string_view text) {
   if (!recovered.ok()) {
     // Never an internal error, and never "failed to decode after recovery": recover's own
     // check is decode's check.
-    TAVIK_REQUIRE(recovered.error().code == core::ErrorCode::kValue);
+    TAVIK_REQUIRE(recovered.error().code == ErrorCode::kValue);
   }
   if (config.mode == core::Mode::kPlain) {
     TAVIK_REQUIRE(!recovered.ok() &&
@@ -80,7 +80,7 @@ std::string edited_word(FuzzedDataProvider& in, const CodecConfig& config) {
   for (uint8_t& b : value) { b = in.ConsumeIntegral<uint8_t>(); }
   const Result<core::EncodedText> word = core::encode(config, value);
   if (!word.ok()) {
-    TAVIK_REQUIRE(word.error().code == core::ErrorCode::kValue && has_modulus(config));
+    TAVIK_REQUIRE(word.error().code == ErrorCode::kValue && has_modulus(config));
     return {};
   }
   std::string text(word.value().view());

@@ -34,7 +34,10 @@ namespace tavik::fuzz {
 
 using core::Bytes16;
 using core::CodecConfig;
+// The base vocabulary, for the entry points outside this namespace.
+using tavik::ErrorCode;
 using tavik::Result;
+using tavik::U128;
 
 // consume_u128 gives values of every size: a random number of low bits of a random value.
 inline U128 consume_u128(FuzzedDataProvider& in) {
@@ -57,7 +60,7 @@ inline void apply(CodecConfig& config, Result<CodecConfig>&& next) {
   if (next.ok()) {
     config = std::move(next).value();
   } else {
-    TAVIK_REQUIRE(next.error().code == core::ErrorCode::kValue);
+    TAVIK_REQUIRE(next.error().code == ErrorCode::kValue);
   }
 }
 
@@ -85,7 +88,7 @@ inline std::optional<CodecConfig> consume_config(FuzzedDataProvider& in, ConfigC
   if (key) { key_bytes = std::span(reinterpret_cast<const uint8_t*>(key->data()), key->size()); }
   Result<CodecConfig> made = core::construct_config(key_bytes, level, mode, width);
   if (!made.ok()) {
-    TAVIK_REQUIRE(made.error().code == core::ErrorCode::kValue);
+    TAVIK_REQUIRE(made.error().code == ErrorCode::kValue);
     return std::nullopt;
   }
   CodecConfig config = std::move(made).value();

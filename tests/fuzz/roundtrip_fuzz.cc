@@ -68,11 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const Result<core::EncodedText> word = core::encode(*config, bytes);
   if (has_modulus(*config) && U128::from_be_bytes(expected.data()) >= config->domain.modulus) {
-    TAVIK_REQUIRE(!word.ok() && word.error().code == core::ErrorCode::kValue &&
+    TAVIK_REQUIRE(!word.ok() && word.error().code == ErrorCode::kValue &&
                   word.error().message == "value must be below the modulus");
     return 0;
   }
-  if (!word.ok() && has_modulus(*config) && word.error().code == core::ErrorCode::kValue &&
+  if (!word.ok() && has_modulus(*config) && word.error().code == ErrorCode::kValue &&
       word.error().message == "value cannot be enciphered within the modulus") {
     const uint32_t bits = config->domain.modulus.bit_length();
     const U128 value = U128::from_be_bytes(expected.data());
