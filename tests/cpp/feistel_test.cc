@@ -247,8 +247,8 @@ TEST(Feistel, PermutesSmallDomains) {
 // An odd bit count: the top bit of the wider half is hashed into the rounds but never changed,
 // so every value keeps it. In a Bits domain that costs nothing; in a Modulus domain just above a
 // power of two the walk of a value with the top bit set stays among the few values that share
-// it, and may end outside the domain after its 256 passes (found by fuzzing: modulus
-// 2^20 + 4112, the tweak of mode plain, level en). Values without the top bit never walk.
+// it, and may end outside the domain after its 256 passes (modulus 2^20 + 4112 with the tweak
+// of mode plain, level en, for one). Values without the top bit never walk.
 TEST(Feistel, KeepsTheTopBitOfOddBitCounts) {
   const Feistel8 bits17(derive_cipher_key(kKey, CipherDomain::bits(17)));
   for (uint64_t v = 0; v < (uint64_t{1} << 17); v += 7) {
