@@ -23,7 +23,7 @@ cmake --build --preset fuzz -j "$(nproc)"
 package_dir=build/fuzz/python
 if [[ " ${targets[*]} " == *" python_fuzz "* ]]; then
   rm -rf "$package_dir" && mkdir -p "$package_dir/tavik"
-  cp tavik/__init__.py "$package_dir/tavik/"
+  cp src/tavik/__init__.py "$package_dir/tavik/"
   cp build/fuzz/tavik.*.so "$package_dir/tavik/"
 fi
 

@@ -26,7 +26,7 @@ for minor in 12 13; do
   cmake --build "$build" -j "$(nproc)" >/dev/null
   pkg=$(mktemp -d)
   mkdir "$pkg/tavik"
-  cp tavik/__init__.py "$pkg/tavik/"
+  cp src/tavik/__init__.py "$pkg/tavik/"
   cp "$build"/tavik.cpython-3"$minor"*.so "$pkg/tavik/"
   PIP_ROOT_USER_ACTION=ignore "$py" -m pip install -q --disable-pip-version-check pytest
   PYTHONPATH="$pkg" "$py" -P -m pytest -q -p no:cacheprovider tests/python \
