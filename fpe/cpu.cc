@@ -47,11 +47,19 @@ CpuFeatures detect_features() {
   return f;
 }
 
-}  // namespace
-
-const CpuFeatures& cpu_features() {
-  static const CpuFeatures features = detect_features();
+CpuFeatures& current_features() {
+  static CpuFeatures features = detect_features();
   return features;
 }
+
+}  // namespace
+
+const CpuFeatures& cpu_features() { return current_features(); }
+
+ScopedCpuFeatures::ScopedCpuFeatures(const CpuFeatures& narrowed) : saved_(current_features()) {
+  current_features() = narrowed;
+}
+
+ScopedCpuFeatures::~ScopedCpuFeatures() { current_features() = saved_; }
 
 }  // namespace tavik::fpe

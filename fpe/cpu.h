@@ -18,6 +18,20 @@ struct CpuFeatures {
 // cpu_features is decided on first use (all false off x86-64).
 const CpuFeatures& cpu_features();
 
+// ScopedCpuFeatures makes cpu_features() report `narrowed` while it lives, so that a test
+// runs the paths for processors with less than this one: a feature the processor lacks must
+// stay false. Only for tests, and not while another thread hashes.
+class ScopedCpuFeatures {
+ public:
+  explicit ScopedCpuFeatures(const CpuFeatures& narrowed);
+  ScopedCpuFeatures(const ScopedCpuFeatures&) = delete;
+  ScopedCpuFeatures& operator=(const ScopedCpuFeatures&) = delete;
+  ~ScopedCpuFeatures();
+
+ private:
+  CpuFeatures saved_;
+};
+
 }  // namespace tavik::fpe
 
 #endif  // TAVIK_FPE_CPU_H_

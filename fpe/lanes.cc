@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/big_endian.h"
 #include "base/secure_wipe.h"
 #include "fpe/cpu.h"
 #include "fpe/feistel.h"
 #include "fpe/feistel_pass.h"
+#include "fpe/hmac.h"
 #include "fpe/lane_kernels.h"
 
 
@@ -14,13 +16,6 @@ namespace tavik::fpe {
 namespace {
 
 // ---- The single chain, as a kernel of one lane at a time ----
-
-void store_be32(uint32_t v, uint8_t* out) {
-  out[0] = static_cast<uint8_t>(v >> 24);
-  out[1] = static_cast<uint8_t>(v >> 16);
-  out[2] = static_cast<uint8_t>(v >> 8);
-  out[3] = static_cast<uint8_t>(v);
-}
 
 void round_heads_single(const lanes::RoundKey& key, const uint64_t* hi, const uint64_t* lo,
                         size_t n, uint64_t* heads) {
@@ -116,20 +111,11 @@ void fill_round_key(const CipherKeyState& state, std::span<const uint8_t> tweak,
                     lanes::RoundKey* key) {
   std::memcpy(key->inner, state.hmac.inner_state().h, sizeof(key->inner));
   std::memcpy(key->outer, state.hmac.outer_state().h, sizeof(key->outer));
-  // Round byte, tweak, half, 0x80, zeros, the message length in bits from the key block.
-  const size_t message_len = 1 + tweak.size() + 8;
+  // Round byte (zero here), tweak, half (zero here), and the padding.
   uint8_t block[kSha256BlockLen] = {};
   if (!tweak.empty()) { std::memcpy(block + 1, tweak.data(), tweak.size()); }
-  block[message_len] = 0x80;
-  const uint64_t bits = (state.hmac.inner_state().num_blocks * kSha256BlockLen + message_len) * 8;
-  for (size_t i = 0; i < 8; ++i) {
-    block[kSha256BlockLen - 1 - i] = static_cast<uint8_t>(bits >> (8 * i));
-  }
-  for (size_t i = 0; i < 16; ++i) {
-    const uint8_t* p = block + 4 * i;
-    key->block[i] =
-        (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-  }
+  pad_hmac_block(block, 1 + tweak.size() + 8);
+  for (size_t i = 0; i < 16; ++i) { key->block[i] = load_be32(block + 4 * i); }
 }
 
 constexpr auto kMaxFurtherPasses = static_cast<uint32_t>(feistel::kMaxFurtherPasses);

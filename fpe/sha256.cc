@@ -1,8 +1,17 @@
 #include "fpe/sha256.h"
 
+#include <cstring>
+
 #include "fpe/cpu.h"
+#include "fpe/sha256_portable.h"
 
 namespace tavik::fpe {
+
+Sha256State sha256_initial_state() {
+  Sha256State state{};
+  std::memcpy(state.h, kSha256InitialValue, sizeof(state.h));
+  return state;
+}
 
 bool sha256_has_shani() { return cpu_features().sha; }
 
@@ -10,7 +19,7 @@ void sha256_compress(uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
   if (sha256_has_shani()) {
     sha256_compress_shani(h, block);
   } else {
-    sha256_compress_openssl(h, block);
+    sha256_compress_portable(h, block);
   }
 }
 
@@ -19,7 +28,7 @@ void sha256_hmac_block(const uint32_t inner[8], const uint32_t outer[8],
   if (sha256_has_shani()) {
     sha256_hmac_block_shani(inner, outer, block, mac);
   } else {
-    sha256_hmac_block_openssl(inner, outer, block, mac);
+    sha256_hmac_block_portable(inner, outer, block, mac);
   }
 }
 
@@ -30,9 +39,13 @@ void sha256_hmac_block_pair(const uint32_t inner0[8], const uint32_t outer0[8],
   if (sha256_has_shani()) {
     sha256_hmac_block_pair_shani(inner0, outer0, block0, mac0, inner1, outer1, block1, mac1);
   } else {
-    sha256_hmac_block_openssl(inner0, outer0, block0, mac0);
-    sha256_hmac_block_openssl(inner1, outer1, block1, mac1);
+    sha256_hmac_block_portable(inner0, outer0, block0, mac0);
+    sha256_hmac_block_portable(inner1, outer1, block1, mac1);
   }
+}
+
+void sha256_digest(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen]) {
+  sha256_digest_portable(message, out);
 }
 
 }  // namespace tavik::fpe

@@ -36,34 +36,32 @@ struct Sha256State {
 // sha256_initial_state is the FIPS 180-4 initial value with no block compressed.
 Sha256State sha256_initial_state();
 
-// sha256_compress_openssl runs one compression with OpenSSL's block function: the SHA-256 of
-// record, used on every processor.
-void sha256_compress_openssl(uint32_t h[8], const uint8_t block[kSha256BlockLen]);
-
-// sha256_compress_shani runs one compression with the x86 SHA instructions. Call it only
-// when sha256_has_shani() is true.
-void sha256_compress_shani(uint32_t h[8], const uint8_t block[kSha256BlockLen]);
+// The block functions, and the HMAC finishes below, come in two forms chosen at run time: the
+// x86 SHA instructions where the processor has them (fpe/sha256_shani.cc), else our own
+// portable SHA-256 (fpe/sha256_portable.h: a BMI2 form where the processor has BMI2, else
+// plain C++). Both give the same results; OpenSSL serves the tests as the independent
+// reference.
 
 // sha256_has_shani tells whether this processor has the SHA, SSSE3 and SSE4.1 instructions
 // (decided once per process).
 bool sha256_has_shani();
 
-// sha256_compress uses the SHA instructions where present, else OpenSSL's block function.
+// sha256_compress runs one compression of `block` on the chaining value h[0..7].
 void sha256_compress(uint32_t h[8], const uint8_t block[kSha256BlockLen]);
+// sha256_compress_shani is its SHA-instruction form: call it only when sha256_has_shani().
+void sha256_compress_shani(uint32_t h[8], const uint8_t block[kSha256BlockLen]);
 
-// sha256_hmac_block_* finish HMAC-SHA-256 from absorbed key states (inner and outer chaining
+// sha256_hmac_block finishes HMAC-SHA-256 from absorbed key states (inner and outer chaining
 // values after one key block each) when the padded rest of the message is the one block
 // `block`, its length field counting the key block: a copy of `inner` compresses `block`, and
 // a copy of `outer` compresses the inner digest with its padding. mac receives the MAC as
-// eight words (A .. H); it may alias neither state. The SHA-instruction form keeps the inner
-// digest in registers; call it only when sha256_has_shani() is true.
-void sha256_hmac_block_openssl(const uint32_t inner[8], const uint32_t outer[8],
-                               const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
-void sha256_hmac_block_shani(const uint32_t inner[8], const uint32_t outer[8],
-                             const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
-// sha256_hmac_block uses the SHA instructions where present, else OpenSSL's block function.
+// eight words (A .. H); it may alias neither state.
 void sha256_hmac_block(const uint32_t inner[8], const uint32_t outer[8],
                        const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
+// sha256_hmac_block_shani is its SHA-instruction form, the inner digest kept in registers:
+// call it only when sha256_has_shani().
+void sha256_hmac_block_shani(const uint32_t inner[8], const uint32_t outer[8],
+                             const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
 
 // sha256_hmac_block_pair computes two independent sha256_hmac_block finishes (each with its
 // own states, block and output) side by side where the SHA instructions allow, which costs

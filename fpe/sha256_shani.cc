@@ -3,6 +3,7 @@
 // has them.
 
 #include "fpe/sha256.h"
+#include "fpe/sha256_portable.h"
 
 #if defined(__x86_64__)
 
@@ -41,20 +42,20 @@ void sha256_hmac_block_pair_shani(const uint32_t inner0[8], const uint32_t outer
 namespace tavik::fpe {
 
 void sha256_compress_shani(uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
-  sha256_compress_openssl(h, block);
+  sha256_compress_portable(h, block);
 }
 
 void sha256_hmac_block_shani(const uint32_t inner[8], const uint32_t outer[8],
                              const uint8_t block[kSha256BlockLen], uint32_t mac[8]) {
-  sha256_hmac_block_openssl(inner, outer, block, mac);
+  sha256_hmac_block_portable(inner, outer, block, mac);
 }
 
 void sha256_hmac_block_pair_shani(const uint32_t inner0[8], const uint32_t outer0[8],
                                   const uint8_t block0[kSha256BlockLen], uint32_t mac0[8],
                                   const uint32_t inner1[8], const uint32_t outer1[8],
                                   const uint8_t block1[kSha256BlockLen], uint32_t mac1[8]) {
-  sha256_hmac_block_openssl(inner0, outer0, block0, mac0);
-  sha256_hmac_block_openssl(inner1, outer1, block1, mac1);
+  sha256_hmac_block_portable(inner0, outer0, block0, mac0);
+  sha256_hmac_block_portable(inner1, outer1, block1, mac1);
 }
 
 }  // namespace tavik::fpe

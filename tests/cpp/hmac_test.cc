@@ -12,9 +12,13 @@
 #include "fpe/cipher.h"
 #include "fpe/feistel.h"
 #include "fpe/hmac.h"
+#include "tests/support/openssl_sha256.h"
 
 namespace tavik::fpe {
 namespace {
+
+using openssl_reference::sha256_compress_openssl;
+using openssl_reference::sha256_hmac_block_openssl;
 
 using Bytes = std::vector<uint8_t>;
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/cpp/test_util.h"
+#include "tests/support/openssl_sha256.h"
 #include <openssl/sha.h>
 
 #include <cstring>
@@ -17,6 +18,9 @@
 
 namespace tavik::fpe {
 namespace {
+
+using openssl_reference::sha256_compress_openssl;
+using openssl_reference::sha256_hmac_block_openssl;
 
 using HmacBlockFn = void (*)(const uint32_t*, const uint32_t*, const uint8_t*, uint32_t*);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/cpp/test_util.h"
+#include "tests/support/openssl_sha256.h"
 
 #include <cstring>
 #include <random>
@@ -11,6 +12,9 @@
 
 namespace tavik::fpe {
 namespace {
+
+using openssl_reference::sha256_compress_openssl;
+using openssl_reference::sha256_hmac_block_openssl;
 
 using testing::hex;
 
