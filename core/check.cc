@@ -191,24 +191,4 @@ bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> receive
   return equal_in_constant_time(expected, received_check_units.data(), 2 * num_syllables);
 }
 
-bool KeyedCheckBlock::verify(const fpe::HmacKey& key,
-                             std::span<const uint8_t> received_check_units) const {
-  uint32_t mac[8];
-  fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block_, mac);
-  const bool ok = keyed_check_matches(mac, received_check_units);
-  secure_wipe(mac, sizeof(mac));
-  return ok;
-}
-
-void KeyedCheckBlock::verify_pair(const fpe::HmacKey& key, const KeyedCheckBlock& other,
-                                  std::span<const uint8_t> received_check_units, bool* ok,
-                                  bool* other_ok) const {
-  uint32_t macs[2][8];
-  fpe::sha256_hmac_block_pair(key.inner_state().h, key.outer_state().h, block_, macs[0],
-                              key.inner_state().h, key.outer_state().h, other.block_, macs[1]);
-  *ok = keyed_check_matches(macs[0], received_check_units);
-  *other_ok = keyed_check_matches(macs[1], received_check_units);
-  secure_wipe(macs, sizeof(macs));
-}
-
 }  // namespace tavik::core

@@ -56,23 +56,18 @@ bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> receive
 // used then.
 class KeyedCheckBlock {
  public:
+  KeyedCheckBlock() = default;  // fits() is false
   explicit KeyedCheckBlock(std::span<const uint8_t> data_units);
   bool fits() const { return fits_; }
   // set_unit spells `unit` in place of data unit k. Precondition: both units are spelled with
   // the same number of letters, as units joined in the confusion graph are.
   void set_unit(size_t k, uint8_t unit);
-  // verify is verify_check in mode sealed or open for the data units now in the block.
-  bool verify(const fpe::HmacKey& key, std::span<const uint8_t> received_check_units) const;
-  // verify_pair is verify for this block and `other` at once (the two digests run side by
-  // side); it writes both outcomes.
-  void verify_pair(const fpe::HmacKey& key, const KeyedCheckBlock& other,
-                   std::span<const uint8_t> received_check_units, bool* ok, bool* other_ok) const;
   // bytes is the padded block, for a caller that computes the digest itself.
   const uint8_t* bytes() const { return block_; }
 
  private:
-  uint8_t block_[fpe::kSha256BlockLen];
-  uint8_t offsets_[kMaxDataUnits];
+  uint8_t block_[fpe::kSha256BlockLen] = {};
+  uint8_t offsets_[kMaxDataUnits] = {};
   bool fits_ = false;
 };
 
