@@ -59,10 +59,9 @@ void plain_syllable(uint32_t crc, size_t k, uint8_t* out) {
   out[1] = static_cast<uint8_t>(kNucleusFlag | ((x / kNumOnsets) % kNumNuclei));
 }
 
-// Lays out the canonical text of at most kSha256BlockLen / 2 units in a padded inner block
-// (text, 0x80, zeros, the length in bits counting the key block). Returns false, leaving the
-// block undefined, when the text is longer than a one-block message may be.
-bool layout_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]) {
+}  // namespace
+
+bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]) {
   // Zeroing the whole block first takes a few wide stores; a memset of the variable tail
   // after the text would be a library call.
   std::memset(block, 0, fpe::kSha256BlockLen);
@@ -73,14 +72,14 @@ bool layout_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha25
   return true;
 }
 
-// The first check units from a MAC given as eight words: digest bytes 4k .. 4k + 3 are word k,
-// big-endian, two 16-bit numbers.
-void units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
+void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
   for (size_t k = 0; k < num_syllables; ++k) {
     out[2 * k] = static_cast<uint8_t>((mac[k] >> 16) % kNumOnsets);
     out[2 * k + 1] = static_cast<uint8_t>(kNucleusFlag | ((mac[k] & 0xFFFF) % kNumNuclei));
   }
 }
+
+namespace {
 
 // The HMAC of the canonical text of the data units, as eight words. A text of up to 55 letters
 // (that of any 128-bit value) is spelled straight into the padded inner block: two
@@ -89,7 +88,7 @@ void units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
 // always count one key block.)
 void canonical_mac(const fpe::HmacKey& key, std::span<const uint8_t> data_units, uint32_t mac[8]) {
   uint8_t block[fpe::kSha256BlockLen];
-  if (data_units.size() <= fpe::kSha256BlockLen / 2 && layout_block(data_units, block)) {
+  if (data_units.size() <= fpe::kSha256BlockLen / 2 && layout_check_block(data_units, block)) {
     fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block, mac);
     return;
   }
@@ -124,7 +123,7 @@ size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_
   if (num_syllables == 0) { return 0; }
   uint32_t mac[8];
   canonical_mac(key, data_units, mac);
-  units_from_mac(mac, num_syllables, out);
+  check_units_from_mac(mac, num_syllables, out);
   secure_wipe(mac, sizeof(mac));
   return 2 * num_syllables;
 }
@@ -173,7 +172,7 @@ KeyedCheckBlock::KeyedCheckBlock(std::span<const uint8_t> data_units) {
     offsets_[k] = static_cast<uint8_t>(offset);
     offset += kUnitTexts[0][data_units[k]].len;
   }
-  fits_ = layout_block(data_units, block_);
+  fits_ = layout_check_block(data_units, block_);
 }
 
 void KeyedCheckBlock::set_unit(size_t k, uint8_t unit) {
@@ -187,7 +186,7 @@ bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> receive
   const size_t num_syllables = received_check_units.size() / 2;
   if (num_syllables > kMaxCheckSyllables) { return false; }
   uint8_t expected[kMaxCheckUnits];
-  units_from_mac(mac, num_syllables, expected);
+  check_units_from_mac(mac, num_syllables, expected);
   return equal_in_constant_time(expected, received_check_units.data(), 2 * num_syllables);
 }
 
