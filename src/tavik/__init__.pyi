@@ -1,4 +1,7 @@
-from typing import Sequence, SupportsIndex, final
+from collections.abc import Iterable
+from typing import Literal, Sequence, SupportsIndex, final, overload
+
+from typing_extensions import Buffer
 
 __all__ = ["Tavik"]
 
@@ -104,3 +107,71 @@ class Tavik:
         Raises ValueError ("reject: unrecoverable", "ambiguous: N candidates", plain mode, or
         the decode errors) and RuntimeError if a verified word then fails to decode.
         """
+
+    # The bulk methods: each item's result is what the single call gives it, but the hashing
+    # of many items runs in lanes, with the interpreter lock released, at a fraction of the
+    # cost per item. With errors="raise" (the default) the first failing item raises what the
+    # single call would, with a note naming its index; with errors="none" a failed item gives
+    # None instead.
+    @overload
+    def encode_many(
+        self, items: Iterable[bytes] | Buffer, errors: Literal["raise"] = "raise"
+    ) -> list[str]:
+        """Return the code word of every item.
+
+        ``items`` is any iterable of bytes (each read as encode reads its argument), or one
+        buffer (bytes, bytearray, memoryview, a NumPy array) of identifiers of the codec's
+        byte count each: ceil(bit_width / 8) bytes, 16 by default. Raises ValueError for a
+        buffer that does not hold whole identifiers, or for errors other than "raise" or
+        "none".
+        """
+    @overload
+    def encode_many(
+        self, items: Iterable[bytes] | Buffer, errors: Literal["none"]
+    ) -> list[str | None]: ...
+    @overload
+    def decode_many(
+        self,
+        words: Iterable[str],
+        errors: Literal["raise"] = "raise",
+        as_buffer: Literal[False] = False,
+    ) -> list[bytes]:
+        """Return the 16 bytes of every code word in ``words`` (any iterable of str).
+
+        With ``as_buffer=True`` the result is one bytearray of 16 bytes a word, which NumPy
+        views without copying (``numpy.frombuffer(result, numpy.uint8).reshape(-1, 16)``);
+        with errors="none" as well, a tuple of that bytearray (16 zero bytes for a failed
+        word) and the list of the failed words' indices.
+        """
+    @overload
+    def decode_many(
+        self, words: Iterable[str], errors: Literal["none"], as_buffer: Literal[False] = False
+    ) -> list[bytes | None]: ...
+    @overload
+    def decode_many(
+        self, words: Iterable[str], errors: Literal["raise"] = "raise", *, as_buffer: Literal[True]
+    ) -> bytearray: ...
+    @overload
+    def decode_many(
+        self, words: Iterable[str], errors: Literal["none"], as_buffer: Literal[True]
+    ) -> tuple[bytearray, list[int]]: ...
+    @overload
+    def recover_many(
+        self,
+        words: Iterable[str],
+        errors: Literal["raise"] = "raise",
+        as_buffer: Literal[False] = False,
+    ) -> list[bytes]:
+        """Like decode_many, with recover for every word (modes sealed and open only)."""
+    @overload
+    def recover_many(
+        self, words: Iterable[str], errors: Literal["none"], as_buffer: Literal[False] = False
+    ) -> list[bytes | None]: ...
+    @overload
+    def recover_many(
+        self, words: Iterable[str], errors: Literal["raise"] = "raise", *, as_buffer: Literal[True]
+    ) -> bytearray: ...
+    @overload
+    def recover_many(
+        self, words: Iterable[str], errors: Literal["none"], as_buffer: Literal[True]
+    ) -> tuple[bytearray, list[int]]: ...
