@@ -36,6 +36,7 @@ BatchScratch::BatchScratch()
       blocks16_(kBatchLen),
       blocks_(kBatchLen * kMaxSubstitutions / 8),
       macs_(kBatchLen * kMaxSubstitutions / 8),
+      units_(kBatchLen),
       inputs_(kBatchLen),
       words_(kBatchLen),
       typed_macs_(kBatchLen),
@@ -70,26 +71,26 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
   // The data units of each, and for the keyed check the block its digest hashes.
   const bool keyed = config.mode != Mode::kPlain;
   const uint64_t num_check = std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables);
+  const size_t num_data = data_syllable_count(config);
+  const U128 max_value = config.domain.max_value();
   size_t k = 0;
   for (size_t j = 0; j < m; ++j) {
-    if (s.results_[j] > config.domain.max_value()) {
+    if (s.results_[j] > max_value) {
       errors[s.index_[j]] = kNotEnciphered;
       continue;
     }
-    uint8_t units[kMaxDataUnits];
-    const std::span<const uint8_t> data = word_units(config, s.results_[j], units);
+    value_to_units(s.results_[j], num_data, s.units_[k].data());
+    const std::span<const uint8_t> data(s.units_[k].data(), 2 * num_data);
     if (keyed && !layout_check_block(data, s.blocks_[k].data())) {
       errors[s.index_[j]] = Error{ErrorCode::kInternal, "check text longer than one block"};
       continue;
     }
-    s.results_[k] = s.results_[j];
-    std::copy(s.blocks16_[j].begin(), s.blocks16_[j].end(), s.blocks16_[k].begin());
+    if (k != j) { s.blocks16_[k] = s.blocks16_[j]; }
     s.index_[k++] = s.index_[j];
   }
   if (keyed) { hash_blocks(config, s.blocks_, s.macs_, k); }
   for (size_t j = 0; j < k; ++j) {
-    uint8_t units[kMaxDataUnits];
-    const std::span<const uint8_t> data = word_units(config, s.results_[j], units);
+    const std::span<const uint8_t> data(s.units_[j].data(), 2 * num_data);
     uint8_t check[kMaxCheckUnits];
     size_t num_check_units = 0;
     if (keyed) {
