@@ -227,7 +227,22 @@ std::string layout_text(const core::ChunkLayout& layout) {
   return "balanced";
 }
 
-// The repr shows the settings and never the key.
+// cipher_text names the cipher and whose key it runs under ("feistel8, your key",
+// "feistel8, with_cipher key", "feistel8, public key", "shuffle4, public key"): never the key
+// or anything derived from it.
+std::string cipher_text(const CodecConfig& config) {
+  std::string text =
+      config.cipher->kind() == fpe::CipherKind::kShuffle ? "shuffle4, " : "feistel8, ";
+  switch (core::cipher_key_source(config)) {
+    case core::CipherKeySource::kConfigKey: return text + "your key";
+    case core::CipherKeySource::kWithCipherKey: return text + "with_cipher key";
+    case core::CipherKeySource::kPublicKey: return text + "public key";
+  }
+  return text;
+}
+
+// The repr shows every setting that a word depends on, so that it can be stored beside the
+// words and decode them again, and never the key.
 PyObject* codec_repr(PyObject* self) {
   SharedBorrow borrow(self);
   const CodecConfig& config = as_codec(self)->config;
@@ -237,19 +252,27 @@ PyObject* codec_repr(PyObject* self) {
   } else {
     domain = "bit_width=" + std::to_string(config.bit_width);
   }
+  const std::string cipher = cipher_text(config);
   const std::string layout = layout_text(config.chunk_layout);
+  // The time prefix exists only in mode open, and so do its settings.
+  std::string timestamp;
+  if (config.mode == core::Mode::kOpen) {
+    timestamp = ", epoch_ms=" + std::to_string(config.epoch_ms) + ", granularity='" +
+                std::string(core::granularity_name(config.granularity)) + "'";
+  }
   PyRef separator =
       config.chunk_layout.separator == 0
           ? PyRef::borrow(Py_None)
           : PyRef::steal(PyUnicode_FromOrdinal(static_cast<int>(config.chunk_layout.separator)));
   if (!separator) { return nullptr; }
   return PyUnicode_FromFormat(
-      "Tavik(level='%s', mode='%s', %s, check_syllables=%llu, case='%s', chunk='%s', "
-      "separator=%R)",
+      "Tavik(level='%s', mode='%s', %s, cipher='%s', check_syllables=%llu, case='%s', "
+      "chunk='%s', separator=%R%s)",
       std::string(core::level_name(config.level)).c_str(),
-      std::string(core::mode_name(config.mode)).c_str(), domain.c_str(),
+      std::string(core::mode_name(config.mode)).c_str(), domain.c_str(), cipher.c_str(),
       static_cast<unsigned long long>(config.check_syllables),
-      std::string(core::case_name(config.letter_case)).c_str(), layout.c_str(), separator.get());
+      std::string(core::case_name(config.letter_case)).c_str(), layout.c_str(), separator.get(),
+      timestamp.c_str());
 }
 
 #undef TAVIK_FASTCALL_ARGS

@@ -17,6 +17,11 @@ class Tavik:
     Raises ValueError for an unknown level or mode, or a missing or empty key in sealed and
     open mode; TypeError for arguments of the wrong type; OverflowError for a ``bit_width``
     outside 0..4294967295 (other widths are clamped to 16..128).
+
+    Decode with the settings that encoded: a word decoded under another mode, cipher or width
+    mostly passes its check and gives another identifier, without an error.
+    ``repr`` shows every setting a word depends on, and never the key: store it beside the
+    words.
     """
 
     def __new__(
@@ -39,15 +44,21 @@ class Tavik:
     def with_modulus(self, modulus: SupportsIndex) -> Tavik:
         """Return a copy whose values are the integers below ``modulus`` (the input's tail bytes).
 
-        Raises ValueError below 2 and OverflowError for negative values or 2**128 and above.
+        Only the bit length of the modulus enters the cipher: moduli of the same bit length
+        give the same words for nearly all values below both. Raises ValueError below 2 and
+        OverflowError for negative values or 2**128 and above.
         """
     def with_cipher(self, kind: str, key: bytes | None = None) -> Tavik:
         """Return a copy that enciphers with "feistel" or "shuffle" ("feistel8", "shuffle4").
 
         "feistel" is keyed with ``key``, or with the public key when it is None; "shuffle"
-        always uses the public key. The choice, and its key, carry over to later width and
-        modulus changes; the check syllables keep the constructor's key. Raises ValueError
-        for another kind.
+        always uses the public key, whatever ``key`` is. Under the public key anyone with tavik
+        deciphers the words: this makes even a sealed or open codec one whose words hide
+        nothing (only its check syllables stay keyed), and ``repr`` says so, as in
+        ``cipher='shuffle4, public key'``. The choice, and its key, carry over to later width
+        and modulus changes; the check syllables keep the constructor's key. Words decoded
+        under another cipher or cipher key give another identifier, without an error. Raises
+        ValueError for another kind.
         """
     def with_case(self, case: str) -> Tavik:
         """Return a copy that writes code words in "upper" or "lower" case.
@@ -87,19 +98,22 @@ class Tavik:
         """Return a copy whose time prefix counts ``granularity`` units since ``epoch_ms``.
 
         Granularity is one of second, minute, hour, day, week, month; anything else raises
-        ValueError. The prefix appears only in mode "open".
+        ValueError. The default epoch is 1700000000000 (2023-11-14T22:13:20Z). The prefix
+        appears only in mode "open", and decoding skips it.
         """
     def encode(self, data: bytes) -> str:
         """Return the code word of ``data`` (the first bit-width bits, or the tail with a modulus).
 
-        Raises ValueError for a value not below a configured modulus, or for one of the rare
-        values the cipher cannot keep inside a modulus of odd bit length just above a power of
-        two; TypeError for non-bytes.
+        Raises ValueError for a value not below a configured modulus, or for a value the
+        cipher cannot keep inside a modulus of odd bit length just above a power of two (for
+        2**20 + 4112, about 36 % of the values from 2**20 up); TypeError for non-bytes.
         """
     def decode(self, input: str) -> bytes:
         """Return the 16 bytes that a code word stands for; case and non-letters are ignored.
 
         Raises ValueError when the input does not parse or its check syllables do not match.
+        The check covers the data syllables only: a word written under another mode, cipher or
+        width mostly passes it and decodes to another identifier.
         """
     def recover(self, input: str) -> bytes:
         """Like decode, but first corrects one confused onset or nucleus where exactly one fits.
