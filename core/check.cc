@@ -10,21 +10,37 @@
 namespace tavik::core {
 namespace {
 
-constexpr std::array<uint32_t, 256> make_crc_table() {
-  std::array<uint32_t, 256> table{};
+// kCrcTables[0] is the byte table of the reflected polynomial 0xEDB88320; kCrcTables[k]
+// advances a byte's contribution by k more zero bytes, so that eight bytes are folded in at
+// once (slicing by eight) instead of one dependent step per byte.
+using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
+constexpr CrcTables make_crc_tables() {
+  CrcTables t{};
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t c = i;
     for (int k = 0; k < 8; ++k) { c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1; }
-    table[i] = c;
+    t[0][i] = c;
   }
-  return table;
+  for (size_t k = 1; k < 8; ++k) {
+    for (uint32_t i = 0; i < 256; ++i) { t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF]; }
+  }
+  return t;
 }
 
-constexpr std::array<uint32_t, 256> kCrcTable = make_crc_table();
+constexpr CrcTables kCrcTables = make_crc_tables();
 
 // Continues a CRC register (before the final XOR) with more bytes.
 uint32_t crc32_update(uint32_t crc, std::span<const uint8_t> bytes) {
-  for (const uint8_t b : bytes) { crc = kCrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8); }
+  const uint8_t* p = bytes.data();
+  size_t left = bytes.size();
+  for (; left >= 8; p += 8, left -= 8) {
+    const uint32_t lo = crc ^ (uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
+                               uint32_t{p[3]} << 24);
+    crc = kCrcTables[7][lo & 0xFF] ^ kCrcTables[6][(lo >> 8) & 0xFF] ^
+          kCrcTables[5][(lo >> 16) & 0xFF] ^ kCrcTables[4][lo >> 24] ^ kCrcTables[3][p[4]] ^
+          kCrcTables[2][p[5]] ^ kCrcTables[1][p[6]] ^ kCrcTables[0][p[7]];
+  }
+  for (; left > 0; ++p, --left) { crc = kCrcTables[0][(crc ^ *p) & 0xFF] ^ (crc >> 8); }
   return crc;
 }
 
