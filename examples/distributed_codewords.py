@@ -119,7 +119,7 @@ def run(client, key_path, rows, partition_rows):
     wrong = client.compute(mismatched_rows(ids, decode_column(words))).result()
     timings["decode and compare"] = time.perf_counter() - start
     if wrong:
-        raise SystemExit(f"{wrong} of {rows} UUIDs did not come back")
+        raise RuntimeError(f"{wrong} of {rows} UUIDs did not come back")
     return timings
 
 
