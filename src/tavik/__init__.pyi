@@ -1,6 +1,7 @@
 from typing import Sequence, SupportsIndex, final
 
 __all__ = ["Tavik"]
+__version__: str
 
 @final
 class Tavik:
