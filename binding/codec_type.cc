@@ -12,6 +12,8 @@
 #include <utility>
 
 #include "binding/args.h"
+#include "binding/bulk.h"
+#include "binding/codec_object.h"
 #include "binding/convert.h"
 #include "binding/errors.h"
 #include "core/builders.h"
@@ -24,29 +26,6 @@ namespace tavik::binding {
 namespace {
 
 using core::CodecConfig;
-
-struct CodecObject {
-  PyObject_HEAD CodecConfig config;
-  // The number of calls that hold a shared borrow of the object. No call ever takes an
-  // exclusive borrow: the record is immutable.
-  std::atomic<int64_t> borrow;
-};
-
-CodecObject* as_codec(PyObject* self) { return reinterpret_cast<CodecObject*>(self); }
-
-// SharedBorrow holds a shared borrow of an object for the length of a call.
-class SharedBorrow {
- public:
-  explicit SharedBorrow(PyObject* self) : counter_(&as_codec(self)->borrow) {
-    counter_->fetch_add(1, std::memory_order_acquire);
-  }
-  SharedBorrow(const SharedBorrow&) = delete;
-  SharedBorrow& operator=(const SharedBorrow&) = delete;
-  ~SharedBorrow() { counter_->fetch_sub(1, std::memory_order_release); }
-
- private:
-  std::atomic<int64_t>* counter_;
-};
 
 // wrap_config creates a new object of `type` that takes over the record.
 PyObject* wrap_config(PyTypeObject* type, CodecConfig&& config) {
@@ -64,12 +43,6 @@ PyObject* wrap_result(PyObject* self, Result<CodecConfig>&& next) {
 }
 
 // Method bodies share one shape: bind, convert in signature order, borrow, call the core.
-template <size_t N>
-int bind(const char* func_name, const std::array<const char*, N>& names, size_t num_required,
-         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, BoundArguments<N>& bound) {
-  return bind_arguments(func_name, names, num_required, args, nargs, kwnames, bound.refs());
-}
-
 #define TAVIK_FASTCALL_ARGS \
   PyObject *self, PyObject *const *args, Py_ssize_t nargs, PyObject *kwnames
 
@@ -201,15 +174,7 @@ PyObject* codec_encode(TAVIK_FASTCALL_ARGS) {
   const CodecConfig& config = as_codec(self)->config;
   const Result<core::EncodedText> text = core::encode(config, data);
   if (!text.ok()) { return raise_error(text.error()); }
-  const core::EncodedText& word = text.value();
-  if (config.chunk_layout.separator < 0x80) {
-    // ASCII: create the str once with its final length and fill it in place.
-    PyObject* result = PyUnicode_New(static_cast<Py_ssize_t>(word.len), 127);
-    if (result == nullptr) { return nullptr; }
-    std::memcpy(PyUnicode_1BYTE_DATA(result), word.data, word.len);
-    return result;
-  }
-  return PyUnicode_DecodeUTF8(word.data, static_cast<Py_ssize_t>(word.len), "strict");
+  return word_to_str(config, text.value().view());
 }
 
 // read_word is decode or recover: bind and convert the word, borrow the receiver, and return
@@ -262,7 +227,22 @@ std::string layout_text(const core::ChunkLayout& layout) {
   return "balanced";
 }
 
-// The repr shows the settings and never the key.
+// cipher_text names the cipher and whose key it runs under ("feistel8, your key",
+// "feistel8, with_cipher key", "feistel8, public key", "shuffle4, public key"): never the key
+// or anything derived from it.
+std::string cipher_text(const CodecConfig& config) {
+  std::string text =
+      config.cipher->kind() == fpe::CipherKind::kShuffle ? "shuffle4, " : "feistel8, ";
+  switch (core::cipher_key_source(config)) {
+    case core::CipherKeySource::kConfigKey: return text + "your key";
+    case core::CipherKeySource::kWithCipherKey: return text + "with_cipher key";
+    case core::CipherKeySource::kPublicKey: return text + "public key";
+  }
+  return text;
+}
+
+// The repr shows every setting that a word depends on, so that it can be stored beside the
+// words and decode them again, and never the key.
 PyObject* codec_repr(PyObject* self) {
   SharedBorrow borrow(self);
   const CodecConfig& config = as_codec(self)->config;
@@ -272,19 +252,27 @@ PyObject* codec_repr(PyObject* self) {
   } else {
     domain = "bit_width=" + std::to_string(config.bit_width);
   }
+  const std::string cipher = cipher_text(config);
   const std::string layout = layout_text(config.chunk_layout);
+  // The time prefix exists only in mode open, and so do its settings.
+  std::string timestamp;
+  if (config.mode == core::Mode::kOpen) {
+    timestamp = ", epoch_ms=" + std::to_string(config.epoch_ms) + ", granularity='" +
+                std::string(core::granularity_name(config.granularity)) + "'";
+  }
   PyRef separator =
       config.chunk_layout.separator == 0
           ? PyRef::borrow(Py_None)
           : PyRef::steal(PyUnicode_FromOrdinal(static_cast<int>(config.chunk_layout.separator)));
   if (!separator) { return nullptr; }
   return PyUnicode_FromFormat(
-      "Tavik(level='%s', mode='%s', %s, check_syllables=%llu, case='%s', chunk='%s', "
-      "separator=%R)",
+      "Tavik(level='%s', mode='%s', %s, cipher='%s', check_syllables=%llu, case='%s', "
+      "chunk='%s', separator=%R%s)",
       std::string(core::level_name(config.level)).c_str(),
-      std::string(core::mode_name(config.mode)).c_str(), domain.c_str(),
+      std::string(core::mode_name(config.mode)).c_str(), domain.c_str(), cipher.c_str(),
       static_cast<unsigned long long>(config.check_syllables),
-      std::string(core::case_name(config.letter_case)).c_str(), layout.c_str(), separator.get());
+      std::string(core::case_name(config.letter_case)).c_str(), layout.c_str(), separator.get(),
+      timestamp.c_str());
 }
 
 #undef TAVIK_FASTCALL_ARGS
@@ -347,6 +335,12 @@ PyMethodDef codec_methods[] = {
      "decode($self, input)\n--\n\n"},
     {"recover", fastcall<read_word<kRecover, &core::recover_text>>(), kFastKw,
      "recover($self, input)\n--\n\n"},
+    {"encode_many", fastcall<codec_encode_many>(), kFastKw,
+     "encode_many($self, items, errors=\"raise\")\n--\n\n"},
+    {"decode_many", fastcall<codec_decode_many>(), kFastKw,
+     "decode_many($self, words, errors=\"raise\", as_buffer=False)\n--\n\n"},
+    {"recover_many", fastcall<codec_recover_many>(), kFastKw,
+     "recover_many($self, words, errors=\"raise\", as_buffer=False)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -365,6 +359,17 @@ PyType_Spec codec_spec = {
 };
 
 }  // namespace
+
+PyObject* word_to_str(const CodecConfig& config, std::string_view word) {
+  if (config.chunk_layout.separator < 0x80) {
+    // ASCII: create the str once with its final length and fill it in place.
+    PyObject* result = PyUnicode_New(static_cast<Py_ssize_t>(word.size()), 127);
+    if (result == nullptr) { return nullptr; }
+    std::memcpy(PyUnicode_1BYTE_DATA(result), word.data(), word.size());
+    return result;
+  }
+  return PyUnicode_DecodeUTF8(word.data(), static_cast<Py_ssize_t>(word.size()), "strict");
+}
 
 PyObject* codec_type() {
   // Created once per process (under the interpreter lock); later imports reuse it.

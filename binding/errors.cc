@@ -44,22 +44,12 @@ PyObject* raise_current_exception() noexcept {
   return nullptr;
 }
 
-void add_argument_note(const char* name) {
-#if PY_VERSION_HEX >= 0x030C0000
-  PyRef exc = PyRef::steal(PyErr_GetRaisedException());
-#else
-  PyObject* type = nullptr;
-  PyObject* value = nullptr;
-  PyObject* traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  PyErr_NormalizeException(&type, &value, &traceback);
-  PyRef owned_type = PyRef::steal(type);
-  PyRef owned_traceback = PyRef::steal(traceback);
-  PyRef exc = PyRef::steal(value);
-  if (owned_traceback && exc) { PyException_SetTraceback(exc.get(), owned_traceback.get()); }
-#endif
+namespace {
+
+// add_note adds a note to the pending exception; a failure to add it keeps the exception.
+void add_note(PyRef note) {
+  PyRef exc = PyRef::steal(fetch_exception());
   if (!exc) { return; }
-  PyRef note = PyRef::steal(PyUnicode_FromFormat("while processing '%s'", name));
   if (note) {
     PyObject* call_args[] = {exc.get(), note.get()};
     PyRef method = PyRef::steal(PyUnicode_InternFromString("add_note"));
@@ -70,12 +60,41 @@ void add_argument_note(const char* name) {
   }
   // A failure to add the note must not hide the original exception.
   PyErr_Clear();
+  restore_exception(exc.release());
+}
+
+}  // namespace
+
+PyObject* fetch_exception() {
 #if PY_VERSION_HEX >= 0x030C0000
-  PyErr_SetRaisedException(exc.release());
+  return PyErr_GetRaisedException();
 #else
-  PyErr_Restore(PyObject_Type(exc.get()), exc.get(), PyException_GetTraceback(exc.get()));
-  (void)exc.release();  // PyErr_Restore stole the reference
+  PyObject* type = nullptr;
+  PyObject* value = nullptr;
+  PyObject* traceback = nullptr;
+  PyErr_Fetch(&type, &value, &traceback);
+  PyErr_NormalizeException(&type, &value, &traceback);
+  if (traceback != nullptr && value != nullptr) { PyException_SetTraceback(value, traceback); }
+  Py_XDECREF(type);
+  Py_XDECREF(traceback);
+  return value;
 #endif
+}
+
+void restore_exception(PyObject* exception) {
+#if PY_VERSION_HEX >= 0x030C0000
+  PyErr_SetRaisedException(exception);
+#else
+  PyErr_Restore(PyObject_Type(exception), exception, PyException_GetTraceback(exception));
+#endif
+}
+
+void add_argument_note(const char* name) {
+  add_note(PyRef::steal(PyUnicode_FromFormat("while processing '%s'", name)));
+}
+
+void add_item_note(size_t index, const char* name) {
+  add_note(PyRef::steal(PyUnicode_FromFormat("while processing item %zu of '%s'", index, name)));
 }
 
 }  // namespace tavik::binding

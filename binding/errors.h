@@ -22,8 +22,15 @@ PyObject* raise_error(const Error& error);
 // exception ever unwinds through the interpreter's frames.
 PyObject* raise_current_exception() noexcept;
 
+// fetch_exception takes the pending exception (a new reference, or null when none is set);
+// restore_exception sets it again, stealing the reference.
+PyObject* fetch_exception();
+void restore_exception(PyObject* exception);
+
 // add_argument_note adds the note "while processing 'NAME'" to the pending exception.
 void add_argument_note(const char* name);
+// add_item_note adds the note "while processing item INDEX of 'NAME'" (bulk methods).
+void add_item_note(size_t index, const char* name);
 
 }  // namespace tavik::binding
 

@@ -10,21 +10,37 @@
 namespace tavik::core {
 namespace {
 
-constexpr std::array<uint32_t, 256> make_crc_table() {
-  std::array<uint32_t, 256> table{};
+// kCrcTables[0] is the byte table of the reflected polynomial 0xEDB88320; kCrcTables[k]
+// advances a byte's contribution by k more zero bytes, so that eight bytes are folded in at
+// once (slicing by eight) instead of one dependent step per byte.
+using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
+constexpr CrcTables make_crc_tables() {
+  CrcTables t{};
   for (uint32_t i = 0; i < 256; ++i) {
     uint32_t c = i;
     for (int k = 0; k < 8; ++k) { c = (c & 1) != 0 ? 0xEDB88320u ^ (c >> 1) : c >> 1; }
-    table[i] = c;
+    t[0][i] = c;
   }
-  return table;
+  for (size_t k = 1; k < 8; ++k) {
+    for (uint32_t i = 0; i < 256; ++i) { t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF]; }
+  }
+  return t;
 }
 
-constexpr std::array<uint32_t, 256> kCrcTable = make_crc_table();
+constexpr CrcTables kCrcTables = make_crc_tables();
 
 // Continues a CRC register (before the final XOR) with more bytes.
 uint32_t crc32_update(uint32_t crc, std::span<const uint8_t> bytes) {
-  for (const uint8_t b : bytes) { crc = kCrcTable[(crc ^ b) & 0xFF] ^ (crc >> 8); }
+  const uint8_t* p = bytes.data();
+  size_t left = bytes.size();
+  for (; left >= 8; p += 8, left -= 8) {
+    const uint32_t lo = crc ^ (uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
+                               uint32_t{p[3]} << 24);
+    crc = kCrcTables[7][lo & 0xFF] ^ kCrcTables[6][(lo >> 8) & 0xFF] ^
+          kCrcTables[5][(lo >> 16) & 0xFF] ^ kCrcTables[4][lo >> 24] ^ kCrcTables[3][p[4]] ^
+          kCrcTables[2][p[5]] ^ kCrcTables[1][p[6]] ^ kCrcTables[0][p[7]];
+  }
+  for (; left > 0; ++p, --left) { crc = kCrcTables[0][(crc ^ *p) & 0xFF] ^ (crc >> 8); }
   return crc;
 }
 
@@ -59,10 +75,9 @@ void plain_syllable(uint32_t crc, size_t k, uint8_t* out) {
   out[1] = static_cast<uint8_t>(kNucleusFlag | ((x / kNumOnsets) % kNumNuclei));
 }
 
-// Lays out the canonical text of at most kSha256BlockLen / 2 units in a padded inner block
-// (text, 0x80, zeros, the length in bits counting the key block). Returns false, leaving the
-// block undefined, when the text is longer than a one-block message may be.
-bool layout_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]) {
+}  // namespace
+
+bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]) {
   // Zeroing the whole block first takes a few wide stores; a memset of the variable tail
   // after the text would be a library call.
   std::memset(block, 0, fpe::kSha256BlockLen);
@@ -73,14 +88,14 @@ bool layout_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha25
   return true;
 }
 
-// The first check units from a MAC given as eight words: digest bytes 4k .. 4k + 3 are word k,
-// big-endian, two 16-bit numbers.
-void units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
+void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
   for (size_t k = 0; k < num_syllables; ++k) {
     out[2 * k] = static_cast<uint8_t>((mac[k] >> 16) % kNumOnsets);
     out[2 * k + 1] = static_cast<uint8_t>(kNucleusFlag | ((mac[k] & 0xFFFF) % kNumNuclei));
   }
 }
+
+namespace {
 
 // The HMAC of the canonical text of the data units, as eight words. A text of up to 55 letters
 // (that of any 128-bit value) is spelled straight into the padded inner block: two
@@ -89,7 +104,7 @@ void units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
 // always count one key block.)
 void canonical_mac(const fpe::HmacKey& key, std::span<const uint8_t> data_units, uint32_t mac[8]) {
   uint8_t block[fpe::kSha256BlockLen];
-  if (data_units.size() <= fpe::kSha256BlockLen / 2 && layout_block(data_units, block)) {
+  if (data_units.size() <= fpe::kSha256BlockLen / 2 && layout_check_block(data_units, block)) {
     fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block, mac);
     return;
   }
@@ -124,7 +139,7 @@ size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_
   if (num_syllables == 0) { return 0; }
   uint32_t mac[8];
   canonical_mac(key, data_units, mac);
-  units_from_mac(mac, num_syllables, out);
+  check_units_from_mac(mac, num_syllables, out);
   secure_wipe(mac, sizeof(mac));
   return 2 * num_syllables;
 }
@@ -173,7 +188,7 @@ KeyedCheckBlock::KeyedCheckBlock(std::span<const uint8_t> data_units) {
     offsets_[k] = static_cast<uint8_t>(offset);
     offset += kUnitTexts[0][data_units[k]].len;
   }
-  fits_ = layout_block(data_units, block_);
+  fits_ = layout_check_block(data_units, block_);
 }
 
 void KeyedCheckBlock::set_unit(size_t k, uint8_t unit) {
@@ -187,28 +202,8 @@ bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> receive
   const size_t num_syllables = received_check_units.size() / 2;
   if (num_syllables > kMaxCheckSyllables) { return false; }
   uint8_t expected[kMaxCheckUnits];
-  units_from_mac(mac, num_syllables, expected);
+  check_units_from_mac(mac, num_syllables, expected);
   return equal_in_constant_time(expected, received_check_units.data(), 2 * num_syllables);
-}
-
-bool KeyedCheckBlock::verify(const fpe::HmacKey& key,
-                             std::span<const uint8_t> received_check_units) const {
-  uint32_t mac[8];
-  fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block_, mac);
-  const bool ok = keyed_check_matches(mac, received_check_units);
-  secure_wipe(mac, sizeof(mac));
-  return ok;
-}
-
-void KeyedCheckBlock::verify_pair(const fpe::HmacKey& key, const KeyedCheckBlock& other,
-                                  std::span<const uint8_t> received_check_units, bool* ok,
-                                  bool* other_ok) const {
-  uint32_t macs[2][8];
-  fpe::sha256_hmac_block_pair(key.inner_state().h, key.outer_state().h, block_, macs[0],
-                              key.inner_state().h, key.outer_state().h, other.block_, macs[1]);
-  *ok = keyed_check_matches(macs[0], received_check_units);
-  *other_ok = keyed_check_matches(macs[1], received_check_units);
-  secure_wipe(macs, sizeof(macs));
 }
 
 }  // namespace tavik::core

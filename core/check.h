@@ -43,6 +43,17 @@ size_t compute_check_units(Mode mode, const fpe::HmacKey* key, std::span<const u
 bool verify_check(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> data_units,
                   std::span<const uint8_t> received_check_units);
 
+// layout_check_block lays out the canonical text of data units in the padded block that the
+// keyed check digest hashes after the key (text, 0x80, zeros, the length in bits counting the
+// key block). It returns false, leaving the block undefined, when the text is longer than one
+// block may hold (more than 55 letters, which no value below 2^128 spells).
+bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]);
+
+// check_units_from_mac writes the first num_syllables keyed check syllables (at most 8) of a
+// MAC given as eight words: per syllable digest bytes 4k .. 4k + 3, two big-endian 16-bit
+// numbers, mod 35 and mod 20.
+void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out);
+
 // keyed_check_matches tells whether received check units are the keyed check units of a
 // digest given as eight words (the MAC of the canonical text), by the rules of verify_check:
 // an odd number of units or more than 8 syllables never match, none always does.
@@ -56,23 +67,18 @@ bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> receive
 // used then.
 class KeyedCheckBlock {
  public:
+  KeyedCheckBlock() = default;  // fits() is false
   explicit KeyedCheckBlock(std::span<const uint8_t> data_units);
   bool fits() const { return fits_; }
   // set_unit spells `unit` in place of data unit k. Precondition: both units are spelled with
   // the same number of letters, as units joined in the confusion graph are.
   void set_unit(size_t k, uint8_t unit);
-  // verify is verify_check in mode sealed or open for the data units now in the block.
-  bool verify(const fpe::HmacKey& key, std::span<const uint8_t> received_check_units) const;
-  // verify_pair is verify for this block and `other` at once (the two digests run side by
-  // side); it writes both outcomes.
-  void verify_pair(const fpe::HmacKey& key, const KeyedCheckBlock& other,
-                   std::span<const uint8_t> received_check_units, bool* ok, bool* other_ok) const;
   // bytes is the padded block, for a caller that computes the digest itself.
   const uint8_t* bytes() const { return block_; }
 
  private:
-  uint8_t block_[fpe::kSha256BlockLen];
-  uint8_t offsets_[kMaxDataUnits];
+  uint8_t block_[fpe::kSha256BlockLen] = {};
+  uint8_t offsets_[kMaxDataUnits] = {};
   bool fits_ = false;
 };
 

@@ -56,6 +56,14 @@ std::string_view granularity_name(Granularity granularity) {
   return kGranularityNames[static_cast<size_t>(granularity)];
 }
 
+CipherKeySource cipher_key_source(const CodecConfig& config) {
+  if (config.explicit_cipher) {
+    // with_cipher keeps a key only for Feistel8: Shuffle ignores the key it is given.
+    return config.explicit_key ? CipherKeySource::kWithCipherKey : CipherKeySource::kPublicKey;
+  }
+  return config.mode == Mode::kPlain ? CipherKeySource::kPublicKey : CipherKeySource::kConfigKey;
+}
+
 uint32_t clamp_bit_width(uint32_t bits) { return bits < 16 ? 16 : (bits > 128 ? 128 : bits); }
 
 void rekey_cipher(CodecConfig& config) {

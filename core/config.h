@@ -63,6 +63,13 @@ std::string_view mode_name(Mode mode);
 std::string_view case_name(LetterCase letter_case);
 std::string_view granularity_name(Granularity granularity);
 
+// CipherKeySource tells whose key the cipher runs under: the constructor's key (the default
+// cipher of modes sealed and open), the key given to with_cipher("feistel", key), or the public
+// FIXED_PLAIN_KEY (the default cipher of mode plain, "shuffle", and "feistel" without a key),
+// under which anyone deciphers the code words.
+enum class CipherKeySource : uint8_t { kConfigKey, kWithCipherKey, kPublicKey };
+CipherKeySource cipher_key_source(const CodecConfig& config);
+
 // clamp_bit_width maps any width to 16..128.
 uint32_t clamp_bit_width(uint32_t bits);
 

@@ -8,13 +8,16 @@ namespace tavik::core {
 
 namespace {
 
-// The deciphered value cut to the width, as 16 bytes, most significant first.
+}  // namespace
+
 Bytes16 cut_to_width(const CodecConfig& config, U128 plain) {
   plain = plain & U128::low_mask(config.bit_width);
   Bytes16 bytes;
   plain.to_be_bytes(bytes.data());
   return bytes;
 }
+
+namespace {
 
 // CheckFilter lets a cycle walk go on only for a word whose keyed check passes.
 class CheckFilter final : public fpe::MacFilter {
@@ -28,14 +31,27 @@ class CheckFilter final : public fpe::MacFilter {
   std::span<const uint8_t> received_;
 };
 
-// decoded_value ends a decode: a deciphered value outside the domain comes from no word of
-// encode (see units_in_domain) and fails like a wrong check syllable.
+}  // namespace
+
 Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain) {
   if (plain > config.domain.max_value()) { return kCheckFailed; }
   return cut_to_width(config, plain);
 }
 
-}  // namespace
+Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input) {
+  if (!normalize(static_cast<uint8_t>(config.level), text, 2 * data_syllable_count(config),
+                 2 * config.check_syllables, input)) {
+    return kNormalizationFailed;
+  }
+  if (config.mode != Mode::kPlain && !config.check_key) { return kKeyRequired; }
+  // A value outside the domain fails like a wrong check syllable, so the order of the two
+  // tests does not show.
+  U128 value;
+  if (!units_to_value_checked(input->data(), &value) || value > config.domain.max_value()) {
+    return kCheckFailed;
+  }
+  return value;
+}
 
 bool units_in_domain(const CodecConfig& config, std::span<const uint8_t> data_units) {
   U128 value;
@@ -52,17 +68,9 @@ Bytes16 finish_value(const CodecConfig& config, U128 value) {
 
 Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text) {
   NormalizedInput input;
-  if (!normalize(static_cast<uint8_t>(config.level), text, 2 * data_syllable_count(config),
-                 2 * config.check_syllables, &input)) {
-    return kNormalizationFailed;
-  }
-  if (config.mode != Mode::kPlain && !config.check_key) { return kKeyRequired; }
-  // A value outside the domain fails like a wrong check syllable, so the order of the two
-  // tests does not show.
-  U128 value;
-  if (!units_to_value_checked(input.data(), &value) || value > config.domain.max_value()) {
-    return kCheckFailed;
-  }
+  const Result<U128> read = read_word(config, text, &input);
+  if (!read.ok()) { return read.error(); }
+  const U128 value = read.value();
   if (config.mode == Mode::kPlain) {
     if (!verify_check(config.mode, nullptr, input.data(), input.check())) { return kCheckFailed; }
     return decoded_value(config, config.cipher->decrypt(value, config.tweak));

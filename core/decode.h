@@ -26,6 +26,16 @@ inline constexpr Error kCheckFailed =
 // word whose check fails costs at most one pass of the cipher. Never allocates.
 Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text);
 
+// The steps of decode_text, for the bulk path that deciphers many words at once:
+// read_word normalizes the text into *input and returns the code value of its data units,
+// failing as decode_text does before the check (kNormalizationFailed, kKeyRequired, and
+// kCheckFailed for a value outside the domain); decoded_value ends a decode from the
+// deciphered value (kCheckFailed outside the domain); cut_to_width keeps the low bit_width
+// bits and writes 16 bytes, most significant first.
+Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input);
+Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain);
+Bytes16 cut_to_width(const CodecConfig& config, U128 plain);
+
 // finish_value deciphers a code value, keeps its low bit_width bits and writes 16 bytes,
 // most significant first.
 Bytes16 finish_value(const CodecConfig& config, U128 value);

@@ -63,48 +63,56 @@ char* append_syllables(char* out, const uint8_t* units, size_t num_syllables,
 
 }  // namespace
 
-Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> data) {
+Result<Selected> select_value(const CodecConfig& config, std::span<const uint8_t> data) {
   // Byte selection: the head of the input, or its tail with a modulus, right-aligned in a
   // 16-byte big-endian block.
   const uint32_t bit_width = config.bit_width;
   const size_t num_bytes = (bit_width + 7) / 8;
   const size_t num_taken = std::min(data.size(), num_bytes);
   const bool has_modulus = config.domain.kind == fpe::CipherDomain::Kind::kModulus;
-  uint8_t block[16] = {};
+  Selected selected;
   if (num_taken != 0) {
     if (has_modulus) {
-      std::memcpy(block + 16 - num_taken, data.data() + data.size() - num_taken, num_taken);
+      std::memcpy(selected.block + 16 - num_taken, data.data() + data.size() - num_taken,
+                  num_taken);
     } else {
-      std::memcpy(block + 16 - num_bytes, data.data(), num_taken);
+      std::memcpy(selected.block + 16 - num_bytes, data.data(), num_taken);
     }
   }
-
-  const U128 value = U128::from_be_bytes(block) & U128::low_mask(bit_width);
-  if (has_modulus && value >= config.domain.modulus) {
-    return value_error("value must be below the modulus");
-  }
+  selected.value = U128::from_be_bytes(selected.block) & U128::low_mask(bit_width);
+  if (has_modulus && selected.value >= config.domain.modulus) { return kNotBelowModulus; }
   if (config.mode != Mode::kPlain && !config.check_key) {
     return Error{ErrorCode::kInternal, "keyed mode without a key"};
   }
-  const U128 enciphered = config.cipher->encrypt(value, config.tweak);
-  if (enciphered > config.domain.max_value()) {
-    // With an odd bit count the cipher keeps the domain's top bit, so a modulus just above a
-    // power of two can leave a value's cycle walk outside the domain after all its passes.
-    // Such a word would decode to other bytes, so none is written.
-    return value_error("value cannot be enciphered within the modulus");
-  }
+  return selected;
+}
 
-  const size_t num_data = syllable_count(bit_width);
+Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> data) {
+  const Result<Selected> selected = select_value(config, data);
+  if (!selected.ok()) { return selected.error(); }
+  const U128 enciphered = config.cipher->encrypt(selected.value().value, config.tweak);
+  if (enciphered > config.domain.max_value()) { return kNotEnciphered; }
   uint8_t data_units[kMaxDataUnits];
-  value_to_units(enciphered, num_data, data_units);
-  const std::span<const uint8_t> data_span(data_units, 2 * num_data);
+  const std::span<const uint8_t> units = word_units(config, enciphered, data_units);
   uint8_t check_units[kMaxCheckUnits];
   const size_t num_check_units =
-      compute_check_units(config.mode, config.check_key.get(), data_span,
+      compute_check_units(config.mode, config.check_key.get(), units,
                           std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables),
                           check_units);
+  return write_word(config, selected.value().block, units, {check_units, num_check_units});
+}
 
-  const Boundaries boundaries = config.chunk_engine->boundaries(data_span, config.chunk_layout);
+std::span<const uint8_t> word_units(const CodecConfig& config, U128 enciphered,
+                                    uint8_t units[kMaxDataUnits]) {
+  const size_t num_data = data_syllable_count(config);
+  value_to_units(enciphered, num_data, units);
+  return {units, 2 * num_data};
+}
+
+EncodedText write_word(const CodecConfig& config, const uint8_t block[16],
+                       std::span<const uint8_t> data_units, std::span<const uint8_t> check_units) {
+  const size_t num_data = data_units.size() / 2;
+  const Boundaries boundaries = config.chunk_engine->boundaries(data_units, config.chunk_layout);
   char separator_buffer[kMaxSeparatorLen];
   const std::string_view separator(separator_buffer,
                                    encode_separator(config.chunk_layout.separator,
@@ -125,10 +133,11 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
   }
   const auto& texts = kUnitTexts[static_cast<size_t>(config.level)];
   const uint16_t case_flip = config.letter_case == LetterCase::kUpper ? kUpperCaseFlip : 0;
-  out = append_syllables(out, data_units, num_data, texts, case_flip, mask, separator);
+  out = append_syllables(out, data_units.data(), num_data, texts, case_flip, mask, separator);
   std::memcpy(out, separator.data(), separator.size());
   out += separator.size();
-  out = append_syllables(out, check_units, num_check_units / 2, texts, case_flip, 0, separator);
+  out = append_syllables(out, check_units.data(), check_units.size() / 2, texts, case_flip, 0,
+                         separator);
   text.len = static_cast<size_t>(out - text.data);
   return text;
 }

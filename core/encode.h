@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "base/result.h"
+#include "base/u128.h"
 #include "core/config.h"
 #include "core/timestamp.h"
 
@@ -32,12 +33,34 @@ struct EncodedText {
 // length; a code point that is no Unicode scalar value is written as U+FFFD.
 size_t encode_separator(uint32_t code_point, char out[kMaxSeparatorLen]);
 
+// The values encode refuses: one at or above the modulus, and, in a modulus of odd bit length
+// just above a power of two, one whose cycle walk cannot come back below the modulus (the
+// cipher keeps the domain's top bit): its word would decode to other bytes.
+inline constexpr Error kNotBelowModulus = value_error("value must be below the modulus");
+inline constexpr Error kNotEnciphered =
+    value_error("value cannot be enciphered within the modulus");
+
 // encode turns bytes into a code word: select ceil(bit_width / 8) bytes (the head, or the
 // tail with a modulus), read them as a big-endian value, mask it to the width, encipher,
 // write data and check syllables, group, add the time prefix in mode open, and join.
-// Fails (kValue) with "value must be below the modulus" for a value not below a modulus,
-// and (kInternal) for a keyed mode without its key.
+// Fails with kNotBelowModulus, kNotEnciphered, and (kInternal) for a keyed mode without its
+// key. Never allocates.
 Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> data);
+
+// The steps of encode, for the bulk path that runs the hashing of many identifiers at once:
+// select_value reads the identifier (the 16-byte value block, which the time prefix reads too,
+// and the value masked to the width) and fails as encode does before the cipher;
+// word_units writes the data units of an enciphered value; write_word joins prefix, data
+// syllables and check syllables.
+struct Selected {
+  uint8_t block[16] = {};
+  U128 value;
+};
+Result<Selected> select_value(const CodecConfig& config, std::span<const uint8_t> data);
+std::span<const uint8_t> word_units(const CodecConfig& config, U128 enciphered,
+                                    uint8_t units[kMaxDataUnits]);
+EncodedText write_word(const CodecConfig& config, const uint8_t block[16],
+                       std::span<const uint8_t> data_units, std::span<const uint8_t> check_units);
 
 }  // namespace tavik::core
 

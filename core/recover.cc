@@ -9,6 +9,7 @@
 #include "core/check.h"
 #include "core/normalize.h"
 #include "core/render.h"
+#include "fpe/lanes.h"
 
 namespace tavik::core {
 
@@ -21,9 +22,8 @@ constexpr uint8_t kOnsetEdges[][2] = {{4, 5},   {0, 6},   {1, 7},   {9, 10},  {2
 constexpr uint8_t kNucleusEdges[][2] = {{5, 6},   {6, 7},   {8, 9},   {9, 10},  {11, 12},
                                         {12, 13}, {14, 15}, {15, 16}, {17, 18}, {18, 19}};
 
-// At most one candidate per substitution: two neighbours per nucleus unit and one per onset
-// unit, and the check units together give one.
-constexpr size_t kMaxCandidates = 3 * (kMaxDataSyllables + kMaxCheckSyllables);
+// At most one candidate per substitution in the data, and the check units together give one.
+constexpr size_t kMaxCandidates = kMaxSubstitutions + 1;
 static_assert(kMaxCandidates < 100);
 
 // CandidateList holds distinct data-unit sequences in fixed storage.
@@ -115,87 +115,108 @@ std::span<const uint8_t> ConfusionGraph::neighbours(uint8_t unit) const {
   return {neighbours_[unit].data(), num_neighbours_[unit]};
 }
 
-Result<Bytes16> recover_text(const CodecConfig& config, CodeUnits text) {
+Result<RecoveryWord> start_recovery(const CodecConfig& config, CodeUnits text) {
   if (config.mode == Mode::kPlain) { return kRecoveryNotSupported; }
   if (!config.check_key) { return kKeyRequired; }
-  const size_t num_data_units = 2 * data_syllable_count(config);
-  NormalizedInput input;
-  if (!normalize(static_cast<uint8_t>(config.level), text, num_data_units,
-                 2 * config.check_syllables, &input)) {
+  RecoveryWord word;
+  if (!normalize(static_cast<uint8_t>(config.level), text, 2 * data_syllable_count(config),
+                 2 * config.check_syllables, &word.input)) {
     return kNormalizationFailed;
   }
   // A text longer than one block spells a value of 2^128 or more; no single substitution
   // brings it below (its top syllable would have to become a plain "a" syllable).
-  const KeyedCheckBlock block(input.data());
-  if (!block.fits()) { return kUnrecoverable; }
-  const fpe::HmacKey& key = *config.check_key;
+  word.block = KeyedCheckBlock(word.input.data());
+  if (!word.block.fits()) { return kUnrecoverable; }
+  return word;
+}
+
+size_t list_substitutions(const RecoveryWord& word, Substitution out[kMaxSubstitutions]) {
   const ConfusionGraph& graph = ConfusionGraph::instance();
-  CandidateList candidates(num_data_units);
+  size_t n = 0;
+  for (size_t p = 0; p < word.input.num_data_units; ++p) {
+    for (uint8_t neighbour : graph.neighbours(word.input.data_units[p])) {
+      out[n++] = {static_cast<uint8_t>(p), neighbour};
+    }
+  }
+  return n;
+}
+
+void substituted_block(const RecoveryWord& word, Substitution sub,
+                       uint8_t block[fpe::kSha256BlockLen]) {
+  KeyedCheckBlock changed = word.block;
+  changed.set_unit(sub.pos, sub.unit);
+  std::memcpy(block, changed.bytes(), fpe::kSha256BlockLen);
+}
+
+bool typed_word_stands(const CodecConfig& config, const RecoveryWord& word,
+                       const uint32_t typed_mac[8]) {
+  return keyed_check_matches(typed_mac, word.input.check()) &&
+         units_in_domain(config, word.input.data());
+}
+
+Result<U128> decide_recovery(const CodecConfig& config, const RecoveryWord& word,
+                             const uint32_t typed_mac[8], std::span<const Substitution> subs,
+                             const uint32_t (*sub_macs)[8]) {
+  const NormalizedInput& input = word.input;
+  const ConfusionGraph& graph = ConfusionGraph::instance();
+  CandidateList candidates(input.num_data_units);
   uint8_t changed[kMaxCheckUnits > kMaxDataUnits ? kMaxCheckUnits : kMaxDataUnits];
-  auto add_if_in_domain = [&](size_t pos, uint8_t unit) {
+  // A substitution in the data counts when its check passes and its units lie in the domain.
+  for (size_t i = 0; i < subs.size(); ++i) {
+    if (!keyed_check_matches(sub_macs[i], input.check())) { continue; }
     std::memcpy(changed, input.data_units, input.num_data_units);
-    changed[pos] = unit;
+    changed[subs[i].pos] = subs[i].unit;
     if (units_in_domain(config, {changed, input.num_data_units})) {
       candidates.add_unique(changed);
     }
-  };
-
-  // The canonical text is laid out once. The digest of the unchanged data serves the word as
-  // typed and every substitution in the check units; a substitution in the data rewrites one
-  // unit's letters in a copy of the block (confusable units are spelled with as many letters),
-  // and the copies are hashed two at a time, side by side.
-  uint32_t mac[8];
-  fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, block.bytes(), mac);
-  const bool as_typed = keyed_check_matches(mac, input.check());
-  bool check_unit_fixes = false;
-  if (!as_typed) {
-    for (size_t p = 0; p < input.num_check_units && !check_unit_fixes; ++p) {
+  }
+  // A substitution in the check units leaves the data as typed; the digest of the data as
+  // typed serves all of them. (A word whose check passes as typed has none to try.)
+  if (!keyed_check_matches(typed_mac, input.check())) {
+    bool fixes = false;
+    for (size_t p = 0; p < input.num_check_units && !fixes; ++p) {
       for (uint8_t neighbour : graph.neighbours(input.check_units[p])) {
         std::memcpy(changed, input.check_units, input.num_check_units);
         changed[p] = neighbour;
-        check_unit_fixes =
-            check_unit_fixes || keyed_check_matches(mac, {changed, input.num_check_units});
+        fixes = fixes || keyed_check_matches(typed_mac, {changed, input.num_check_units});
       }
     }
     // Deciphered (a cycle walk) only once a check passes.
-    check_unit_fixes = check_unit_fixes && units_in_domain(config, input.data());
-  }
-  secure_wipe(mac, sizeof(mac));
-  if (as_typed && units_in_domain(config, input.data())) { return decode_as_typed(config, text); }
-
-  struct Substitution {
-    size_t pos;
-    uint8_t unit;
-  };
-  Substitution subs[kMaxDataUnits * 2];
-  size_t num_subs = 0;
-  for (size_t p = 0; p < input.num_data_units; ++p) {
-    for (uint8_t neighbour : graph.neighbours(input.data_units[p])) {
-      subs[num_subs++] = {p, neighbour};
+    if (fixes && units_in_domain(config, input.data())) {
+      candidates.add_unique(input.data_units);
     }
   }
-  size_t i = 0;
-  for (; i + 1 < num_subs; i += 2) {
-    KeyedCheckBlock first = block;
-    KeyedCheckBlock second = block;
-    first.set_unit(subs[i].pos, subs[i].unit);
-    second.set_unit(subs[i + 1].pos, subs[i + 1].unit);
-    bool first_ok = false;
-    bool second_ok = false;
-    first.verify_pair(key, second, input.check(), &first_ok, &second_ok);
-    if (first_ok) { add_if_in_domain(subs[i].pos, subs[i].unit); }
-    if (second_ok) { add_if_in_domain(subs[i + 1].pos, subs[i + 1].unit); }
-  }
-  if (i < num_subs) {
-    KeyedCheckBlock last = block;
-    last.set_unit(subs[i].pos, subs[i].unit);
-    if (last.verify(key, input.check())) { add_if_in_domain(subs[i].pos, subs[i].unit); }
-  }
-  if (check_unit_fixes) { candidates.add_unique(input.data_units); }
-
   if (candidates.size() == 0) { return kUnrecoverable; }
   if (candidates.size() > 1) { return value_error(ambiguous_message(candidates.size())); }
-  return finish_value(config, units_to_value(candidates.at(0)));
+  return units_to_value(candidates.at(0));
+}
+
+Result<Bytes16> recover_text(const CodecConfig& config, CodeUnits text) {
+  const Result<RecoveryWord> started = start_recovery(config, text);
+  if (!started.ok()) { return started.error(); }
+  const RecoveryWord& word = started.value();
+  const fpe::HmacKey& key = *config.check_key;
+  // The canonical text is laid out once. The digest of the unchanged data serves the word as
+  // typed and every substitution in the check units; a substitution in the data rewrites one
+  // unit's letters in a copy of the block (confusable units are spelled with as many letters),
+  // and the copies are hashed several at a time, side by side.
+  uint32_t typed_mac[8];
+  fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, word.block.bytes(), typed_mac);
+  if (typed_word_stands(config, word, typed_mac)) {
+    secure_wipe(typed_mac, sizeof(typed_mac));
+    return decode_as_typed(config, text);
+  }
+  Substitution subs[kMaxSubstitutions];
+  const size_t num_subs = list_substitutions(word, subs);
+  uint8_t blocks[kMaxSubstitutions][fpe::kSha256BlockLen];
+  for (size_t i = 0; i < num_subs; ++i) { substituted_block(word, subs[i], blocks[i]); }
+  uint32_t macs[kMaxSubstitutions][8];
+  fpe::hmac_blocks_many(key, blocks, num_subs, macs);
+  const Result<U128> value = decide_recovery(config, word, typed_mac, {subs, num_subs}, macs);
+  secure_wipe(typed_mac, sizeof(typed_mac));
+  secure_wipe(macs, sizeof(macs));
+  if (!value.ok()) { return value.error(); }
+  return finish_value(config, value.value());
 }
 
 }  // namespace tavik::core

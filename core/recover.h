@@ -9,8 +9,11 @@
 #include <string_view>
 
 #include "base/result.h"
+#include "base/u128.h"
+#include "core/check.h"
 #include "core/config.h"
 #include "core/decode.h"
+#include "core/normalize.h"
 
 namespace tavik::core {
 
@@ -34,6 +37,43 @@ class ConfusionGraph {
 inline constexpr Error kUnrecoverable = value_error("reject: unrecoverable");
 inline constexpr Error kDecodeAfterRecovery = {ErrorCode::kDecodeAfterRecovery,
                                                "failed to decode after recovery"};
+
+// The steps of recovery, shared by recover_text and the bulk path (which hashes the blocks of
+// many words in lanes).
+//
+// RecoveryWord is a word being recovered: its units and the check block of its data.
+struct RecoveryWord {
+  NormalizedInput input;
+  KeyedCheckBlock block;
+};
+// start_recovery refuses what recover_text refuses before its search: plain mode, a missing
+// key, input that does not normalize, and (kUnrecoverable) data too long for one block.
+Result<RecoveryWord> start_recovery(const CodecConfig& config, CodeUnits text);
+
+// typed_word_stands tells, from the MAC of the word's own block, whether the word passes as
+// typed (check and domain): it is then decoded as it is.
+bool typed_word_stands(const CodecConfig& config, const RecoveryWord& word,
+                       const uint32_t typed_mac[8]);
+
+// A Substitution replaces data unit `pos` by `unit`, a neighbour in the confusion graph; a
+// word has at most one per onset unit and two per nucleus unit.
+struct Substitution {
+  uint8_t pos;
+  uint8_t unit;
+};
+inline constexpr size_t kMaxSubstitutions = 2 * kMaxDataUnits;
+// list_substitutions writes a word's substitutions in search order and returns their number.
+size_t list_substitutions(const RecoveryWord& word, Substitution out[kMaxSubstitutions]);
+// substituted_block writes the check block of the word with one substitution.
+void substituted_block(const RecoveryWord& word, Substitution sub,
+                       uint8_t block[fpe::kSha256BlockLen]);
+
+// decide_recovery decides the search of a word that does not stand as typed, from the MAC of
+// its block as typed and those of its substituted blocks (sub_macs[i] for subs[i]): the code
+// value of the one candidate, or kUnrecoverable or "ambiguous: N candidates".
+Result<U128> decide_recovery(const CodecConfig& config, const RecoveryWord& word,
+                             const uint32_t typed_mac[8], std::span<const Substitution> subs,
+                             const uint32_t (*sub_macs)[8]);
 
 // recover_text decodes a code word, first correcting one unit along the confusion graph when
 // the check fails. Errors: kRecoveryNotSupported, kKeyRequired, kNormalizationFailed,

@@ -22,6 +22,16 @@ U128 FpeCipher::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, con
   return decrypt(value, tweak);
 }
 
+void FpeCipher::encrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                             std::span<U128> out) const {
+  for (size_t i = 0; i < in.size() && i < out.size(); ++i) { out[i] = encrypt(in[i], tweak); }
+}
+
+void FpeCipher::decrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                             std::span<U128> out) const {
+  for (size_t i = 0; i < in.size() && i < out.size(); ++i) { out[i] = decrypt(in[i], tweak); }
+}
+
 Result<CipherHandle> make_cipher(std::string_view kind, std::optional<std::span<const uint8_t>> key,
                                  const CipherDomain& domain) {
   if (kind == "feistel" || kind == "feistel8") { return build(CipherKind::kFeistel8, key, domain); }

@@ -48,6 +48,13 @@ class FpeCipher {
   virtual U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
                                 const uint8_t block[kSha256BlockLen], uint32_t mac[8],
                                 const MacFilter& walk_on) const;
+  // encrypt_many and decrypt_many write encrypt or decrypt of every value of `in` to `out`
+  // (as long as `in`; it may be `in` itself). Where the processor allows, several values are
+  // hashed in lockstep; the default runs one after another. Never fail, never allocate.
+  virtual void encrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                            std::span<U128> out) const;
+  virtual void decrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                            std::span<U128> out) const;
 };
 
 using CipherHandle = std::shared_ptr<const FpeCipher>;

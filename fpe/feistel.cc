@@ -6,6 +6,7 @@
 #include "base/big_endian.h"
 #include "base/secure_wipe.h"
 #include "fpe/feistel_pass.h"
+#include "fpe/lanes.h"
 
 namespace tavik::fpe {
 namespace {
@@ -90,6 +91,16 @@ U128 Feistel8::decrypt(U128 value, std::span<const uint8_t> tweak) const {
   return decrypt_portable(value, tweak);
 }
 
+void Feistel8::encrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                            std::span<U128> out) const {
+  feistel_encrypt_many(state_, tweak, in, out);
+}
+
+void Feistel8::decrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                            std::span<U128> out) const {
+  feistel_decrypt_many(state_, tweak, in, out);
+}
+
 U128 Feistel8::encrypt_portable(U128 value, std::span<const uint8_t> tweak) const {
   RoundFunction round_function(state_, tweak);
   return feistel::walk<true>(value, state_, round_function);
@@ -116,6 +127,16 @@ U128 Shuffle::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const
                                const uint8_t block[kSha256BlockLen], uint32_t mac[8],
                                const MacFilter& walk_on) const {
   return inner_.decrypt_with_mac(value, tweak, other, block, mac, walk_on);
+}
+
+void Shuffle::encrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                           std::span<U128> out) const {
+  inner_.encrypt_many(in, tweak, out);
+}
+
+void Shuffle::decrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                           std::span<U128> out) const {
+  inner_.decrypt_many(in, tweak, out);
 }
 
 }  // namespace tavik::fpe

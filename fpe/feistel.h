@@ -23,6 +23,10 @@ class Feistel8 final : public FpeCipher {
   U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
                         const uint8_t block[kSha256BlockLen], uint32_t mac[8],
                         const MacFilter& walk_on) const override;
+  void encrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                    std::span<U128> out) const override;
+  void decrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                    std::span<U128> out) const override;
   // encrypt_portable and decrypt_portable compute the same permutation with the round function
   // that serves any tweak: each round's block laid out in memory and finished by
   // sha256_hmac_block. encrypt and decrypt keep everything in registers instead where the
@@ -45,6 +49,10 @@ class Shuffle final : public FpeCipher {
   U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
                         const uint8_t block[kSha256BlockLen], uint32_t mac[8],
                         const MacFilter& walk_on) const override;
+  void encrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                    std::span<U128> out) const override;
+  void decrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
+                    std::span<U128> out) const override;
   const Feistel8& feistel() const { return inner_; }
 
  private:

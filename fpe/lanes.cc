@@ -225,19 +225,16 @@ void feistel_many(const CipherKeyState& state, std::span<const uint8_t> tweak,
 // ---- Paths ----
 
 LanePath lane_path() {
-  static const LanePath path = [] {
-    const CpuFeatures& f = cpu_features();
-    // On AMD's Zen cores SHA256RNDS2 has a latency of 4 cycles and starts one every 2, so
-    // two chains fill the unit and more only add register spills (Zen 3, 10 000 values:
-    // 2 lanes 0.53 of the single chain's time, 3 lanes 0.63, 4 lanes 0.77). Intel's units
-    // gain up to four.
-    if (f.sha && f.amd) { return LanePath::kSha2; }
-    if (f.sha) { return f.avx512vl ? LanePath::kSha4Vl : LanePath::kSha4; }
-    if (f.avx512f) { return LanePath::kAvx512x16; }
-    if (f.avx2) { return LanePath::kAvx2x8; }
-    return LanePath::kSingle;
-  }();
-  return path;
+  const CpuFeatures& f = cpu_features();
+  // On AMD's Zen cores SHA256RNDS2 has a latency of 4 cycles and starts one every 2, so two
+  // chains fill the unit and more only add register spills (Zen 3, 10 000 values: 2 lanes
+  // 0.53 of the single chain's time, 3 lanes 0.63, 4 lanes 0.77). Intel's units gain up to
+  // four.
+  if (f.sha && f.amd) { return LanePath::kSha2; }
+  if (f.sha) { return f.avx512vl ? LanePath::kSha4Vl : LanePath::kSha4; }
+  if (f.avx512f) { return LanePath::kAvx512x16; }
+  if (f.avx2) { return LanePath::kAvx2x8; }
+  return LanePath::kSingle;
 }
 
 bool lane_path_available(LanePath path) {

@@ -32,7 +32,7 @@ inline constexpr LanePath kAllLanePaths[] = {
     LanePath::kSingle, LanePath::kSha1,    LanePath::kSha2,   LanePath::kSha3,
     LanePath::kSha4,   LanePath::kSha4Vl,  LanePath::kAvx2x8, LanePath::kAvx512x16};
 
-// lane_path is the fastest path this processor has, decided from CPUID once per process:
+// lane_path is the fastest path this processor has, from cpu_features():
 // with the SHA instructions kSha2 on AMD processors (whose SHA unit two chains keep busy),
 // elsewhere kSha4Vl where AVX-512VL is usable, else kSha4; without them kAvx512x16, else
 // kAvx2x8, else kSingle.

@@ -32,18 +32,6 @@ void sha256_hmac_block(const uint32_t inner[8], const uint32_t outer[8],
   }
 }
 
-void sha256_hmac_block_pair(const uint32_t inner0[8], const uint32_t outer0[8],
-                            const uint8_t block0[kSha256BlockLen], uint32_t mac0[8],
-                            const uint32_t inner1[8], const uint32_t outer1[8],
-                            const uint8_t block1[kSha256BlockLen], uint32_t mac1[8]) {
-  if (sha256_has_shani()) {
-    sha256_hmac_block_pair_shani(inner0, outer0, block0, mac0, inner1, outer1, block1, mac1);
-  } else {
-    sha256_hmac_block_portable(inner0, outer0, block0, mac0);
-    sha256_hmac_block_portable(inner1, outer1, block1, mac1);
-  }
-}
-
 void sha256_digest(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen]) {
   sha256_digest_portable(message, out);
 }

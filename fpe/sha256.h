@@ -63,18 +63,6 @@ void sha256_hmac_block(const uint32_t inner[8], const uint32_t outer[8],
 void sha256_hmac_block_shani(const uint32_t inner[8], const uint32_t outer[8],
                              const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
 
-// sha256_hmac_block_pair computes two independent sha256_hmac_block finishes (each with its
-// own states, block and output) side by side where the SHA instructions allow, which costs
-// little more than one.
-void sha256_hmac_block_pair(const uint32_t inner0[8], const uint32_t outer0[8],
-                            const uint8_t block0[kSha256BlockLen], uint32_t mac0[8],
-                            const uint32_t inner1[8], const uint32_t outer1[8],
-                            const uint8_t block1[kSha256BlockLen], uint32_t mac1[8]);
-void sha256_hmac_block_pair_shani(const uint32_t inner0[8], const uint32_t outer0[8],
-                                  const uint8_t block0[kSha256BlockLen], uint32_t mac0[8],
-                                  const uint32_t inner1[8], const uint32_t outer1[8],
-                                  const uint8_t block1[kSha256BlockLen], uint32_t mac1[8]);
-
 // sha256_digest hashes a whole message (used for keys longer than one block).
 void sha256_digest(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen]);
 

@@ -22,19 +22,6 @@ void sha256_hmac_block_shani(const uint32_t inner[8], const uint32_t outer[8],
       mac);
 }
 
-void sha256_hmac_block_pair_shani(const uint32_t inner0[8], const uint32_t outer0[8],
-                                  const uint8_t block0[kSha256BlockLen], uint32_t mac0[8],
-                                  const uint32_t inner1[8], const uint32_t outer1[8],
-                                  const uint8_t block1[kSha256BlockLen], uint32_t mac1[8]) {
-  const shani::State inner[2] = {shani::load_state(inner0), shani::load_state(inner1)};
-  const shani::State outer[2] = {shani::load_state(outer0), shani::load_state(outer1)};
-  const shani::Block blocks[2] = {shani::load_block(block0), shani::load_block(block1)};
-  shani::State mac[2];
-  shani::hmac_lanes<2>(inner, outer, blocks, mac);
-  shani::store_state(mac[0], mac0);
-  shani::store_state(mac[1], mac1);
-}
-
 }  // namespace tavik::fpe
 
 #else  // not x86-64: no SHA instructions to use; sha256_has_shani() is false.
@@ -48,14 +35,6 @@ void sha256_compress_shani(uint32_t h[8], const uint8_t block[kSha256BlockLen]) 
 void sha256_hmac_block_shani(const uint32_t inner[8], const uint32_t outer[8],
                              const uint8_t block[kSha256BlockLen], uint32_t mac[8]) {
   sha256_hmac_block_portable(inner, outer, block, mac);
-}
-
-void sha256_hmac_block_pair_shani(const uint32_t inner0[8], const uint32_t outer0[8],
-                                  const uint8_t block0[kSha256BlockLen], uint32_t mac0[8],
-                                  const uint32_t inner1[8], const uint32_t outer1[8],
-                                  const uint8_t block1[kSha256BlockLen], uint32_t mac1[8]) {
-  sha256_hmac_block_portable(inner0, outer0, block0, mac0);
-  sha256_hmac_block_portable(inner1, outer1, block1, mac1);
 }
 
 }  // namespace tavik::fpe

@@ -162,27 +162,6 @@ TEST(Hmac, BlockFinishOnBothPaths) {
   if (!sha256_has_shani()) { GTEST_SKIP() << "this processor has no SHA instructions"; }
 }
 
-// Two HMACs side by side, each under its own key, give what each gives alone.
-TEST(Hmac, PairMatchesTwoSingles) {
-  std::mt19937 rng(43);
-  for (int i = 0; i < 200; ++i) {
-    const HmacKey a = HmacKey::derive(random_bytes(rng, rng() % 80));
-    const HmacKey b = i % 3 == 0 ? a : HmacKey::derive(random_bytes(rng, rng() % 80));
-    const auto block_a = padded_block(random_bytes(rng, rng() % 56));
-    const auto block_b = padded_block(random_bytes(rng, rng() % 56));
-    uint32_t single_a[8];
-    uint32_t single_b[8];
-    sha256_hmac_block_openssl(a.inner_state().h, a.outer_state().h, block_a.data(), single_a);
-    sha256_hmac_block_openssl(b.inner_state().h, b.outer_state().h, block_b.data(), single_b);
-    uint32_t pair_a[8];
-    uint32_t pair_b[8];
-    sha256_hmac_block_pair(a.inner_state().h, a.outer_state().h, block_a.data(), pair_a,
-                           b.inner_state().h, b.outer_state().h, block_b.data(), pair_b);
-    ASSERT_EQ(mac_bytes(pair_a), mac_bytes(single_a));
-    ASSERT_EQ(mac_bytes(pair_b), mac_bytes(single_b));
-  }
-}
-
 // A key longer than a block acts as its SHA-256 digest (a 64-byte key is checked unhashed
 // against OpenSSL above).
 TEST(Hmac, LongKeyIsHashed) {

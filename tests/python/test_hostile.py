@@ -155,7 +155,7 @@ def test_the_constructor_keeps_its_arguments_alive_while_it_converts(tmp_path):
 
 
 def test_builders_keep_their_arguments_alive_while_they_convert():
-    codec = Tavik(KEY)
+    codec = Tavik(KEY, mode="open")  # whose repr shows the time prefix's settings
     # Keyword arguments given as **dict, with the dictionary emptied by a later conversion.
     got = codec.with_timestamp_config(**{"granularity": "d" + "ay", "epoch_ms": Dropper(5)})
     assert repr(got) == repr(codec.with_timestamp_config(5, "day"))

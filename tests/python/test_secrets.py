@@ -29,12 +29,15 @@ def everything_an_error_says(error):
     return "\n".join(parts)
 
 
-def keyed_objects():
-    sealed = Tavik(KEY)
-    opened = Tavik(KEY, level="ko", mode="open", bit_width=72)
-    return [sealed, opened, Tavik(KEY, mode="plain"), sealed.with_cipher("feistel", CIPHER_KEY),
-            opened.with_cipher("feistel", CIPHER_KEY).with_modulus(10**9).with_separator("\u00b7"),
-            sealed.with_chunk_pattern(range(10**6)).with_timestamp_config(-5, "week")]
+def keyed_objects(key=KEY, cipher_key=CIPHER_KEY):
+    sealed = Tavik(key)
+    opened = Tavik(key, level="ko", mode="open", bit_width=72)
+    return [sealed, opened, Tavik(key, mode="plain"), sealed.with_cipher("feistel", cipher_key),
+            opened.with_cipher("feistel", cipher_key).with_modulus(10**9).with_separator("\u00b7"),
+            sealed.with_chunk_pattern(range(10**6)).with_timestamp_config(-5, "week"),
+            opened.with_timestamp_config(-5, "week").with_cipher("feistel8", key),
+            Tavik(key, mode="plain").with_cipher("feistel", cipher_key),
+            sealed.with_cipher("shuffle", cipher_key)]
 
 
 def failing_calls(codec):
@@ -80,6 +83,12 @@ def test_no_repr_or_error_shows_the_key():
                 call()
             said = everything_an_error_says(excinfo.value)
             assert shown(said, KEY) == [] and shown(said, CIPHER_KEY) == [], said
+
+
+def test_repr_depends_on_the_settings_alone():
+    # Nothing derived from a key shows either: other keys, the same repr.
+    other = keyed_objects(b"another key", b"another cipher key")
+    assert [repr(codec) for codec in keyed_objects()] == [repr(codec) for codec in other]
 
 
 def test_objects_keep_no_reference_to_the_key_objects():

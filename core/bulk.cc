@@ -1,0 +1,229 @@
+#include "core/bulk.h"
+
+#include <algorithm>
+
+#include "base/secure_wipe.h"
+#include "core/check.h"
+#include "core/decode.h"
+#include "core/render.h"
+#include "fpe/lanes.h"
+
+namespace tavik::core {
+
+namespace {
+
+// hash_blocks computes the keyed check MAC of blocks[0, n) in lanes.
+void hash_blocks(const CodecConfig& config,
+                 std::vector<std::array<uint8_t, fpe::kSha256BlockLen>>& blocks,
+                 std::vector<std::array<uint32_t, 8>>& macs, size_t n) {
+  fpe::hmac_blocks_many(*config.check_key,
+                        reinterpret_cast<const uint8_t(*)[fpe::kSha256BlockLen]>(blocks.data()), n,
+                        reinterpret_cast<uint32_t(*)[8]>(macs.data()));
+}
+
+// decipher writes the decryption of values[0, n) to results[0, n), in lanes.
+void decipher(const CodecConfig& config, const std::vector<U128>& values,
+              std::vector<U128>& results, size_t n) {
+  config.cipher->decrypt_many({values.data(), n}, config.tweak, {results.data(), n});
+}
+
+}  // namespace
+
+BatchScratch::BatchScratch()
+    : values_(kBatchLen),
+      results_(kBatchLen),
+      index_(kBatchLen),
+      blocks16_(kBatchLen),
+      blocks_(kBatchLen * kMaxSubstitutions / 8),
+      macs_(kBatchLen * kMaxSubstitutions / 8),
+      units_(kBatchLen),
+      inputs_(kBatchLen),
+      words_(kBatchLen),
+      typed_macs_(kBatchLen),
+      searched_(kBatchLen),
+      final_index_(kBatchLen) {}
+
+BatchScratch::~BatchScratch() {
+  // The MACs are key material; the blocks and units are only the words' own text.
+  secure_wipe(macs_.data(), macs_.size() * sizeof(macs_[0]));
+  secure_wipe(typed_macs_.data(), typed_macs_.size() * sizeof(typed_macs_[0]));
+}
+
+void encode_many(const CodecConfig& config, std::span<const std::span<const uint8_t>> items,
+                 std::span<EncodedText> texts, std::span<std::optional<Error>> errors,
+                 BatchScratch& s) {
+  const size_t n = std::min(items.size(), kBatchLen);
+  // Select every value; those that fail go no further.
+  size_t m = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const Result<Selected> selected = select_value(config, items[i]);
+    if (!selected.ok()) {
+      errors[i] = selected.error();
+      continue;
+    }
+    errors[i].reset();
+    s.values_[m] = selected.value().value;
+    std::copy(std::begin(selected.value().block), std::end(selected.value().block),
+              s.blocks16_[m].begin());
+    s.index_[m++] = static_cast<uint32_t>(i);
+  }
+  config.cipher->encrypt_many({s.values_.data(), m}, config.tweak, {s.results_.data(), m});
+  // The data units of each, and for the keyed check the block its digest hashes.
+  const bool keyed = config.mode != Mode::kPlain;
+  const uint64_t num_check = std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables);
+  const size_t num_data = data_syllable_count(config);
+  const U128 max_value = config.domain.max_value();
+  size_t k = 0;
+  for (size_t j = 0; j < m; ++j) {
+    if (s.results_[j] > max_value) {
+      errors[s.index_[j]] = kNotEnciphered;
+      continue;
+    }
+    value_to_units(s.results_[j], num_data, s.units_[k].data());
+    const std::span<const uint8_t> data(s.units_[k].data(), 2 * num_data);
+    if (keyed && !layout_check_block(data, s.blocks_[k].data())) {
+      errors[s.index_[j]] = Error{ErrorCode::kInternal, "check text longer than one block"};
+      continue;
+    }
+    if (k != j) { s.blocks16_[k] = s.blocks16_[j]; }
+    s.index_[k++] = s.index_[j];
+  }
+  if (keyed) { hash_blocks(config, s.blocks_, s.macs_, k); }
+  for (size_t j = 0; j < k; ++j) {
+    const std::span<const uint8_t> data(s.units_[j].data(), 2 * num_data);
+    uint8_t check[kMaxCheckUnits];
+    size_t num_check_units = 0;
+    if (keyed) {
+      check_units_from_mac(s.macs_[j].data(), num_check, check);
+      num_check_units = 2 * num_check;
+    } else {
+      num_check_units = plain_check_units(data, num_check, check);
+    }
+    texts[s.index_[j]] =
+        write_word(config, s.blocks16_[j].data(), data, {check, num_check_units});
+  }
+  secure_wipe(s.macs_.data(), k * sizeof(s.macs_[0]));
+}
+
+void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
+                 std::span<Bytes16> bytes, std::span<std::optional<Error>> errors,
+                 BatchScratch& s) {
+  const size_t n = std::min(words.size(), kBatchLen);
+  const bool keyed = config.mode != Mode::kPlain;
+  // Read every word; for the keyed check, lay out the block its digest hashes.
+  size_t m = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const Result<U128> value = read_word(config, words[i], &s.inputs_[m]);
+    if (!value.ok()) {
+      errors[i] = value.error();
+      continue;
+    }
+    errors[i].reset();
+    if (keyed && !layout_check_block(s.inputs_[m].data(), s.blocks_[m].data())) {
+      errors[i] = Error{ErrorCode::kInternal, "check text longer than one block"};
+      continue;
+    }
+    s.values_[m] = value.value();
+    s.index_[m++] = static_cast<uint32_t>(i);
+  }
+  // The check first: a word whose check fails is never deciphered, so forged words cost no
+  // cycle walk.
+  if (keyed) { hash_blocks(config, s.blocks_, s.macs_, m); }
+  size_t k = 0;
+  for (size_t j = 0; j < m; ++j) {
+    const bool ok = keyed ? keyed_check_matches(s.macs_[j].data(), s.inputs_[j].check())
+                          : verify_check(config.mode, nullptr, s.inputs_[j].data(),
+                                         s.inputs_[j].check());
+    if (!ok) {
+      errors[s.index_[j]] = kCheckFailed;
+      continue;
+    }
+    s.values_[k] = s.values_[j];
+    s.index_[k++] = s.index_[j];
+  }
+  secure_wipe(s.macs_.data(), m * sizeof(s.macs_[0]));
+  decipher(config, s.values_, s.results_, k);
+  for (size_t j = 0; j < k; ++j) {
+    const Result<Bytes16> decoded = decoded_value(config, s.results_[j]);
+    if (decoded.ok()) {
+      bytes[s.index_[j]] = decoded.value();
+    } else {
+      errors[s.index_[j]] = decoded.error();
+    }
+  }
+}
+
+void recover_many(const CodecConfig& config, std::span<const CodeUnits> words,
+                  std::span<Bytes16> bytes, std::span<std::optional<Error>> errors,
+                  BatchScratch& s) {
+  const size_t n = std::min(words.size(), kBatchLen);
+  // Start every word and hash its block as typed, all in lanes.
+  size_t m = 0;
+  for (size_t i = 0; i < n; ++i) {
+    Result<RecoveryWord> started = start_recovery(config, words[i]);
+    if (!started.ok()) {
+      errors[i] = started.error();
+      continue;
+    }
+    errors[i].reset();
+    s.words_[m] = std::move(started).value();
+    std::copy(s.words_[m].block.bytes(), s.words_[m].block.bytes() + fpe::kSha256BlockLen,
+              s.blocks_[m].begin());
+    s.index_[m++] = static_cast<uint32_t>(i);
+  }
+  if (m == 0) { return; }
+  hash_blocks(config, s.blocks_, s.macs_, m);
+  std::copy(s.macs_.begin(), s.macs_.begin() + static_cast<std::ptrdiff_t>(m),
+            s.typed_macs_.begin());
+
+  // Words that stand as typed are decoded as they are; the others are searched. The values to
+  // decipher at the end gather in values_, their items in final_index_.
+  size_t num_final = 0;
+  size_t num_searched = 0;
+  for (size_t j = 0; j < m; ++j) {
+    if (typed_word_stands(config, s.words_[j], s.typed_macs_[j].data())) {
+      s.values_[num_final] = units_to_value(s.words_[j].input.data());
+      s.final_index_[num_final++] = s.index_[j];
+    } else {
+      s.searched_[num_searched++] = static_cast<uint32_t>(j);
+    }
+  }
+  // Every search of a group of words hashes all its substituted blocks in one run of the lanes.
+  constexpr size_t kWordsPerSearch = 8;
+  Substitution subs[kWordsPerSearch][kMaxSubstitutions];
+  size_t num_subs[kWordsPerSearch];
+  for (size_t first = 0; first < num_searched; first += kWordsPerSearch) {
+    const size_t count = std::min(kWordsPerSearch, num_searched - first);
+    size_t num_blocks = 0;
+    for (size_t w = 0; w < count; ++w) {
+      const RecoveryWord& word = s.words_[s.searched_[first + w]];
+      num_subs[w] = list_substitutions(word, subs[w]);
+      for (size_t i = 0; i < num_subs[w]; ++i) {
+        substituted_block(word, subs[w][i], s.blocks_[num_blocks++].data());
+      }
+    }
+    hash_blocks(config, s.blocks_, s.macs_, num_blocks);
+    size_t at = 0;
+    for (size_t w = 0; w < count; ++w) {
+      const size_t j = s.searched_[first + w];
+      const Result<U128> value =
+          decide_recovery(config, s.words_[j], s.typed_macs_[j].data(), {subs[w], num_subs[w]},
+                          reinterpret_cast<const uint32_t(*)[8]>(s.macs_.data() + at));
+      at += num_subs[w];
+      if (value.ok()) {
+        s.values_[num_final] = value.value();
+        s.final_index_[num_final++] = s.index_[j];
+      } else {
+        errors[s.index_[j]] = value.error();
+      }
+    }
+    secure_wipe(s.macs_.data(), num_blocks * sizeof(s.macs_[0]));
+  }
+  secure_wipe(s.typed_macs_.data(), m * sizeof(s.typed_macs_[0]));
+  decipher(config, s.values_, s.results_, num_final);
+  for (size_t j = 0; j < num_final; ++j) {
+    bytes[s.final_index_[j]] = cut_to_width(config, s.results_[j]);
+  }
+}
+
+}  // namespace tavik::core

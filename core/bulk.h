@@ -1,0 +1,77 @@
+#ifndef TAVIK_CORE_BULK_H_
+#define TAVIK_CORE_BULK_H_
+
+// Many identifiers or words at once: each item's result is exactly what encode, decode_text
+// or recover_text gives it, but the hashing of a batch runs in lanes (several SHA-256 chains
+// interleaved), which costs far less per item than one chain after another. The binding
+// hands over a batch at a time with the interpreter lock released: nothing here touches
+// Python, and the configuration is only read.
+
+#include <cstddef>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "base/result.h"
+#include "base/u128.h"
+#include "core/config.h"
+#include "core/encode.h"
+#include "core/normalize.h"
+#include "core/recover.h"
+
+namespace tavik::core {
+
+// kBatchLen is the number of items a bulk call takes at most.
+inline constexpr size_t kBatchLen = 512;
+
+// BatchScratch is the working storage of the bulk calls, sized for kBatchLen items once, so
+// that no item costs an allocation. One scratch serves one thread at a time.
+class BatchScratch {
+ public:
+  BatchScratch();
+  BatchScratch(const BatchScratch&) = delete;
+  BatchScratch& operator=(const BatchScratch&) = delete;
+  ~BatchScratch();
+
+ private:
+  friend void encode_many(const CodecConfig&, std::span<const std::span<const uint8_t>>,
+                          std::span<EncodedText>, std::span<std::optional<Error>>,
+                          BatchScratch&);
+  friend void decode_many(const CodecConfig&, std::span<const CodeUnits>, std::span<Bytes16>,
+                          std::span<std::optional<Error>>, BatchScratch&);
+  friend void recover_many(const CodecConfig&, std::span<const CodeUnits>, std::span<Bytes16>,
+                           std::span<std::optional<Error>>, BatchScratch&);
+  std::vector<U128> values_;
+  std::vector<U128> results_;
+  std::vector<uint32_t> index_;  // the item of each value
+  std::vector<std::array<uint8_t, 16>> blocks16_;
+  std::vector<std::array<uint8_t, fpe::kSha256BlockLen>> blocks_;
+  std::vector<std::array<uint32_t, 8>> macs_;
+  std::vector<std::array<uint8_t, kMaxDataUnits>> units_;
+  std::vector<NormalizedInput> inputs_;
+  std::vector<RecoveryWord> words_;
+  std::vector<std::array<uint32_t, 8>> typed_macs_;
+  std::vector<uint32_t> searched_;
+  std::vector<uint32_t> final_index_;
+};
+
+// encode_many writes encode(config, items[i]) to texts[i], or its error to errors[i] (which
+// is reset where the item succeeds), for every i < items.size(). items.size() <= kBatchLen;
+// texts and errors are as long as items.
+void encode_many(const CodecConfig& config, std::span<const std::span<const uint8_t>> items,
+                 std::span<EncodedText> texts, std::span<std::optional<Error>> errors,
+                 BatchScratch& scratch);
+
+// decode_many and recover_many do the same for decode_text and recover_text.
+void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
+                 std::span<Bytes16> bytes, std::span<std::optional<Error>> errors,
+                 BatchScratch& scratch);
+void recover_many(const CodecConfig& config, std::span<const CodeUnits> words,
+                  std::span<Bytes16> bytes, std::span<std::optional<Error>> errors,
+                  BatchScratch& scratch);
+
+}  // namespace tavik::core
+
+#endif  // TAVIK_CORE_BULK_H_
