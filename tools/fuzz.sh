@@ -42,7 +42,8 @@ for target in "${targets[@]}"; do
            -print_final_stats=1 -artifact_prefix="build/fuzz/crashes/$target-")
   echo "== fuzz $target for ${seconds}s"
   if [ "$target" = python_fuzz ]; then
-    runtime="$("$python" -c 'import atheris, os; print(os.path.join(atheris.path(), "asan_with_fuzzer.so"))')"
+    runtime="$("$python" -c \
+      'import atheris, os; print(os.path.join(atheris.path(), "asan_with_fuzzer.so"))')"
     # The interpreter's own allocations are not checked for leaks; the extension's are
     # checked by the sanitizer and memcheck runs.
     LD_PRELOAD="$runtime" ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 \

@@ -15,8 +15,8 @@
 #
 # The run changes no Python of the machine: everything pip installs goes into virtual
 # environments under build/venvs/, pip's downloads into build/pip-cache/ and temporary files
-# into build/tmp/. It checks so itself: `pip freeze` of every python3 on PATH and of each CPython 3.11-3.13
-# is the same at the end as at the start.
+# into build/tmp/. It checks so itself: `pip freeze` of every python3 on PATH and of each
+# CPython 3.11-3.13 is the same at the end as at the start.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/venv.sh
