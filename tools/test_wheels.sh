@@ -26,7 +26,7 @@ done
 
 no_compiler() {
   env -u CC -u CXX -u CPP -u LD -u CFLAGS -u CXXFLAGS -u LDFLAGS -u CPATH \
-    PATH="$PWD/$venv/bin:$tools_bin" "$@"
+    PATH="$PWD/$venv/bin:$tools_bin" MYPY_CACHE_DIR="$PWD/build/mypy-cache" "$@"
 }
 
 for wheel in "${wheels[@]}"; do
@@ -45,8 +45,9 @@ for wheel in "${wheels[@]}"; do
       if command -v "$c"; then echo "a compiler is within reach: $c" >&2; exit 1; fi
     done
     echo "PATH=$PATH: cc, gcc, g++, c++, clang, clang++ not found"'
+  # The wheel with its test extra (pytest, mypy, numpy).
   no_compiler python -m pip install -q --disable-pip-version-check --only-binary=:all: \
-    "$wheel" "pytest>=7" "mypy>=1.8"
+    "$wheel[test]"
   no_compiler python -P -c 'import sys, tavik, tavik.tavik as m
 assert m.__file__.startswith(sys.prefix + "/"), m.__file__
 print(f"tavik {tavik.__version__} from {m.__file__}")'
