@@ -2,8 +2,8 @@
 # Runs the benchmarks of tavik and writes bench/results.md (tables) and bench/results.png (the
 # chart the README shows):
 #   1. the C++ core benchmark (Google Benchmark; release preset), with its floor ratios;
-#   2. the Python benchmark in its own virtual environment (bench/.venv) with tavik built from
-#      this tree and the peer libraries, against the floor measured in step 1.
+#   2. the Python benchmark in its own virtual environment (build/venvs/bench) with tavik built
+#      from this tree and the peer libraries, against the floor measured in step 1.
 # Installs what it needs first. Usage: bash bench/run.sh [--quick]
 #   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
 #            to build/bench-smoke/ and leaves bench/results.* alone.
@@ -13,7 +13,8 @@ cd "$(dirname "$0")/.."
 quick=0
 if [ "${1:-}" = "--quick" ]; then quick=1; fi
 
-bash tools/install_deps.sh libbenchmark-dev
+source tools/venv.sh
+bash tools/install_deps.sh
 
 out_dir=bench
 core_args=(--benchmark_repetitions=15 --benchmark_enable_random_interleaving=true
@@ -33,9 +34,8 @@ build/release/bench/tavik_core_bench "${core_args[@]}" \
   --benchmark_out=build/bench/core.json --benchmark_out_format=json
 
 echo "== Python benchmark"
-venv=bench/.venv
-[ -x "$venv/bin/python" ] || python3 -m venv "$venv"
-"$venv/bin/python" -m pip install -q --disable-pip-version-check -r bench/requirements.txt
+venv=build/venvs/bench
+make_venv "$venv" python3 -r bench/requirements.txt
 # tavik from this tree, built in a folder of its own.
 "$venv/bin/python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps \
   -C build-dir=build/bench-wheel .
@@ -44,7 +44,7 @@ venv=bench/.venv
 py_include=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_paths()["include"])')
 ext_suffix=$("$venv/bin/python" -c 'import sysconfig; print(sysconfig.get_config_var("EXT_SUFFIX"))')
 c++ -std=c++20 -O2 -shared -fPIC -I. -I"$py_include" bench/floor_call.cc \
-  build/release/libtavik_core.a -lcrypto -o "build/bench/floor_call$ext_suffix"
+  build/release/libtavik_core.a -o "build/bench/floor_call$ext_suffix"
 # The script's own folder comes first on sys.path, not the tree's root, so the installed tavik
 # is the one imported.
 PYTHONPATH=build/bench "$venv/bin/python" bench/py_bench.py "${py_args[@]}" \

@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 
 seconds=${1:-4}
 
-bash tools/install_deps.sh libbenchmark-dev
+bash tools/install_deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release -j 2 --target tavik_sha256_bench
 bin=build/release/bench/tavik_sha256_bench

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for a given time:  tools/fuzz.sh [SECONDS] [TARGET...]
 #   decode_fuzz, roundtrip_fuzz, chunk_fuzz: libFuzzer targets of the codec library;
-#   python_fuzz: atheris on the Python surface of the extension.
+#   python_fuzz: atheris on the Python surface of the extension (atheris from the development
+#   environment, build/venvs/dev).
 # The fuzz preset builds them with clang, AddressSanitizer and UBSan (and coverage for the
 # fuzzer in the library and the extension). Each target starts from its seeds in
 # tests/fuzz/corpus/TARGET and writes what it finds to build/fuzz/corpus/TARGET; a crashing
 # input lands in build/fuzz/crashes/ and fails the script. Default: 20 seconds, every target.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/venv.sh
 
 seconds="${1:-20}"
 shift || true
@@ -16,7 +18,10 @@ if ((${#targets[@]} == 0)); then
   targets=(decode_fuzz roundtrip_fuzz chunk_fuzz python_fuzz)
 fi
 
-cmake --preset fuzz >/dev/null
+# The interpreter of the development environment (build/venvs/dev, with atheris), for which
+# the extension is built.
+python="$(dev_python)"
+cmake --preset fuzz -DPython_EXECUTABLE="$python" >/dev/null
 cmake --build --preset fuzz -j "$(nproc)"
 
 # The extension of the fuzz build, as a package of its own, for the atheris target.
@@ -37,12 +42,13 @@ for target in "${targets[@]}"; do
            -print_final_stats=1 -artifact_prefix="build/fuzz/crashes/$target-")
   echo "== fuzz $target for ${seconds}s"
   if [ "$target" = python_fuzz ]; then
-    runtime="$(python3 -c 'import atheris, os; print(os.path.join(atheris.path(), "asan_with_fuzzer.so"))')"
+    runtime="$("$python" -c \
+      'import atheris, os; print(os.path.join(atheris.path(), "asan_with_fuzzer.so"))')"
     # The interpreter's own allocations are not checked for leaks; the extension's are
     # checked by the sanitizer and memcheck runs.
     LD_PRELOAD="$runtime" ASAN_OPTIONS=detect_leaks=0:allocator_may_return_null=1 \
       UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 PYTHONPATH="$package_dir" \
-      python3 -P tests/fuzz/python_fuzz.py "${options[@]}" "$corpus" "$seeds" || status=1
+      "$python" -P tests/fuzz/python_fuzz.py "${options[@]}" "$corpus" "$seeds" || status=1
   else
     "build/fuzz/tests/fuzz/$target" "${options[@]}" "$corpus" "$seeds" || status=1
   fi

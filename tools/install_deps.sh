@@ -1,11 +1,19 @@
 #!/usr/bin/env bash
-# Installs what building and testing tavik needs, where it is missing: Debian packages for
-# the compilers (clang and its sanitizer and libFuzzer runtimes for the fuzz targets), OpenSSL
-# and GoogleTest, and Python packages with pip (atheris for the Python fuzz target). Safe to
-# run again.
+# Installs the Debian packages that building, testing and measuring tavik need, where they are
+# missing; apt-get needs root, so it runs through sudo for any other user. Safe to run again.
+#   compilers and build tools: g++, cmake, ninja-build, pkg-config, binutils (readelf, nm and
+#     objdump check the wheels); clang and its sanitizer and libFuzzer runtimes
+#     (libclang-rt-14-dev) for the fuzz targets;
+#   the C++ tests: libgtest-dev, and libssl-dev (OpenSSL's SHA-256 is the tests' reference: the
+#     module never links it);
+#   the benchmarks: libbenchmark-dev; the memcheck run (tools/memcheck.sh): valgrind;
+#   Python: python3-dev and python3-venv, for a python3 that is Debian's own.
+# Python packages are not installed here: every script installs those it needs into a virtual
+# environment under build/venvs/ (tools/venv.sh), never into an interpreter of the machine.
 set -euo pipefail
 
-debian_packages=(g++ libssl-dev libgtest-dev pkg-config clang libclang-rt-14-dev "$@")
+debian_packages=(g++ cmake ninja-build pkg-config binutils clang libclang-rt-14-dev libgtest-dev
+                 libssl-dev libbenchmark-dev valgrind python3-dev python3-venv)
 missing=()
 for pkg in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
@@ -17,10 +25,7 @@ if ((${#missing[@]})); then
   fi
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  echo "installing Debian packages: ${missing[*]}"
+  echo "installing Debian packages (apt-get, as root): ${missing[*]}"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
-
-python3 -m pip install -q --disable-pip-version-check \
-  "scikit-build-core>=0.10" "cmake>=3.21" ninja "pytest>=7" "mypy>=1.8" "atheris>=2.3"

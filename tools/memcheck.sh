@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Runs the pytest suite under Valgrind's memcheck against the installed tavik package, with
-# the interpreter's own allocator off (PYTHONMALLOC=malloc), and fails if memcheck finds a
-# definite leak whose allocation stack passes through the extension, or any invalid access
-# in it. Slow (tens of times the normal run): not part of the test command.
+# Runs the pytest suite under Valgrind's memcheck against tavik installed from this tree into
+# the development environment (build/venvs/dev), with the interpreter's own allocator off
+# (PYTHONMALLOC=malloc), and fails if memcheck finds a definite leak whose allocation stack
+# passes through the extension, or any invalid access in it. Slow (tens of times the normal
+# run): not part of the test command.
 #   tools/memcheck.sh [PYTEST ARGS...]    (default: the suite without its 100 MB inputs)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/venv.sh
 
 mkdir -p build
 log=build/memcheck.log
@@ -13,8 +15,8 @@ args=("$@")
 if ((${#args[@]} == 0)); then
   args=(tests/python -k "not 100_mb and not huge_non_ascii")
 fi
-# The interpreter itself, not a wrapper script that would start it (pyenv's shims are).
-python="$(python3 -c 'import sys; print(sys.executable)')"
+python="$(dev_python)"
+"$python" -m pip install -q --disable-pip-version-check --force-reinstall --no-deps .
 # A short leak loop is enough here: memcheck sees every lost block itself.
 status=0
 TAVIK_LEAK_ROUNDS=20 PYTHONMALLOC=malloc valgrind --tool=memcheck --leak-check=full \
@@ -23,7 +25,7 @@ TAVIK_LEAK_ROUNDS=20 PYTHONMALLOC=malloc valgrind --tool=memcheck --leak-check=f
 
 # Memcheck also reports the interpreter's own false alarms (glibc's vector string functions,
 # CPython's integer caches); only reports whose stack passes through the module count.
-python3 - "$log" <<'PY'
+"$python" - "$log" <<'PY'
 import re
 import sys
 

@@ -1,15 +1,43 @@
 #!/usr/bin/env bash
 # Runs every test suite of tavik, installing what it needs first:
-#   1. the C++ library and its GoogleTest suite (dev preset: Debug, warnings are errors), via CTest;
-#   2. the Python module, built and installed with pip, and its pytest suite;
-#   3. the type stubs against the compiled module (mypy stubtest);
-#   4. the C++ and pytest suites again against the ASan/UBSan build (tools/sanitize.sh);
-#   5. a short run of every fuzz target, 20 seconds each (tools/fuzz.sh);
-#   6. the extension built and tested against the other CPython versions installed (3.12, 3.13);
+#   1. the Debian packages (tools/install_deps.sh; apt-get needs root);
+#   2. the C++ library and its GoogleTest suite (dev preset: Debug, warnings are errors), via CTest;
+#   3. the sdist, and from it a wheel for each CPython 3.11, 3.12 and 3.13 here, warnings as
+#      errors, repaired for manylinux_2_24 and checked: no libcrypto, PyInit_tavik the only
+#      exported symbol (tools/build_wheels.sh);
+#   4. each wheel installed into a fresh virtual environment with no compiler on PATH, and the
+#      pytest suite and the check of the type stubs (mypy.stubtest) run against it
+#      (tools/test_wheels.sh);
+#   5. the C++ and pytest suites again against the ASan/UBSan build (tools/sanitize.sh);
+#   6. a short run of every fuzz target, 20 seconds each (tools/fuzz.sh);
 #   7. a smoke run of the benchmarks (bench/run.sh --quick), which only checks that they execute.
 # Any failure stops the run with a non-zero status; no suite is skipped silently.
+#
+# The run changes no Python of the machine: everything pip installs goes into virtual
+# environments under build/venvs/, pip's downloads into build/pip-cache/ and temporary files
+# into build/tmp/. It checks so itself: `pip freeze` of every python3 on PATH and of each
+# CPython 3.11-3.13 is the same at the end as at the start.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/venv.sh
+
+mkdir -p build
+export PIP_CACHE_DIR="$PWD/build/pip-cache"
+rm -rf build/tmp && mkdir build/tmp
+export TMPDIR="$PWD/build/tmp"
+
+# What each interpreter of the machine has installed, to compare at the end.
+freeze() {
+  local py
+  for py in $( (for python3 in $(type -ap python3); do
+                  "$python3" -c 'import os, sys; print(os.path.realpath(sys.executable))'
+                done
+                for minor in 11 12 13; do find_python "$minor"; done) | sort -u); do
+    echo "## $py"
+    "$py" -m pip freeze --all --disable-pip-version-check 2>/dev/null || echo "(no pip)"
+  done
+}
+freeze >build/pip-freeze-before.txt
 
 bash tools/install_deps.sh
 
@@ -18,14 +46,11 @@ cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$(nproc)"
 ctest --preset dev -j "$(nproc)"
 
-echo "== Python module"
-python3 -m pip install -q --disable-pip-version-check --no-build-isolation --force-reinstall \
-  --no-deps .
-# -P keeps the source folder off sys.path, so the tests import the installed package.
-python3 -P -m pytest -q
+echo "== wheels"
+bash tools/build_wheels.sh
 
-echo "== type stubs"
-(cd /tmp && python3 -m mypy.stubtest tavik)
+echo "== Python tests against each wheel"
+bash tools/test_wheels.sh
 
 echo "== sanitizers"
 bash tools/sanitize.sh
@@ -33,13 +58,17 @@ bash tools/sanitize.sh
 echo "== fuzz smoke run"
 bash tools/fuzz.sh 20
 
-echo "== other CPython versions"
-bash tools/test_other_pythons.sh
-
 echo "== benchmarks (a smoke run: checks that they execute; no timing is judged here)"
-mkdir -p build
 if ! bash bench/run.sh --quick >build/bench-smoke.log 2>&1; then
   cat build/bench-smoke.log
   exit 1
 fi
 echo "benchmarks ran: build/bench-smoke/results.md"
+
+echo "== the machine's Pythons are as they were"
+freeze >build/pip-freeze-after.txt
+if ! diff -u build/pip-freeze-before.txt build/pip-freeze-after.txt; then
+  echo "the run changed what an interpreter of the machine has installed" >&2
+  exit 1
+fi
+grep '^## ' build/pip-freeze-after.txt | sed 's/^## /unchanged: /'

@@ -8,9 +8,14 @@
 #   tools/sanitize.sh [PYTEST ARGS...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source tools/venv.sh
+
+# The interpreter of the development environment (build/venvs/dev, with pytest), for which
+# the extension is built.
+python="$(dev_python)"
 
 echo "== sanitizer build"
-cmake --preset asan >/dev/null
+cmake --preset asan -DPython_EXECUTABLE="$python" >/dev/null
 cmake --build --preset asan -j "$(nproc)"
 
 echo "== C++ tests (ASan, UBSan)"
@@ -38,6 +43,6 @@ export LD_PRELOAD="$runtime" PYTHONMALLOC=malloc PYTHONPATH="$package_dir"
 export ASAN_OPTIONS="detect_leaks=0:abort_on_error=1"
 export TAVIK_LEAK_ROUNDS=200  # the leak test checks refcounts only under the sanitizer
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
-python3 -P -c 'import sys, tavik.tavik as m; sys.exit(not m.__file__.startswith(sys.argv[1]))' \
+"$python" -P -c 'import sys, tavik.tavik as m; sys.exit(not m.__file__.startswith(sys.argv[1]))' \
   "$package_dir"
-python3 -P -m pytest -q -p no:cacheprovider tests/python "$@"
+"$python" -P -m pytest -q -p no:cacheprovider tests/python "$@"

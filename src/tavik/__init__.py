@@ -3,4 +3,6 @@
 The class :class:`Tavik` is implemented in the compiled module ``tavik.tavik``.
 """
 
+__version__ = "0.1.0"
+
 from .tavik import Tavik, __all__

@@ -4,6 +4,7 @@ from typing import Literal, Sequence, SupportsIndex, final, overload
 from typing_extensions import Buffer
 
 __all__ = ["Tavik"]
+__version__: str
 
 @final
 class Tavik:

@@ -24,7 +24,7 @@ import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import TYPE_CHECKING, NoReturn
 
-from . import Tavik
+from . import Tavik, __version__
 
 if TYPE_CHECKING:
     from _typeshed import SupportsWrite
@@ -166,6 +166,12 @@ class Parser(argparse.ArgumentParser):
     ) -> argparse.Namespace:
         argv = sys.argv[1:] if args is None else list(args)
         words = _known_words(self)
+        # A value glued to -h: argparse up to Python 3.12 rejects it, 3.13 shows the help and
+        # exits 0. It is a usage error on every version.
+        options = argv[:argv.index("--")] if "--" in argv else argv
+        if any(arg.startswith("-h") and len(arg) > 2 for arg in options):
+            command = self._commands().get(argv[0]) if argv else None
+            (command or self).fail("argument -h/--help: ignored explicit argument ...")
         try:
             parsed, extras = self.parse_known_args(argv, namespace)
         except _ParseError as exc:
@@ -174,6 +180,12 @@ class Parser(argparse.ArgumentParser):
             # The command's own usage line, when the command was read.
             getattr(parsed, "parser", self).fail(_unrecognized(extras, words))
         return parsed
+
+    def _commands(self) -> dict[str, Parser]:
+        for action in self._actions:
+            if isinstance(action.choices, dict):
+                return action.choices
+        return {}
 
 
 def _known_words(parser: argparse.ArgumentParser) -> dict[str, bool]:
@@ -345,7 +357,7 @@ def build_parser() -> Parser:
                "with its number), 2 usage error.",
         allow_abbrev=False,
     )
-    parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     encode = commands.add_parser(
@@ -375,15 +387,6 @@ def build_parser() -> Parser:
         _add_aligned_option(sub)
         _add_codec_options(sub)
     return parser
-
-
-def _version() -> str:
-    try:
-        from importlib.metadata import version
-
-        return version("tavik")
-    except Exception:  # not installed as a distribution
-        return "unknown"
 
 
 # ---- The codec from the options ---------------------------------------------------------------

@@ -1,5 +1,6 @@
 """The command line, run as a subprocess: options, key sources, streaming, exit statuses."""
 
+import importlib.metadata
 import os
 import random
 import re
@@ -15,6 +16,7 @@ from pathlib import Path
 
 import pytest
 
+import tavik
 from tavik import Tavik
 from uuid_forms import uuid_v7
 
@@ -47,12 +49,28 @@ def key_file(tmp_path: Path) -> Path:
     return path
 
 
-def test_first_run_in_plain_mode_and_console_script():
+def installed_distribution() -> bool:
+    """Whether the tavik imported is that of an installed distribution, with its console
+    script; the sanitizer and fuzz runs import a package folder of their own build."""
+    try:
+        files = importlib.metadata.distribution("tavik").files or []
+    except importlib.metadata.PackageNotFoundError:
+        return False
+    return any(Path(str(f.locate())).resolve() == Path(tavik.__file__).resolve() for f in files)
+
+
+def test_first_run_in_plain_mode():
     assert run("encode", "--mode", "plain", UUID) == (
         0, Tavik(mode="plain").encode(UUID.bytes) + "\n", "")
+
+
+@pytest.mark.skipif(not installed_distribution(), reason="tavik is not run from its installation")
+def test_console_script_and_version():
     script = Path(sysconfig.get_path("scripts")) / "tavik"
     result = subprocess.run([script, "--version"], capture_output=True, text=True, cwd="/")
-    assert result.returncode == 0 and result.stdout.startswith("tavik ")
+    # One version everywhere: the package's, the command's and the installed distribution's.
+    assert (result.returncode, result.stdout) == (0, f"tavik {tavik.__version__}\n")
+    assert importlib.metadata.version("tavik") == tavik.__version__
 
 
 def test_key_sources_agree_with_the_module(key_file):
