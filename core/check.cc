@@ -197,6 +197,29 @@ void KeyedCheckBlock::set_unit(size_t k, uint8_t unit) {
   if (t.len == 2) { block_[offsets_[k] + 1] = static_cast<uint8_t>(t.letters >> 8); }
 }
 
+KeyedCheckDigest::~KeyedCheckDigest() {
+  secure_wipe(inner_, sizeof(inner_));
+  secure_wipe(mac_, sizeof(mac_));
+}
+
+bool KeyedCheckDigest::start(std::span<const uint8_t> data_units) {
+  uint8_t block[fpe::kSha256BlockLen];
+  if (data_units.size() > fpe::kSha256BlockLen / 2 || !layout_check_block(data_units, block)) {
+    return false;
+  }
+  std::memcpy(inner_, key_.inner_state().h, sizeof(inner_));
+  fpe::sha256_compress(inner_, block);
+  return true;
+}
+
+void KeyedCheckDigest::outer() { fpe::sha256_hmac_outer(key_.outer_state().h, inner_, mac_); }
+
+size_t KeyedCheckDigest::units(size_t count, uint8_t* out) const {
+  const size_t num_syllables = std::min(count, kMaxCheckSyllables);
+  check_units_from_mac(mac_, num_syllables, out);
+  return 2 * num_syllables;
+}
+
 bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> received_check_units) {
   if (received_check_units.size() % 2 != 0) { return false; }
   const size_t num_syllables = received_check_units.size() / 2;

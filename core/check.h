@@ -54,6 +54,33 @@ bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::
 // numbers, mod 35 and mod 20.
 void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out);
 
+// KeyedCheckDigest computes keyed check units in steps, so that a caller can do other work
+// while each of the digest's two compressions runs (its instructions wait on one another, and
+// independent instructions issued after them execute alongside): start() lays out the check
+// block and starts the inner compression, outer() starts the outer one, units() reads the
+// result. The steps go in this order, each once. The intermediate digests are wiped on
+// destruction.
+class KeyedCheckDigest {
+ public:
+  explicit KeyedCheckDigest(const fpe::HmacKey& key) : key_(key) {}
+  KeyedCheckDigest(const KeyedCheckDigest&) = delete;
+  KeyedCheckDigest& operator=(const KeyedCheckDigest&) = delete;
+  ~KeyedCheckDigest();
+
+  // start returns false, having started nothing, when the canonical text of the data units
+  // needs more than one block (see layout_check_block); the caller then uses
+  // keyed_check_units.
+  bool start(std::span<const uint8_t> data_units);
+  void outer();
+  // units writes what keyed_check_units writes for the same count: 2 * min(count, 8) units.
+  size_t units(size_t count, uint8_t* out) const;
+
+ private:
+  const fpe::HmacKey& key_;
+  uint32_t inner_[8];
+  uint32_t mac_[8];
+};
+
 // keyed_check_matches tells whether received check units are the keyed check units of a
 // digest given as eight words (the MAC of the canonical text), by the rules of verify_check:
 // an odd number of units or more than 8 syllables never match, none always does.

@@ -37,28 +37,77 @@ size_t encode_separator(uint32_t code_point, char out[kMaxSeparatorLen]) {
 
 namespace {
 
-// Writes syllables at a level and case, with the separator before every syllable j whose bit
-// is set in separator_mask. Two bytes are stored for every unit and the end advances by the
-// unit's length, so `out` needs one byte of room past the text (EncodedText has it).
-char* append_syllables(char* out, const uint8_t* units, size_t num_syllables,
-                       const std::array<UnitText, 256>& texts, uint16_t case_flip,
-                       uint32_t separator_mask, std::string_view separator) {
-  const auto put = [&](uint8_t unit) {
-    const UnitText t = texts[unit];
-    const uint16_t letters = static_cast<uint16_t>(t.letters ^ case_flip);
-    out[0] = static_cast<char>(letters & 0xFF);
-    out[1] = static_cast<char>(letters >> 8);
-    out += t.len;
-  };
-  for (size_t j = 0; j < num_syllables; ++j) {
-    if (((separator_mask >> j) & 1u) != 0) {
-      std::memcpy(out, separator.data(), separator.size());
-      out += separator.size();
+// Spelling is how a configuration writes syllables: the unit texts of its level, the case and
+// the separator, its UTF-8 bytes packed like letters.
+struct Spelling {
+  explicit Spelling(const CodecConfig& config)
+      : texts(kUnitTexts[static_cast<size_t>(config.level)]),
+        case_flip(config.letter_case == LetterCase::kUpper ? kUpperCaseFlip : 0) {
+    char bytes[kMaxSeparatorLen] = {};
+    separator_len = encode_separator(config.chunk_layout.separator, bytes);
+    for (size_t i = 0; i < kMaxSeparatorLen; ++i) {
+      separator |= uint32_t{static_cast<uint8_t>(bytes[i])} << (8 * i);
     }
-    put(units[2 * j]);
-    put(units[2 * j + 1]);
+  }
+  const std::array<UnitText, 256>& texts;
+  uint32_t case_flip;
+  uint32_t separator = 0;
+  size_t separator_len = 0;
+};
+
+// The writers store four bytes for every syllable and separator and advance by their length.
+// EncodedText gives every syllable and separator of the longest word four bytes, so a store
+// never reaches past the room of the piece it writes.
+char* put_syllable(char* out, const Spelling& spelling, uint8_t onset, uint8_t nucleus) {
+  const UnitText first = spelling.texts[onset];
+  const UnitText second = spelling.texts[nucleus];
+  store_letters((first.letters | uint32_t{second.letters} << (8 * first.len)) ^ spelling.case_flip,
+                out);
+  return out + first.len + second.len;
+}
+
+// The data syllables, with the separator before every syllable j whose bit is set in
+// separator_mask: it is stored before every syllable and kept only where the bit says, since
+// the cuts of a word are no pattern a branch could predict.
+char* put_data_syllables(char* out, const Spelling& spelling, std::span<const uint8_t> units,
+                         uint32_t separator_mask) {
+  const size_t n = units.size() / 2;
+  for (size_t j = 0; j < n; ++j) {
+    store_letters(spelling.separator, out);
+    out += ((separator_mask >> j) & 1u) * spelling.separator_len;
+    out = put_syllable(out, spelling, units[2 * j], units[2 * j + 1]);
   }
   return out;
+}
+
+// The separator and the check syllables after the data syllables.
+char* put_check_syllables(char* out, const Spelling& spelling, std::span<const uint8_t> units) {
+  store_letters(spelling.separator, out);
+  out += spelling.separator_len;
+  for (size_t k = 0; k + 1 < units.size(); k += 2) {
+    out = put_syllable(out, spelling, units[k], units[k + 1]);
+  }
+  return out;
+}
+
+// The time prefix of mode open and its separator, when the value block carries a time.
+char* put_prefix(char* out, const CodecConfig& config, const Spelling& spelling,
+                 const uint8_t block[16]) {
+  if (config.mode != Mode::kOpen) { return out; }
+  const std::optional<int64_t> timestamp = detect_timestamp(block);
+  if (!timestamp) { return out; }
+  const std::array<char, kPrefixLen> prefix =
+      prefix_text(*timestamp, config.epoch_ms, config.granularity);
+  std::memcpy(out, prefix.data(), prefix.size());
+  out += prefix.size();
+  store_letters(spelling.separator, out);
+  return out + spelling.separator_len;
+}
+
+uint32_t separator_mask(const CodecConfig& config, const Spelling& spelling,
+                        std::span<const uint8_t> data_units) {
+  if (spelling.separator_len == 0) { return 0; }
+  return config.chunk_engine->separator_mask(data_units, config.chunk_layout);
 }
 
 }  // namespace
@@ -90,15 +139,31 @@ Result<Selected> select_value(const CodecConfig& config, std::span<const uint8_t
 Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> data) {
   const Result<Selected> selected = select_value(config, data);
   if (!selected.ok()) { return selected.error(); }
+  const Spelling spelling(config);
   const U128 enciphered = config.cipher->encrypt(selected.value().value, config.tweak);
   if (enciphered > config.domain.max_value()) { return kNotEnciphered; }
   uint8_t data_units[kMaxDataUnits];
   const std::span<const uint8_t> units = word_units(config, enciphered, data_units);
+  const size_t num_check = std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables);
+  if (config.mode != Mode::kPlain && num_check != 0 && config.check_key) {
+    // The check digest needs only the data units: the rest of the word is written while its
+    // two compressions run.
+    KeyedCheckDigest digest(*config.check_key);
+    if (digest.start(units)) {
+      EncodedText text;
+      const uint32_t mask = separator_mask(config, spelling, units);
+      char* out = put_prefix(text.data, config, spelling, selected.value().block);
+      digest.outer();
+      out = put_data_syllables(out, spelling, units, mask);
+      uint8_t check_units[kMaxCheckUnits];
+      out = put_check_syllables(out, spelling, {check_units, digest.units(num_check, check_units)});
+      text.len = static_cast<size_t>(out - text.data);
+      return text;
+    }
+  }
   uint8_t check_units[kMaxCheckUnits];
-  const size_t num_check_units =
-      compute_check_units(config.mode, config.check_key.get(), units,
-                          std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables),
-                          check_units);
+  const size_t num_check_units = compute_check_units(config.mode, config.check_key.get(), units,
+                                                     num_check, check_units);
   return write_word(config, selected.value().block, units, {check_units, num_check_units});
 }
 
@@ -111,33 +176,12 @@ std::span<const uint8_t> word_units(const CodecConfig& config, U128 enciphered,
 
 EncodedText write_word(const CodecConfig& config, const uint8_t block[16],
                        std::span<const uint8_t> data_units, std::span<const uint8_t> check_units) {
-  const size_t num_data = data_units.size() / 2;
-  const Boundaries boundaries = config.chunk_engine->boundaries(data_units, config.chunk_layout);
-  char separator_buffer[kMaxSeparatorLen];
-  const std::string_view separator(separator_buffer,
-                                   encode_separator(config.chunk_layout.separator,
-                                                    separator_buffer));
-  const uint32_t mask = separator.empty() ? 0 : boundaries.separator_mask(num_data);
-
+  const Spelling spelling(config);
   EncodedText text;
-  char* out = text.data;
-  if (config.mode == Mode::kOpen) {
-    if (const std::optional<int64_t> timestamp = detect_timestamp(block)) {
-      const std::array<char, kPrefixLen> prefix =
-          prefix_text(*timestamp, config.epoch_ms, config.granularity);
-      std::memcpy(out, prefix.data(), prefix.size());
-      out += prefix.size();
-      std::memcpy(out, separator.data(), separator.size());
-      out += separator.size();
-    }
-  }
-  const auto& texts = kUnitTexts[static_cast<size_t>(config.level)];
-  const uint16_t case_flip = config.letter_case == LetterCase::kUpper ? kUpperCaseFlip : 0;
-  out = append_syllables(out, data_units.data(), num_data, texts, case_flip, mask, separator);
-  std::memcpy(out, separator.data(), separator.size());
-  out += separator.size();
-  out = append_syllables(out, check_units.data(), check_units.size() / 2, texts, case_flip, 0,
-                         separator);
+  char* out = put_prefix(text.data, config, spelling, block);
+  out = put_data_syllables(out, spelling, data_units,
+                           separator_mask(config, spelling, data_units));
+  out = put_check_syllables(out, spelling, check_units);
   text.len = static_cast<size_t>(out - text.data);
   return text;
 }

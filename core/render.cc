@@ -91,10 +91,12 @@ void append_cased(std::string& out, std::string_view piece, LetterCase letter_ca
   }
 }
 
-uint32_t syllable_count(uint32_t bits) {
+namespace {
+
+// The smallest n with 700^n >= 2^bits, found by multiplying a 128-bit power upward and stopping
+// at the first power that reaches 2^bits or would overflow.
+constexpr uint32_t count_syllables(uint32_t bits) {
   if (bits == 0) { return 1; }
-  // The smallest n with 700^n >= 2^bits, found by multiplying a 128-bit power upward and
-  // stopping at the first power that reaches 2^bits or would overflow.
   const NativeU128 limit_max = ~NativeU128{0};
   NativeU128 power = kSyllableBase;
   uint32_t n = 1;
@@ -105,6 +107,20 @@ uint32_t syllable_count(uint32_t bits) {
     ++n;
   }
 }
+
+// Every encode asks for its count: a table, not a loop of 128-bit products.
+constexpr std::array<uint8_t, 129> make_syllable_counts() {
+  std::array<uint8_t, 129> counts{};
+  for (uint32_t bits = 0; bits <= 128; ++bits) {
+    counts[bits] = static_cast<uint8_t>(count_syllables(bits));
+  }
+  return counts;
+}
+constexpr std::array<uint8_t, 129> kSyllableCounts = make_syllable_counts();
+
+}  // namespace
+
+uint32_t syllable_count(uint32_t bits) { return bits > 128 ? 14 : kSyllableCounts[bits]; }
 
 namespace {
 
@@ -204,12 +220,20 @@ bool units_to_value_checked(std::span<const uint8_t> units, U128* out) {
 }
 
 size_t canonical_text(std::span<const uint8_t> units, char* out) {
-  // Two bytes are stored for every unit and the end advances by its length; the contract's
-  // room of two bytes per unit keeps every store inside the buffer.
+  // A pair of units is spelled as one four-byte store of its letters (zeros after them) and
+  // the end advances by their number; the contract's room of two bytes per unit keeps every
+  // store inside the buffer.
   const auto& texts = kUnitTexts[0];
   size_t len = 0;
-  for (uint8_t unit : units) {
-    const UnitText t = texts[unit];
+  size_t k = 0;
+  for (; k + 1 < units.size(); k += 2) {
+    const UnitText first = texts[units[k]];
+    const UnitText second = texts[units[k + 1]];
+    store_letters(first.letters | uint32_t{second.letters} << (8 * first.len), out + len);
+    len += first.len + second.len;
+  }
+  if (k < units.size()) {
+    const UnitText t = texts[units[k]];
     out[len] = static_cast<char>(t.letters & 0xFF);
     out[len + 1] = static_cast<char>(t.letters >> 8);
     len += t.len;

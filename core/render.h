@@ -7,8 +7,10 @@
 // format: changing it changes every code word.
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,9 +51,18 @@ struct UnitText {
 // kUnitTexts[level][unit] spells every unit byte at every level, as render_unit does.
 extern const std::array<std::array<UnitText, 256>, kNumLevels> kUnitTexts;
 
-// kUpperCaseFlip turns the packed lower-case letters of a UnitText into upper case by XOR
-// (every table entry is made of the letters a-z).
-inline constexpr uint16_t kUpperCaseFlip = 0x2020;
+// store_letters writes four bytes of letters packed as in UnitText (the first in the low
+// byte) to out[0, 4), whatever the host's byte order. Writers store a syllable's letters at
+// once this way, zeros after them, and advance by its length.
+inline void store_letters(uint32_t letters, char* out) {
+  if constexpr (std::endian::native == std::endian::big) { letters = __builtin_bswap32(letters); }
+  std::memcpy(out, &letters, sizeof(letters));
+}
+
+// kUpperCaseFlip turns packed lower-case letters (a UnitText's, or a syllable's four bytes)
+// into upper case by XOR, since every table entry is made of the letters a-z. The zeros after
+// the letters become spaces, which writers overwrite or leave past the end of the text.
+inline constexpr uint32_t kUpperCaseFlip = 0x20202020;
 
 // render_unit returns the text of one unit at a level (0-4): the nucleus entry for a unit
 // with the high bit set, the level's onset entry otherwise. An out-of-range unit (onset >= 35,

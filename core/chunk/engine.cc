@@ -8,6 +8,10 @@
 #include "core/render.h"
 #include "core/types.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tavik::core {
 
 ChunkLayout ChunkLayout::balanced(uint32_t separator) {
@@ -181,6 +185,128 @@ void balanced_boundaries(const Syllables& s, const ChunkLayout& layout, Boundari
   }
 }
 
+#if defined(__SSE2__)
+
+bool is_builders_balanced(const ChunkLayout& layout) {
+  return layout.kind == ChunkKind::kBalanced && layout.target_groups == kDefaultTargetGroups &&
+         layout.min_width == 0 && layout.max_width == 0 && layout.bonus == 0;
+}
+
+// mod97 is x mod 97 for 16-bit lanes below 57,456, where x / 97 is (x * 43241) >> 22.
+inline __m128i mod97(__m128i x) {
+  const __m128i q = _mm_srli_epi16(_mm_mulhi_epu16(x, _mm_set1_epi16(-22295)), 6);  // 43241
+  return _mm_sub_epi16(x, _mm_mullo_epi16(q, _mm_set1_epi16(97)));
+}
+
+// The builders' Balanced layout over N syllables (8 <= N <= 14) with the widths and scores of
+// all positions at once, in 16-bit lanes: lane j of the low vector and lane j - 8 of the high
+// one stand for syllable j. Each cut is then the largest key among the positions in its width
+// range, where a position's key orders it by score and then earliest first, and a position
+// scoring 0 has key 0 and never wins: the rules of balanced_boundaries without a branch per
+// position. Only the mask is made, so a cut that reaches n sets nothing; no later cut is
+// looked for, as there.
+template <size_t N>
+uint32_t builders_balanced_mask(const uint8_t* units) {
+  static_assert(N >= 8 && N <= kMaxDataSyllables);
+  constexpr uint32_t kGroups = kDefaultTargetGroups;
+  // Syllables 0-7, and syllables 8 .. N-1 in lanes 0 .. N-9 of the second (read as syllables
+  // N-8 .. N-1 and moved down, so nothing past the units is read; zeros come in above).
+  const __m128i raw_lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+  const __m128i raw_hi = _mm_srli_si128(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 2 * N - 16)), 2 * (16 - N));
+  const __m128i byte_mask = _mm_set1_epi16(0xFF);
+  const __m128i nucleus_mask = _mm_set1_epi16(0x7F);
+  const __m128i onset_lo = _mm_and_si128(raw_lo, byte_mask);
+  const __m128i onset_hi = _mm_and_si128(raw_hi, byte_mask);
+  const __m128i nucleus_lo = _mm_and_si128(_mm_srli_epi16(raw_lo, 8), nucleus_mask);
+  const __m128i nucleus_hi = _mm_and_si128(_mm_srli_epi16(raw_hi, 8), nucleus_mask);
+
+  // Widths (2 letters, one more for a cluster, one more for a vowel with an ending) and their
+  // sums before each syllable, W[j].
+  const auto width_of = [](__m128i onset, __m128i nucleus) {
+    const __m128i cluster = _mm_cmpgt_epi16(onset, _mm_set1_epi16(kNumSingleOnsets - 1));
+    const __m128i ending = _mm_cmpgt_epi16(nucleus, _mm_set1_epi16(4));
+    return _mm_sub_epi16(_mm_sub_epi16(_mm_set1_epi16(2), cluster), ending);
+  };
+  const auto inclusive_sums = [](__m128i x) {
+    x = _mm_add_epi16(x, _mm_slli_si128(x, 2));
+    x = _mm_add_epi16(x, _mm_slli_si128(x, 4));
+    return _mm_add_epi16(x, _mm_slli_si128(x, 8));
+  };
+  const __m128i width_lo = width_of(onset_lo, nucleus_lo);
+  const __m128i width_hi = width_of(onset_hi, nucleus_hi);
+  const __m128i sums_lo = inclusive_sums(width_lo);
+  const __m128i sums_hi = inclusive_sums(width_hi);
+  const __m128i carry = _mm_unpackhi_epi64(_mm_shufflehi_epi16(sums_lo, 0xFF),
+                                           _mm_shufflehi_epi16(sums_lo, 0xFF));
+  const __m128i before_lo = _mm_sub_epi16(sums_lo, width_lo);
+  const __m128i before_hi = _mm_add_epi16(_mm_sub_epi16(sums_hi, width_hi), carry);
+  // The widths as numbers too, for the bounds of each cut; read back whole lanes of a vector
+  // store, which the processor forwards.
+  alignas(16) uint16_t widths[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(widths), before_lo);
+  _mm_store_si128(reinterpret_cast<__m128i*>(widths + 8), before_hi);
+
+  // Scores (31 * a + b) mod 97 of the cut before j, with a and b the digits 20 * onset +
+  // nucleus of syllables j - 1 and j, each taken mod 97 first so that any unit bytes (a digit
+  // is below 5,228) stay within the lanes.
+  const __m128i twenty = _mm_set1_epi16(20);
+  const __m128i digit_lo = mod97(_mm_add_epi16(_mm_mullo_epi16(onset_lo, twenty), nucleus_lo));
+  const __m128i digit_hi = mod97(_mm_add_epi16(_mm_mullo_epi16(onset_hi, twenty), nucleus_hi));
+  const __m128i before_digit_lo = _mm_slli_si128(digit_lo, 2);
+  const __m128i before_digit_hi =
+      _mm_or_si128(_mm_slli_si128(digit_hi, 2), _mm_srli_si128(digit_lo, 14));
+  const auto score_of = [](__m128i a, __m128i b) {
+    return mod97(_mm_add_epi16(_mm_mullo_epi16(a, _mm_set1_epi16(31)), b));
+  };
+  // Keys: score * 16 + (15 - j), 0 where the score is 0 and outside 1 <= j < N.
+  const auto key_of = [](__m128i score, __m128i rank, __m128i valid) {
+    const __m128i key = _mm_add_epi16(_mm_slli_epi16(score, 4), rank);
+    return _mm_and_si128(_mm_andnot_si128(_mm_cmpeq_epi16(score, _mm_setzero_si128()), key),
+                         valid);
+  };
+  const __m128i keys_lo = key_of(score_of(before_digit_lo, digit_lo),
+                                 _mm_setr_epi16(15, 14, 13, 12, 11, 10, 9, 8),
+                                 _mm_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1));
+  const __m128i valid_hi = _mm_cmpgt_epi16(_mm_set1_epi16(static_cast<int16_t>(N - 8)),
+                                           _mm_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7));
+  const __m128i keys_hi = key_of(score_of(before_digit_hi, digit_hi),
+                                 _mm_setr_epi16(7, 6, 5, 4, 3, 2, 1, 0), valid_hi);
+
+  const uint32_t total = widths[N];
+  uint32_t mask = 0;
+  size_t e = 0;
+#pragma GCC unroll 4
+  for (uint32_t i = 1; i < kGroups; ++i) {
+    if (e >= N) { break; }
+    const uint32_t start = widths[e];
+    const uint32_t ideal = (total - start) / (kGroups + 1 - i);
+    const uint32_t slack = std::max<uint32_t>(ideal / 3, 1);
+    // A position after e lies at least one letter on; the range is lo .. hi letters on.
+    const uint32_t lo = std::max<uint32_t>(ideal < slack ? 0 : ideal - slack, 1);
+    const uint32_t hi = ideal + slack;
+    const __m128i start_v = _mm_set1_epi16(static_cast<int16_t>(start));
+    const __m128i above = _mm_set1_epi16(static_cast<int16_t>(lo - 1));
+    const __m128i below = _mm_set1_epi16(static_cast<int16_t>(hi + 1));
+    const auto in_range = [&](__m128i before) {
+      const __m128i d = _mm_sub_epi16(before, start_v);
+      return _mm_and_si128(_mm_cmpgt_epi16(d, above), _mm_cmpgt_epi16(below, d));
+    };
+    __m128i best = _mm_max_epi16(_mm_and_si128(keys_lo, in_range(before_lo)),
+                                 _mm_and_si128(keys_hi, in_range(before_hi)));
+    best = _mm_max_epi16(best, _mm_shuffle_epi32(best, 0x4E));
+    best = _mm_max_epi16(best, _mm_shuffle_epi32(best, 0xB1));
+    best = _mm_max_epi16(best, _mm_shufflelo_epi16(best, 0xB1));
+    const uint32_t key = static_cast<uint32_t>(_mm_cvtsi128_si32(best)) & 0xFFFF;
+    const size_t cut = key == 0 ? e + 1 : 15 - (key & 15);
+    mask |= cut < N ? uint32_t{1} << cut : 0;
+    e = cut;
+  }
+  return mask;
+}
+
+#endif
+
 }  // namespace
 
 void PatternSizes::add(uint64_t size) {
@@ -212,6 +338,26 @@ Boundaries ChunkEngine::boundaries(std::span<const uint8_t> data_units,
     case ChunkKind::kBalanced: balanced_boundaries(s, layout, &out); break;
   }
   return out;
+}
+
+uint32_t ChunkEngine::separator_mask(std::span<const uint8_t> data_units,
+                                     const ChunkLayout& layout) const {
+  const size_t n = std::min(data_units.size() / 2, kMaxDataSyllables);
+#if defined(__SSE2__)
+  if (is_builders_balanced(layout)) {
+    switch (n) {
+      case 8: return builders_balanced_mask<8>(data_units.data());
+      case 9: return builders_balanced_mask<9>(data_units.data());
+      case 10: return builders_balanced_mask<10>(data_units.data());
+      case 11: return builders_balanced_mask<11>(data_units.data());
+      case 12: return builders_balanced_mask<12>(data_units.data());
+      case 13: return builders_balanced_mask<13>(data_units.data());
+      case 14: return builders_balanced_mask<14>(data_units.data());
+      default: break;
+    }
+  }
+#endif
+  return boundaries(data_units, layout).separator_mask(n);
 }
 
 }  // namespace tavik::core
