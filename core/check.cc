@@ -88,6 +88,23 @@ bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::
   return true;
 }
 
+bool layout_digits_check_block(std::span<const uint16_t> digits,
+                               uint8_t block[fpe::kSha256BlockLen]) {
+  // Each syllable is one four-byte store of its letters with zeros after them, so the bytes
+  // after the text are zeros as the padding needs; a text that fits leaves room for the
+  // last store.
+  std::memset(block, 0, fpe::kSha256BlockLen);
+  size_t len = 0;
+  for (uint16_t digit : digits) {
+    if (len > fpe::kHmacShortMessageLen) { return false; }
+    store_letters(kSyllableLetters[0][digit], reinterpret_cast<char*>(block) + len);
+    len += kSyllableWidths[digit];
+  }
+  if (len > fpe::kHmacShortMessageLen) { return false; }
+  fpe::pad_hmac_block(block, len);
+  return true;
+}
+
 void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
   for (size_t k = 0; k < num_syllables; ++k) {
     out[2 * k] = static_cast<uint8_t>((mac[k] >> 16) % kNumOnsets);
@@ -202,14 +219,9 @@ KeyedCheckDigest::~KeyedCheckDigest() {
   secure_wipe(mac_, sizeof(mac_));
 }
 
-bool KeyedCheckDigest::start(std::span<const uint8_t> data_units) {
-  uint8_t block[fpe::kSha256BlockLen];
-  if (data_units.size() > fpe::kSha256BlockLen / 2 || !layout_check_block(data_units, block)) {
-    return false;
-  }
+void KeyedCheckDigest::start(const uint8_t block[fpe::kSha256BlockLen]) {
   std::memcpy(inner_, key_.inner_state().h, sizeof(inner_));
   fpe::sha256_compress(inner_, block);
-  return true;
 }
 
 void KeyedCheckDigest::outer() { fpe::sha256_hmac_outer(key_.outer_state().h, inner_, mac_); }

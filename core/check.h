@@ -49,17 +49,22 @@ bool verify_check(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> d
 // block may hold (more than 55 letters, which no value below 2^128 spells).
 bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]);
 
+// layout_digits_check_block is layout_check_block for the data units of digits (each below
+// 700), spelled from the digits.
+bool layout_digits_check_block(std::span<const uint16_t> digits,
+                               uint8_t block[fpe::kSha256BlockLen]);
+
 // check_units_from_mac writes the first num_syllables keyed check syllables (at most 8) of a
 // MAC given as eight words: per syllable digest bytes 4k .. 4k + 3, two big-endian 16-bit
 // numbers, mod 35 and mod 20.
 void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out);
 
 // KeyedCheckDigest computes keyed check units in steps, so that a caller can do other work
-// while each of the digest's two compressions runs (its instructions wait on one another, and
-// independent instructions issued after them execute alongside): start() lays out the check
-// block and starts the inner compression, outer() starts the outer one, units() reads the
-// result. The steps go in this order, each once. The intermediate digests are wiped on
-// destruction.
+// while each of the digest's two compressions runs (their instructions wait on one another,
+// and independent instructions issued after them execute alongside): start() starts the inner
+// compression of a check block (as layout_check_block lays it out), outer() the outer one, and
+// units() reads the result. The steps go in this order, each once. The intermediate digests
+// are wiped on destruction.
 class KeyedCheckDigest {
  public:
   explicit KeyedCheckDigest(const fpe::HmacKey& key) : key_(key) {}
@@ -67,10 +72,7 @@ class KeyedCheckDigest {
   KeyedCheckDigest& operator=(const KeyedCheckDigest&) = delete;
   ~KeyedCheckDigest();
 
-  // start returns false, having started nothing, when the canonical text of the data units
-  // needs more than one block (see layout_check_block); the caller then uses
-  // keyed_check_units.
-  bool start(std::span<const uint8_t> data_units);
+  void start(const uint8_t block[fpe::kSha256BlockLen]);
   void outer();
   // units writes what keyed_check_units writes for the same count: 2 * min(count, 8) units.
   size_t units(size_t count, uint8_t* out) const;

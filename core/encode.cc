@@ -37,11 +37,11 @@ size_t encode_separator(uint32_t code_point, char out[kMaxSeparatorLen]) {
 
 namespace {
 
-// Spelling is how a configuration writes syllables: the unit texts of its level, the case and
-// the separator, its UTF-8 bytes packed like letters.
+// Spelling is how a configuration writes syllables: the syllable letters of its level, the
+// case and the separator, its UTF-8 bytes packed like letters.
 struct Spelling {
   explicit Spelling(const CodecConfig& config)
-      : texts(kUnitTexts[static_cast<size_t>(config.level)]),
+      : letters(kSyllableLetters[static_cast<size_t>(config.level)]),
         case_flip(config.letter_case == LetterCase::kUpper ? kUpperCaseFlip : 0) {
     char bytes[kMaxSeparatorLen] = {};
     separator_len = encode_separator(config.chunk_layout.separator, bytes);
@@ -49,7 +49,7 @@ struct Spelling {
       separator |= uint32_t{static_cast<uint8_t>(bytes[i])} << (8 * i);
     }
   }
-  const std::array<UnitText, 256>& texts;
+  const std::array<uint32_t, kSyllableBase>& letters;
   uint32_t case_flip;
   uint32_t separator = 0;
   size_t separator_len = 0;
@@ -58,24 +58,21 @@ struct Spelling {
 // The writers store four bytes for every syllable and separator and advance by their length.
 // EncodedText gives every syllable and separator of the longest word four bytes, so a store
 // never reaches past the room of the piece it writes.
-char* put_syllable(char* out, const Spelling& spelling, uint8_t onset, uint8_t nucleus) {
-  const UnitText first = spelling.texts[onset];
-  const UnitText second = spelling.texts[nucleus];
-  store_letters((first.letters | uint32_t{second.letters} << (8 * first.len)) ^ spelling.case_flip,
-                out);
-  return out + first.len + second.len;
+char* put_syllable(char* out, const Spelling& spelling, uint32_t digit) {
+  store_letters(spelling.letters[digit] ^ spelling.case_flip, out);
+  return out + kSyllableWidths[digit];
 }
 
 // The data syllables, with the separator before every syllable j whose bit is set in
 // separator_mask: it is stored before every syllable and kept only where the bit says, since
 // the cuts of a word are no pattern a branch could predict.
-char* put_data_syllables(char* out, const Spelling& spelling, std::span<const uint8_t> units,
-                         uint32_t separator_mask) {
-  const size_t n = units.size() / 2;
-  for (size_t j = 0; j < n; ++j) {
+template <typename DigitOf>
+char* put_data_syllables(char* out, const Spelling& spelling, size_t num_syllables,
+                         DigitOf digit_of, uint32_t separator_mask) {
+  for (size_t j = 0; j < num_syllables; ++j) {
     store_letters(spelling.separator, out);
     out += ((separator_mask >> j) & 1u) * spelling.separator_len;
-    out = put_syllable(out, spelling, units[2 * j], units[2 * j + 1]);
+    out = put_syllable(out, spelling, digit_of(j));
   }
   return out;
 }
@@ -85,7 +82,7 @@ char* put_check_syllables(char* out, const Spelling& spelling, std::span<const u
   store_letters(spelling.separator, out);
   out += spelling.separator_len;
   for (size_t k = 0; k + 1 < units.size(); k += 2) {
-    out = put_syllable(out, spelling, units[k], units[k + 1]);
+    out = put_syllable(out, spelling, syllable_digit(units[k], units[k + 1]));
   }
   return out;
 }
@@ -108,6 +105,12 @@ uint32_t separator_mask(const CodecConfig& config, const Spelling& spelling,
                         std::span<const uint8_t> data_units) {
   if (spelling.separator_len == 0) { return 0; }
   return config.chunk_engine->separator_mask(data_units, config.chunk_layout);
+}
+
+uint32_t separator_mask(const CodecConfig& config, const Spelling& spelling,
+                        std::span<const uint16_t> digits) {
+  if (spelling.separator_len == 0) { return 0; }
+  return config.chunk_engine->digits_separator_mask(digits, config.chunk_layout);
 }
 
 }  // namespace
@@ -140,27 +143,32 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
   const Result<Selected> selected = select_value(config, data);
   if (!selected.ok()) { return selected.error(); }
   const Spelling spelling(config);
+  const size_t num_data = data_syllable_count(config);
   const U128 enciphered = config.cipher->encrypt(selected.value().value, config.tweak);
   if (enciphered > config.domain.max_value()) { return kNotEnciphered; }
-  uint8_t data_units[kMaxDataUnits];
-  const std::span<const uint8_t> units = word_units(config, enciphered, data_units);
+  uint16_t digits[kMaxDataSyllables];
+  value_to_digits(enciphered, num_data, digits);
   const size_t num_check = std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables);
-  if (config.mode != Mode::kPlain && num_check != 0 && config.check_key) {
-    // The check digest needs only the data units: the rest of the word is written while its
-    // two compressions run.
+  uint8_t block[fpe::kSha256BlockLen];
+  if (config.mode != Mode::kPlain && num_check != 0 && config.check_key &&
+      layout_digits_check_block({digits, num_data}, block)) {
+    // The check digest needs only the data syllables: the rest of the word is written while
+    // its two compressions run.
     KeyedCheckDigest digest(*config.check_key);
-    if (digest.start(units)) {
-      EncodedText text;
-      const uint32_t mask = separator_mask(config, spelling, units);
-      char* out = put_prefix(text.data, config, spelling, selected.value().block);
-      digest.outer();
-      out = put_data_syllables(out, spelling, units, mask);
-      uint8_t check_units[kMaxCheckUnits];
-      out = put_check_syllables(out, spelling, {check_units, digest.units(num_check, check_units)});
-      text.len = static_cast<size_t>(out - text.data);
-      return text;
-    }
+    digest.start(block);
+    const uint32_t mask = separator_mask(config, spelling, std::span<const uint16_t>(digits, num_data));
+    EncodedText text;
+    char* out = put_prefix(text.data, config, spelling, selected.value().block);
+    digest.outer();
+    out = put_data_syllables(out, spelling, num_data, [&](size_t j) { return digits[j]; }, mask);
+    uint8_t check_units[kMaxCheckUnits];
+    out = put_check_syllables(out, spelling, {check_units, digest.units(num_check, check_units)});
+    text.len = static_cast<size_t>(out - text.data);
+    return text;
   }
+  uint8_t data_units[kMaxDataUnits];
+  const std::span<const uint8_t> units(data_units, 2 * num_data);
+  digits_to_units({digits, num_data}, data_units);
   uint8_t check_units[kMaxCheckUnits];
   const size_t num_check_units = compute_check_units(config.mode, config.check_key.get(), units,
                                                      num_check, check_units);
@@ -179,8 +187,10 @@ EncodedText write_word(const CodecConfig& config, const uint8_t block[16],
   const Spelling spelling(config);
   EncodedText text;
   char* out = put_prefix(text.data, config, spelling, block);
-  out = put_data_syllables(out, spelling, data_units,
-                           separator_mask(config, spelling, data_units));
+  out = put_data_syllables(
+      out, spelling, data_units.size() / 2,
+      [&](size_t j) { return syllable_digit(data_units[2 * j], data_units[2 * j + 1]); },
+      separator_mask(config, spelling, data_units));
   out = put_check_syllables(out, spelling, check_units);
   text.len = static_cast<size_t>(out - text.data);
   return text;

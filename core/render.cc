@@ -59,6 +59,35 @@ std::array<std::array<UnitText, 256>, kNumLevels> build_unit_texts() {
 // Built when the library is loaded, from the tables above (constant-initialised, so ready).
 const std::array<std::array<UnitText, 256>, kNumLevels> kUnitTexts = build_unit_texts();
 
+namespace {
+
+std::array<std::array<uint32_t, kSyllableBase>, kNumLevels> build_syllable_letters() {
+  std::array<std::array<uint32_t, kSyllableBase>, kNumLevels> letters{};
+  for (size_t level = 0; level < kNumLevels; ++level) {
+    for (uint32_t d = 0; d < kSyllableBase; ++d) {
+      const UnitText onset = kUnitTexts[level][digit_onset(d)];
+      const UnitText nucleus = kUnitTexts[level][digit_nucleus(d)];
+      letters[level][d] = onset.letters | uint32_t{nucleus.letters} << (8 * onset.len);
+    }
+  }
+  return letters;
+}
+
+constexpr std::array<uint8_t, kSyllableBase> make_syllable_widths() {
+  std::array<uint8_t, kSyllableBase> widths{};
+  for (uint32_t d = 0; d < kSyllableBase; ++d) {
+    widths[d] = static_cast<uint8_t>(syllable_width(digit_onset(d), digit_nucleus(d)));
+  }
+  return widths;
+}
+
+}  // namespace
+
+// Built after kUnitTexts, which the same file initialises first.
+const std::array<std::array<uint32_t, kSyllableBase>, kNumLevels> kSyllableLetters =
+    build_syllable_letters();
+constinit const std::array<uint8_t, kSyllableBase> kSyllableWidths = make_syllable_widths();
+
 std::string_view render_unit(uint8_t unit, uint8_t level) {
   if ((unit & kNucleusFlag) != 0) {
     const uint8_t index = unit & 0x7F;
@@ -122,50 +151,53 @@ constexpr std::array<uint8_t, 129> kSyllableCounts = make_syllable_counts();
 
 uint32_t syllable_count(uint32_t bits) { return bits > 128 ? 14 : kSyllableCounts[bits]; }
 
-namespace {
-
-// kDigitUnits[d] holds the two units of the syllable of digit d (onset, nucleus).
-struct DigitUnits {
-  uint8_t onset;
-  uint8_t nucleus;
-};
-constexpr std::array<DigitUnits, kSyllableBase> make_digit_units() {
-  std::array<DigitUnits, kSyllableBase> table{};
-  for (uint32_t d = 0; d < kSyllableBase; ++d) {
-    table[d] = {static_cast<uint8_t>(d % kNumOnsets),
-                static_cast<uint8_t>(kNucleusFlag | (d / kNumOnsets))};
+void value_to_digits(U128 value, size_t num_syllables, uint16_t* digits_out) {
+  // The value as three chunks of six digits (each below 700^6, in a 64-bit word; a 128-bit
+  // value has fourteen digits at most), which then come apart independently of one another:
+  // each chunk into two base-700^3 parts that fit 32 bits, each part into its three digits by
+  // divisions by constants. Only the chunks of a value wider than 64 bits need the division
+  // instruction.
+  constexpr uint64_t kChunkBase = kSixSyllables;
+  constexpr uint32_t kPartBase = 343000000;  // 700^3
+  constexpr size_t kNumDigits = 18;
+  uint64_t chunks[3];
+  if (value.hi() == 0) {
+    const uint64_t rest = value.lo() / kChunkBase;
+    chunks[0] = value.lo() % kChunkBase;
+    chunks[1] = rest % kChunkBase;
+    chunks[2] = rest / kChunkBase;
+  } else {
+    const U128 rest = value.divmod_u64(kChunkBase, &chunks[0]).divmod_u64(kChunkBase, &chunks[1]);
+    chunks[2] = rest.lo();
   }
-  return table;
+  uint16_t digits[kNumDigits];
+  for (size_t c = 0; c < 3; ++c) {
+    const uint32_t parts[2] = {static_cast<uint32_t>(chunks[c] % kPartBase),
+                               static_cast<uint32_t>(chunks[c] / kPartBase)};
+    for (size_t p = 0; p < 2; ++p) {
+      uint16_t* d = digits + 6 * c + 3 * p;
+      d[0] = static_cast<uint16_t>(parts[p] % kSyllableBase);
+      d[1] = static_cast<uint16_t>(parts[p] / kSyllableBase % kSyllableBase);
+      d[2] = static_cast<uint16_t>(parts[p] / (kSyllableBase * kSyllableBase));
+    }
+  }
+  for (size_t k = 0; k < num_syllables; ++k) { digits_out[k] = k < kNumDigits ? digits[k] : 0; }
 }
-constexpr std::array<DigitUnits, kSyllableBase> kDigitUnits = make_digit_units();
 
-}  // namespace
+void digits_to_units(std::span<const uint16_t> digits, uint8_t* units_out) {
+  for (size_t k = 0; k < digits.size(); ++k) {
+    units_out[2 * k] = digit_onset(digits[k]);
+    units_out[2 * k + 1] = digit_nucleus(digits[k]);
+  }
+}
 
 void value_to_units(U128 value, size_t num_syllables, uint8_t* units_out) {
-  // Peel base-700^6 chunks (each fits a 64-bit word; once the value does too, without a
-  // division instruction), split each into two base-700^3 parts that fit 32 bits, and look
-  // the units of each digit up.
-  constexpr uint64_t kChunkBase = kSixSyllables;
-  constexpr uint64_t kPartBase = 343000000;               // 700^3
-  size_t k = 0;
-  while (k < num_syllables) {
-    uint64_t chunk = 0;
-    if (value.hi() == 0) {
-      chunk = value.lo() % kChunkBase;
-      value = U128::from_u64(value.lo() / kChunkBase);
-    } else {
-      value = value.divmod_u64(kChunkBase, &chunk);
-    }
-    const uint32_t parts[2] = {static_cast<uint32_t>(chunk % kPartBase),
-                               static_cast<uint32_t>(chunk / kPartBase)};
-    for (uint32_t part : parts) {
-      for (size_t d = 0; d < 3 && k < num_syllables; ++d, ++k) {
-        const DigitUnits units = kDigitUnits[part % kSyllableBase];
-        part /= kSyllableBase;
-        units_out[2 * k] = units.onset;
-        units_out[2 * k + 1] = units.nucleus;
-      }
-    }
+  uint16_t digits[kMaxDataSyllables];
+  for (size_t done = 0; done < num_syllables; done += kMaxDataSyllables) {
+    // Digits past the fourteenth are 0 for any 128-bit value.
+    const size_t n = std::min(num_syllables - done, kMaxDataSyllables);
+    value_to_digits(done == 0 ? value : U128(), n, digits);
+    digits_to_units({digits, n}, units_out + 2 * done);
   }
 }
 

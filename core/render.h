@@ -78,6 +78,29 @@ void append_cased(std::string& out, std::string_view piece, LetterCase letter_ca
 // any width above 128).
 uint32_t syllable_count(uint32_t bits);
 
+// The syllable of a base-700 digit d (0-699): onset d mod 35, nucleus d / 35.
+constexpr uint8_t digit_onset(uint32_t digit) { return static_cast<uint8_t>(digit % kNumOnsets); }
+constexpr uint8_t digit_nucleus(uint32_t digit) {
+  return static_cast<uint8_t>(kNucleusFlag | (digit / kNumOnsets));
+}
+// The digit of a syllable given as valid units (onset below 35, nucleus below 20).
+inline uint32_t syllable_digit(uint8_t onset_unit, uint8_t nucleus_unit) {
+  return onset_unit + uint32_t{kNumOnsets} * (nucleus_unit & 0x7Fu);
+}
+
+// kSyllableLetters[level][d] spells the syllable of digit d at a level in lower case, packed
+// for store_letters (zeros after its letters); kSyllableWidths[d] is its number of letters,
+// the same at every level. Writers that know the digits spell a syllable with one look-up.
+extern const std::array<std::array<uint32_t, kSyllableBase>, kNumLevels> kSyllableLetters;
+extern const std::array<uint8_t, kSyllableBase> kSyllableWidths;
+
+// value_to_digits writes the low `num_syllables` base-700 digits of a value, least significant
+// first. Higher digits are dropped.
+void value_to_digits(U128 value, size_t num_syllables, uint16_t* digits_out);
+
+// digits_to_units writes the two units of the syllable of each digit (each below 700).
+void digits_to_units(std::span<const uint16_t> digits, uint8_t* units_out);
+
 // value_to_units writes the low `num_syllables` base-700 digits of a value, least significant
 // first, as 2 * num_syllables units. Higher digits are dropped.
 void value_to_units(U128 value, size_t num_syllables, uint8_t* units_out);
@@ -97,7 +120,7 @@ size_t canonical_text(std::span<const uint8_t> units, char* out);
 std::string canonical_text(std::span<const uint8_t> units);
 
 // syllable_width is the number of letters of a syllable (2 to 4), the same at every level.
-inline uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {
+constexpr uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {
   const uint32_t onset_width = onset_unit >= kNumSingleOnsets ? 2 : 1;
   const uint32_t nucleus_width = (nucleus_unit & 0x7F) >= 5 ? 2 : 1;
   return onset_width + nucleus_width;

@@ -198,28 +198,65 @@ inline __m128i mod97(__m128i x) {
   return _mm_sub_epi16(x, _mm_mullo_epi16(q, _mm_set1_epi16(97)));
 }
 
-// The builders' Balanced layout over N syllables (8 <= N <= 14) with the widths and scores of
-// all positions at once, in 16-bit lanes: lane j of the low vector and lane j - 8 of the high
-// one stand for syllable j. Each cut is then the largest key among the positions in its width
-// range, where a position's key orders it by score and then earliest first, and a position
-// scoring 0 has key 0 and never wins: the rules of balanced_boundaries without a branch per
-// position. Only the mask is made, so a cut that reaches n sets nothing; no later cut is
-// looked for, as there.
+// Syllables in 16-bit lanes: lane j of the low vectors and lane j - 8 of the high ones stand
+// for syllable j; lanes past the last syllable hold zeros.
+struct SyllableLanes {
+  __m128i onset_lo;
+  __m128i nucleus_lo;  // nucleus indices, without the flag
+  __m128i onset_hi;
+  __m128i nucleus_hi;
+};
+
+// The lanes of N syllables (8 <= N <= 14) given as units: syllables 0-7, and syllables 8 .. N-1
+// read as syllables N-8 .. N-1 and moved down, so that nothing past the units is read.
 template <size_t N>
-uint32_t builders_balanced_mask(const uint8_t* units) {
-  static_assert(N >= 8 && N <= kMaxDataSyllables);
-  constexpr uint32_t kGroups = kDefaultTargetGroups;
-  // Syllables 0-7, and syllables 8 .. N-1 in lanes 0 .. N-9 of the second (read as syllables
-  // N-8 .. N-1 and moved down, so nothing past the units is read; zeros come in above).
+SyllableLanes lanes_of_units(const uint8_t* units) {
   const __m128i raw_lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
   const __m128i raw_hi = _mm_srli_si128(
       _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 2 * N - 16)), 2 * (16 - N));
   const __m128i byte_mask = _mm_set1_epi16(0xFF);
   const __m128i nucleus_mask = _mm_set1_epi16(0x7F);
-  const __m128i onset_lo = _mm_and_si128(raw_lo, byte_mask);
-  const __m128i onset_hi = _mm_and_si128(raw_hi, byte_mask);
-  const __m128i nucleus_lo = _mm_and_si128(_mm_srli_epi16(raw_lo, 8), nucleus_mask);
-  const __m128i nucleus_hi = _mm_and_si128(_mm_srli_epi16(raw_hi, 8), nucleus_mask);
+  return {_mm_and_si128(raw_lo, byte_mask), _mm_and_si128(_mm_srli_epi16(raw_lo, 8), nucleus_mask),
+          _mm_and_si128(raw_hi, byte_mask), _mm_and_si128(_mm_srli_epi16(raw_hi, 8), nucleus_mask)};
+}
+
+// For a digit d below 700, d / 35 is (d * 1873) >> 16.
+constexpr bool divides_by_35(uint32_t multiplier) {
+  for (uint32_t d = 0; d < kSyllableBase; ++d) {
+    if ((d * multiplier) >> 16 != d / kNumOnsets) { return false; }
+  }
+  return true;
+}
+static_assert(divides_by_35(1873));
+
+// The lanes of N syllables given as digits, read like lanes_of_units.
+template <size_t N>
+SyllableLanes lanes_of_digits(const uint16_t* digits) {
+  const __m128i digits_lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
+  const __m128i digits_hi = _mm_srli_si128(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits + N - 8)), 2 * (16 - N));
+  const __m128i multiplier = _mm_set1_epi16(1873);
+  const __m128i nucleus_lo = _mm_mulhi_epu16(digits_lo, multiplier);
+  const __m128i nucleus_hi = _mm_mulhi_epu16(digits_hi, multiplier);
+  const __m128i num_onsets = _mm_set1_epi16(kNumOnsets);
+  return {_mm_sub_epi16(digits_lo, _mm_mullo_epi16(nucleus_lo, num_onsets)), nucleus_lo,
+          _mm_sub_epi16(digits_hi, _mm_mullo_epi16(nucleus_hi, num_onsets)), nucleus_hi};
+}
+
+// The builders' Balanced layout over N syllables (8 <= N <= 14) with the widths and scores of
+// all positions at once, in lanes. Each cut is then the largest key among the positions in its
+// width range, where a position's key orders it by score and then earliest first, and a
+// position scoring 0 has key 0 and never wins: the rules of balanced_boundaries without a
+// branch per position. Only the mask is made, so a cut that reaches n sets nothing; no later
+// cut is looked for, as there.
+template <size_t N>
+uint32_t builders_balanced_mask(const SyllableLanes& s) {
+  static_assert(N >= 8 && N <= kMaxDataSyllables);
+  constexpr uint32_t kGroups = kDefaultTargetGroups;
+  const __m128i onset_lo = s.onset_lo;
+  const __m128i onset_hi = s.onset_hi;
+  const __m128i nucleus_lo = s.nucleus_lo;
+  const __m128i nucleus_hi = s.nucleus_hi;
 
   // Widths (2 letters, one more for a cluster, one more for a vowel with an ending) and their
   // sums before each syllable, W[j].
@@ -305,6 +342,20 @@ uint32_t builders_balanced_mask(const uint8_t* units) {
   return mask;
 }
 
+// with_syllable_count calls mask.template operator()<N>() for n = N, 8 <= n <= 14.
+template <typename Mask>
+uint32_t with_syllable_count(size_t n, Mask mask) {
+  switch (n) {
+    case 8: return mask.template operator()<8>();
+    case 9: return mask.template operator()<9>();
+    case 10: return mask.template operator()<10>();
+    case 11: return mask.template operator()<11>();
+    case 12: return mask.template operator()<12>();
+    case 13: return mask.template operator()<13>();
+    default: return mask.template operator()<14>();
+  }
+}
+
 #endif
 
 }  // namespace
@@ -344,20 +395,31 @@ uint32_t ChunkEngine::separator_mask(std::span<const uint8_t> data_units,
                                      const ChunkLayout& layout) const {
   const size_t n = std::min(data_units.size() / 2, kMaxDataSyllables);
 #if defined(__SSE2__)
-  if (is_builders_balanced(layout)) {
-    switch (n) {
-      case 8: return builders_balanced_mask<8>(data_units.data());
-      case 9: return builders_balanced_mask<9>(data_units.data());
-      case 10: return builders_balanced_mask<10>(data_units.data());
-      case 11: return builders_balanced_mask<11>(data_units.data());
-      case 12: return builders_balanced_mask<12>(data_units.data());
-      case 13: return builders_balanced_mask<13>(data_units.data());
-      case 14: return builders_balanced_mask<14>(data_units.data());
-      default: break;
-    }
+  if (is_builders_balanced(layout) && n >= 8) {
+    return with_syllable_count(n, [&]<size_t N>() {
+      return builders_balanced_mask<N>(lanes_of_units<N>(data_units.data()));
+    });
   }
 #endif
   return boundaries(data_units, layout).separator_mask(n);
+}
+
+uint32_t ChunkEngine::digits_separator_mask(std::span<const uint16_t> digits,
+                                            const ChunkLayout& layout) const {
+  const size_t n = std::min(digits.size(), kMaxDataSyllables);
+#if defined(__SSE2__)
+  if (is_builders_balanced(layout) && n >= 8) {
+    return with_syllable_count(n, [&]<size_t N>() {
+      return builders_balanced_mask<N>(lanes_of_digits<N>(digits.data()));
+    });
+  }
+#endif
+  uint8_t units[kMaxDataUnits];
+  for (size_t k = 0; k < n; ++k) {
+    units[2 * k] = digit_onset(digits[k]);
+    units[2 * k + 1] = digit_nucleus(digits[k]);
+  }
+  return boundaries({units, 2 * n}, layout).separator_mask(n);
 }
 
 }  // namespace tavik::core

@@ -250,5 +250,29 @@ TEST(ChunkEngine, SeparatorMaskAgreesWithBoundaries) {
   }
 }
 
+// digits_separator_mask reads the syllables as digits (onset d mod 35, nucleus d / 35); it must
+// agree with the units of the same syllables for every count, the extreme digits included.
+TEST(ChunkEngine, DigitsSeparatorMaskAgreesWithUnits) {
+  const ChunkEngine engine;
+  std::mt19937_64 rng(17);
+  ChunkLayout bounded;
+  bounded.max_width = 9;
+  const ChunkLayout layouts[] = {ChunkLayout{}, ChunkLayout::fixed(5), bounded};
+  for (size_t n = 0; n <= kMaxDataSyllables; ++n) {
+    for (uint32_t round = 0; round < 3000; ++round) {
+      std::vector<uint16_t> digits(n);
+      for (uint16_t& d : digits) {
+        d = static_cast<uint16_t>(round < 3 ? (round == 0 ? 0 : kSyllableBase - round)
+                                            : rng() % kSyllableBase);
+      }
+      std::vector<uint8_t> units(2 * n);
+      digits_to_units(digits, units.data());
+      const ChunkLayout& layout = layouts[round % 3];
+      ASSERT_EQ(engine.digits_separator_mask(digits, layout), engine.separator_mask(units, layout))
+          << "digits " << ::testing::PrintToString(digits);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tavik::core
