@@ -170,18 +170,22 @@ void value_to_digits(U128 value, size_t num_syllables, uint16_t* digits_out) {
     const U128 rest = value.divmod_u64(kChunkBase, &chunks[0]).divmod_u64(kChunkBase, &chunks[1]);
     chunks[2] = rest.lo();
   }
-  uint16_t digits[kNumDigits];
+  // Each digit is stored on its own, where it is wanted: readers load them one at a time, and
+  // a load that gathers several narrow stores still in flight waits until they reach the cache.
+  const auto put = [&](size_t k, uint32_t digit) {
+    if (k < num_syllables) { digits_out[k] = static_cast<uint16_t>(digit); }
+  };
   for (size_t c = 0; c < 3; ++c) {
     const uint32_t parts[2] = {static_cast<uint32_t>(chunks[c] % kPartBase),
                                static_cast<uint32_t>(chunks[c] / kPartBase)};
     for (size_t p = 0; p < 2; ++p) {
-      uint16_t* d = digits + 6 * c + 3 * p;
-      d[0] = static_cast<uint16_t>(parts[p] % kSyllableBase);
-      d[1] = static_cast<uint16_t>(parts[p] / kSyllableBase % kSyllableBase);
-      d[2] = static_cast<uint16_t>(parts[p] / (kSyllableBase * kSyllableBase));
+      const size_t k = 6 * c + 3 * p;
+      put(k, parts[p] % kSyllableBase);
+      put(k + 1, parts[p] / kSyllableBase % kSyllableBase);
+      put(k + 2, parts[p] / (kSyllableBase * kSyllableBase));
     }
   }
-  for (size_t k = 0; k < num_syllables; ++k) { digits_out[k] = k < kNumDigits ? digits[k] : 0; }
+  for (size_t k = kNumDigits; k < num_syllables; ++k) { digits_out[k] = 0; }
 }
 
 void digits_to_units(std::span<const uint16_t> digits, uint8_t* units_out) {
