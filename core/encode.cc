@@ -123,15 +123,22 @@ Result<Selected> select_value(const CodecConfig& config, std::span<const uint8_t
   const size_t num_taken = std::min(data.size(), num_bytes);
   const bool has_modulus = config.domain.kind == fpe::CipherDomain::Kind::kModulus;
   Selected selected;
-  if (num_taken != 0) {
-    if (has_modulus) {
-      std::memcpy(selected.block + 16 - num_taken, data.data() + data.size() - num_taken,
-                  num_taken);
-    } else {
-      std::memcpy(selected.block + 16 - num_bytes, data.data(), num_taken);
+  if (bit_width == 128 && data.size() >= 16 && !has_modulus) {
+    // The common case, an identifier of 16 bytes or more at 128 bits: its head as it stands,
+    // copied and read at a fixed size rather than through a copy of variable length.
+    std::memcpy(selected.block, data.data(), 16);
+    selected.value = U128::from_be_bytes(data.data());
+  } else {
+    if (num_taken != 0) {
+      if (has_modulus) {
+        std::memcpy(selected.block + 16 - num_taken, data.data() + data.size() - num_taken,
+                    num_taken);
+      } else {
+        std::memcpy(selected.block + 16 - num_bytes, data.data(), num_taken);
+      }
     }
+    selected.value = U128::from_be_bytes(selected.block) & U128::low_mask(bit_width);
   }
-  selected.value = U128::from_be_bytes(selected.block) & U128::low_mask(bit_width);
   if (has_modulus && selected.value >= config.domain.modulus) { return kNotBelowModulus; }
   if (config.mode != Mode::kPlain && !config.check_key) {
     return Error{ErrorCode::kInternal, "keyed mode without a key"};
@@ -144,21 +151,22 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
   if (!selected.ok()) { return selected.error(); }
   const Spelling spelling(config);
   const size_t num_data = data_syllable_count(config);
+  const size_t num_check = std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables);
+  EncodedText text;
+  char* out = put_prefix(text.data, config, spelling, selected.value().block);
   const U128 enciphered = config.cipher->encrypt(selected.value().value, config.tweak);
   if (enciphered > config.domain.max_value()) { return kNotEnciphered; }
   uint16_t digits[kMaxDataSyllables];
   value_to_digits(enciphered, num_data, digits);
-  const size_t num_check = std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables);
+  const std::span<const uint16_t> data_digits(digits, num_data);
   uint8_t block[fpe::kSha256BlockLen];
   if (config.mode != Mode::kPlain && num_check != 0 && config.check_key &&
-      layout_digits_check_block({digits, num_data}, block)) {
+      layout_digits_check_block(data_digits, block)) {
     // The check digest needs only the data syllables: the rest of the word is written while
     // its two compressions run.
     KeyedCheckDigest digest(*config.check_key);
     digest.start(block);
-    const uint32_t mask = separator_mask(config, spelling, std::span<const uint16_t>(digits, num_data));
-    EncodedText text;
-    char* out = put_prefix(text.data, config, spelling, selected.value().block);
+    const uint32_t mask = separator_mask(config, spelling, data_digits);
     digest.outer();
     out = put_data_syllables(out, spelling, num_data, [&](size_t j) { return digits[j]; }, mask);
     uint8_t check_units[kMaxCheckUnits];
@@ -168,11 +176,16 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
   }
   uint8_t data_units[kMaxDataUnits];
   const std::span<const uint8_t> units(data_units, 2 * num_data);
-  digits_to_units({digits, num_data}, data_units);
+  digits_to_units(data_digits, data_units);
   uint8_t check_units[kMaxCheckUnits];
   const size_t num_check_units = compute_check_units(config.mode, config.check_key.get(), units,
                                                      num_check, check_units);
-  return write_word(config, selected.value().block, units, {check_units, num_check_units});
+  out = put_data_syllables(
+      out, spelling, num_data, [&](size_t j) { return digits[j]; },
+      separator_mask(config, spelling, data_digits));
+  out = put_check_syllables(out, spelling, {check_units, num_check_units});
+  text.len = static_cast<size_t>(out - text.data);
+  return text;
 }
 
 std::span<const uint8_t> word_units(const CodecConfig& config, U128 enciphered,

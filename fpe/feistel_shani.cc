@@ -28,11 +28,20 @@ class ShaniRoundFunction {
         // of bytes 0-15 it is shifted left by this many bits.
         half_shift_(static_cast<uint32_t>(56 - 8 * tweak.size())) {
     // The block with round byte and half zero: tweak, 0x80, zeros and the message length
-    // counted from the key block. It holds nothing secret.
-    uint8_t block[kSha256BlockLen] = {};
-    if (!tweak.empty()) { std::memcpy(block + 1, tweak.data(), tweak.size()); }
-    pad_hmac_block(block, 1 + tweak.size() + 8);
-    template_ = shani::load_block(block);
+    // counted from the key block. It holds nothing secret. It is put together in registers:
+    // the first round waits for it, and a block written a byte at a time and read sixteen
+    // bytes at a time would keep it waiting until the bytes reach the cache.
+    const size_t message_len = 1 + tweak.size() + 8;
+    uint64_t head[3] = {};  // bytes 0-23 as big-endian words; the 0x80 lands in bytes 9-16
+    const auto put = [&](size_t pos, uint8_t byte) {
+      head[pos / 8] |= uint64_t{byte} << (56 - 8 * (pos % 8));
+    };
+    for (size_t i = 0; i < tweak.size(); ++i) { put(1 + i, tweak[i]); }
+    put(message_len, 0x80);
+    template_.w[0] = shani::words_from_be128(head[0], head[1]);
+    template_.w[1] = _mm_set_epi32(0, 0, 0, static_cast<int>(head[2] >> 32));
+    template_.w[2] = _mm_setzero_si128();
+    template_.w[3] = _mm_set_epi32(static_cast<int>((kSha256BlockLen + message_len) * 8), 0, 0, 0);
   }
 
   // The inner block of a round: the constant template with the round byte and the half.
