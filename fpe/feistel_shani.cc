@@ -95,20 +95,25 @@ U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint
 }
 
 U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
-                            const HmacKey& other, const uint8_t block[kSha256BlockLen],
-                            uint32_t mac[8], const MacFilter& walk_on) {
+                            const HmacKey& other, const BlockWriter& write_block, uint32_t mac[8],
+                            const MacFilter& walk_on) {
   const ShaniRoundFunction round_function(state, tweak);
-  const shani::State other_inner = shani::load_state(other.inner_state().h);
-  const shani::State other_outer = shani::load_state(other.outer_state().h);
-  const shani::Block other_block = shani::load_block(block);
-  // The first round of the first pass carries the other HMAC; every later one is plain.
-  bool first = true;
+  // The block is written once the first round's compressions are under way, so the writing
+  // runs beside them; the second round of the first pass carries the other HMAC, and every
+  // later round is plain.
+  uint8_t block[kSha256BlockLen];
+  size_t num_rounds = 0;
   auto rounds = [&](uint8_t round, uint64_t half) {
-    if (!first) { return round_function(round, half); }
-    first = false;
+    if (num_rounds > 1) { return round_function(round, half); }
+    if (num_rounds++ == 0) {
+      const uint64_t f = round_function(round, half);
+      write_block(block);
+      return f;
+    }
     shani::State other_mac;
-    const uint64_t f =
-        round_function.paired(round, half, other_inner, other_outer, other_block, &other_mac);
+    const uint64_t f = round_function.paired(
+        round, half, shani::load_state(other.inner_state().h),
+        shani::load_state(other.outer_state().h), shani::load_block(block), &other_mac);
     shani::store_state(other_mac, mac);
     return f;
   };
@@ -130,9 +135,10 @@ U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint
 }
 
 U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
-                            const HmacKey& other, const uint8_t block[kSha256BlockLen],
-                            uint32_t mac[8], const MacFilter& walk_on) {
-  return Feistel8(state).FpeCipher::decrypt_with_mac(value, tweak, other, block, mac, walk_on);
+                            const HmacKey& other, const BlockWriter& write_block, uint32_t mac[8],
+                            const MacFilter& walk_on) {
+  return Feistel8(state).FpeCipher::decrypt_with_mac(value, tweak, other, write_block, mac,
+                                                     walk_on);
 }
 
 }  // namespace tavik::fpe::feistel
