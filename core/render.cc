@@ -225,7 +225,53 @@ U128 units_to_value(std::span<const uint8_t> units) {
   return value;
 }
 
+namespace {
+
+// The six raw digits of syllables k .. k + 5 as one number, d_k + 700 d_(k+1) + ... + 700^5
+// d_(k+5): a sum of products rather than one chain of them, so that it is ready sooner.
+uint64_t six_raw_digits(const uint8_t* units) {
+  const auto digit = [&](size_t k) {
+    return uint64_t{units[2 * k]} + kNumOnsets * (units[2 * k + 1] & 0x7Fu);
+  };
+  constexpr uint64_t kTwo = uint64_t{kSyllableBase} * kSyllableBase;
+  const uint64_t low = digit(0) + kSyllableBase * digit(1);
+  const uint64_t middle = digit(2) + kSyllableBase * digit(3);
+  const uint64_t high = digit(4) + kSyllableBase * digit(5);
+  return low + kTwo * (middle + kTwo * high);
+}
+
+// units_to_value_checked for the 28 units of fourteen syllables, the width of every 128-bit
+// code word: two chunks of six digits and one of two, put together with the overflow checks
+// written out on 64-bit words.
+bool fourteen_syllables_to_value(const uint8_t* units, U128* out) {
+  const uint64_t low = six_raw_digits(units);
+  const uint64_t middle = six_raw_digits(units + 12);
+  const uint64_t high = uint64_t{units[24]} + kNumOnsets * (units[25] & 0x7Fu) +
+                        kSyllableBase * (uint64_t{units[26]} + kNumOnsets * (units[27] & 0x7Fu));
+  // value = low + K * (middle + K * high), K = 700^6; the inner sum is below 2^80.
+  const NativeU128 inner = NativeU128{middle} + NativeU128{kSixSyllables} * high;
+  const NativeU128 by_low_word = NativeU128{kSixSyllables} * static_cast<uint64_t>(inner);
+  const NativeU128 by_high_word = NativeU128{kSixSyllables} * static_cast<uint64_t>(inner >> 64);
+  uint64_t hi = 0;
+  uint64_t lo = 0;
+  bool overflow = (by_high_word >> 64) != 0;
+  overflow |= __builtin_add_overflow(static_cast<uint64_t>(by_low_word >> 64),
+                                     static_cast<uint64_t>(by_high_word), &hi);
+  const bool carry = __builtin_add_overflow(static_cast<uint64_t>(by_low_word), low, &lo);
+  overflow |= __builtin_add_overflow(hi, uint64_t{carry}, &hi);
+  *out = U128(hi, lo);
+  return !overflow;
+}
+
+}  // namespace
+
 bool units_to_value_checked(std::span<const uint8_t> units, U128* out) {
+  if (units.size() == 2 * kMaxDataSyllables) {
+    U128 value;
+    if (!fourteen_syllables_to_value(units.data(), &value)) { return false; }
+    *out = value;
+    return true;
+  }
   // Digits are gathered six at a time in a 64-bit word (a raw digit is below 4,700, so six of
   // them stay below 2^60), and only the steps between such chunks need 128-bit arithmetic with
   // overflow checks.
