@@ -226,6 +226,11 @@ void KeyedCheckDigest::start(const uint8_t block[fpe::kSha256BlockLen]) {
 
 void KeyedCheckDigest::outer() { fpe::sha256_hmac_outer(key_.outer_state().h, inner_, mac_); }
 
+uint32_t KeyedCheckDigest::syllable_digit(size_t k) const {
+  return static_cast<uint32_t>((mac_[k] >> 16) % kNumOnsets +
+                               kNumOnsets * ((mac_[k] & 0xFFFF) % kNumNuclei));
+}
+
 size_t KeyedCheckDigest::units(size_t count, uint8_t* out) const {
   const size_t num_syllables = std::min(count, kMaxCheckSyllables);
   check_units_from_mac(mac_, num_syllables, out);

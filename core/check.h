@@ -76,6 +76,8 @@ class KeyedCheckDigest {
   void outer();
   // units writes what keyed_check_units writes for the same count: 2 * min(count, 8) units.
   size_t units(size_t count, uint8_t* out) const;
+  // syllable_digit is the digit (onset + 35 * nucleus) of check syllable k, k below 8.
+  uint32_t syllable_digit(size_t k) const;
 
  private:
   const fpe::HmacKey& key_;

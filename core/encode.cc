@@ -69,22 +69,35 @@ char* put_syllable(char* out, const Spelling& spelling, uint32_t digit) {
 template <typename DigitOf>
 char* put_data_syllables(char* out, const Spelling& spelling, size_t num_syllables,
                          DigitOf digit_of, uint32_t separator_mask) {
-  for (size_t j = 0; j < num_syllables; ++j) {
+  const auto put = [&](size_t j) {
     store_letters(spelling.separator, out);
     out += ((separator_mask >> j) & 1u) * spelling.separator_len;
     out = put_syllable(out, spelling, digit_of(j));
+  };
+  if (num_syllables == kMaxDataSyllables) {
+    // The words of 128 bits: a loop of known length, unrolled whole.
+#pragma GCC unroll 14
+    for (size_t j = 0; j < kMaxDataSyllables; ++j) { put(j); }
+  } else {
+    for (size_t j = 0; j < num_syllables; ++j) { put(j); }
   }
   return out;
 }
 
 // The separator and the check syllables after the data syllables.
-char* put_check_syllables(char* out, const Spelling& spelling, std::span<const uint8_t> units) {
+template <typename DigitOf>
+char* put_check_syllables(char* out, const Spelling& spelling, size_t num_syllables,
+                          DigitOf digit_of) {
   store_letters(spelling.separator, out);
   out += spelling.separator_len;
-  for (size_t k = 0; k + 1 < units.size(); k += 2) {
-    out = put_syllable(out, spelling, syllable_digit(units[k], units[k + 1]));
-  }
+  for (size_t k = 0; k < num_syllables; ++k) { out = put_syllable(out, spelling, digit_of(k)); }
   return out;
+}
+
+char* put_check_syllables(char* out, const Spelling& spelling, std::span<const uint8_t> units) {
+  return put_check_syllables(out, spelling, units.size() / 2, [&](size_t k) {
+    return syllable_digit(units[2 * k], units[2 * k + 1]);
+  });
 }
 
 // The time prefix of mode open and its separator, when the value block carries a time.
@@ -169,8 +182,8 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
     const uint32_t mask = separator_mask(config, spelling, data_digits);
     digest.outer();
     out = put_data_syllables(out, spelling, num_data, [&](size_t j) { return digits[j]; }, mask);
-    uint8_t check_units[kMaxCheckUnits];
-    out = put_check_syllables(out, spelling, {check_units, digest.units(num_check, check_units)});
+    out = put_check_syllables(out, spelling, num_check,
+                              [&](size_t k) { return digest.syllable_digit(k); });
     text.len = static_cast<size_t>(out - text.data);
     return text;
   }
