@@ -144,13 +144,15 @@ TEST(Normalize, ShortAndLongTextsParseAlike) {
   EXPECT_GT(num_parsed, 300u);
 }
 
-// A text of up to 64 letters is parsed syllable by syllable from its vowels; a text longer than
-// 256 bytes walks its letters one step at a time. Spaces past 256 bytes send a text down the
-// second path, which must agree on the units, or on failing, for near-words at every level:
-// syllables of the level and of others, stray letters, separators, endings in every place.
-TEST(Normalize, VowelParseAgreesWithTheLetterWalk) {
+// A text of up to 256 bytes has its letters gathered first, eight bytes at a time where at
+// most two of them are no letter; a longer text is read a letter at a time. Spaces past 256
+// bytes send a text down the second path, which must agree on the units, or on failing, for
+// near-words at every level: syllables of the level and of others, stray letters, capitals,
+// separators and bytes of other characters in every place and number.
+TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
   std::mt19937_64 rng(29);
-  const std::string_view noise[] = {"n", "l", "r", "a", "e", "x", "y", "c", "q", "-", " ", "st"};
+  const std::string_view noise[] = {"n", "l", "r", "a", "e", "x", "y", "c", "q", "-", " ", "st",
+                                    "K", "AN", "--", "_", "\xc3\xa9", "@[`{"};
   const std::pair<size_t, size_t> windows[] = {{0, 0}, {2, 0}, {4, 2}, {6, 1}, {28, 2}};
   const std::string padding(300, ' ');
   size_t num_parsed = 0;
