@@ -231,12 +231,6 @@ uint32_t KeyedCheckDigest::syllable_digit(size_t k) const {
                                kNumOnsets * ((mac_[k] & 0xFFFF) % kNumNuclei));
 }
 
-size_t KeyedCheckDigest::units(size_t count, uint8_t* out) const {
-  const size_t num_syllables = std::min(count, kMaxCheckSyllables);
-  check_units_from_mac(mac_, num_syllables, out);
-  return 2 * num_syllables;
-}
-
 bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> received_check_units) {
   if (received_check_units.size() % 2 != 0) { return false; }
   const size_t num_syllables = received_check_units.size() / 2;

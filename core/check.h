@@ -63,8 +63,8 @@ void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* 
 // while each of the digest's two compressions runs (their instructions wait on one another,
 // and independent instructions issued after them execute alongside): start() starts the inner
 // compression of a check block (as layout_check_block lays it out), outer() the outer one, and
-// units() reads the result. The steps go in this order, each once. The intermediate digests
-// are wiped on destruction.
+// syllable_digit() reads the result. start and outer go in this order, each once. The
+// intermediate digests are wiped on destruction.
 class KeyedCheckDigest {
  public:
   explicit KeyedCheckDigest(const fpe::HmacKey& key) : key_(key) {}
@@ -74,9 +74,8 @@ class KeyedCheckDigest {
 
   void start(const uint8_t block[fpe::kSha256BlockLen]);
   void outer();
-  // units writes what keyed_check_units writes for the same count: 2 * min(count, 8) units.
-  size_t units(size_t count, uint8_t* out) const;
-  // syllable_digit is the digit (onset + 35 * nucleus) of check syllable k, k below 8.
+  // syllable_digit is the digit (onset + 35 * nucleus) of keyed check syllable k, k below 8:
+  // that of the units keyed_check_units writes.
   uint32_t syllable_digit(size_t k) const;
 
  private:
