@@ -88,6 +88,23 @@ bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::
   return true;
 }
 
+bool layout_digits_check_block(std::span<const uint16_t> digits,
+                               uint8_t block[fpe::kSha256BlockLen]) {
+  // Each syllable is one four-byte store of its letters with zeros after them, so the bytes
+  // after the text are zeros as the padding needs; a text that fits leaves room for the
+  // last store.
+  std::memset(block, 0, fpe::kSha256BlockLen);
+  size_t len = 0;
+  for (uint16_t digit : digits) {
+    if (len > fpe::kHmacShortMessageLen) { return false; }
+    store_letters(kSyllableLetters[0][digit], reinterpret_cast<char*>(block) + len);
+    len += kSyllableWidths[digit];
+  }
+  if (len > fpe::kHmacShortMessageLen) { return false; }
+  fpe::pad_hmac_block(block, len);
+  return true;
+}
+
 void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
   for (size_t k = 0; k < num_syllables; ++k) {
     out[2 * k] = static_cast<uint8_t>((mac[k] >> 16) % kNumOnsets);
@@ -195,6 +212,23 @@ void KeyedCheckBlock::set_unit(size_t k, uint8_t unit) {
   const UnitText t = kUnitTexts[0][unit];
   block_[offsets_[k]] = static_cast<uint8_t>(t.letters & 0xFF);
   if (t.len == 2) { block_[offsets_[k] + 1] = static_cast<uint8_t>(t.letters >> 8); }
+}
+
+KeyedCheckDigest::~KeyedCheckDigest() {
+  secure_wipe(inner_, sizeof(inner_));
+  secure_wipe(mac_, sizeof(mac_));
+}
+
+void KeyedCheckDigest::start(const uint8_t block[fpe::kSha256BlockLen]) {
+  std::memcpy(inner_, key_.inner_state().h, sizeof(inner_));
+  fpe::sha256_compress(inner_, block);
+}
+
+void KeyedCheckDigest::outer() { fpe::sha256_hmac_outer(key_.outer_state().h, inner_, mac_); }
+
+uint32_t KeyedCheckDigest::syllable_digit(size_t k) const {
+  return static_cast<uint32_t>((mac_[k] >> 16) % kNumOnsets +
+                               kNumOnsets * ((mac_[k] & 0xFFFF) % kNumNuclei));
 }
 
 bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> received_check_units) {

@@ -49,10 +49,40 @@ bool verify_check(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> d
 // block may hold (more than 55 letters, which no value below 2^128 spells).
 bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]);
 
+// layout_digits_check_block is layout_check_block for the data units of digits (each below
+// 700), spelled from the digits.
+bool layout_digits_check_block(std::span<const uint16_t> digits,
+                               uint8_t block[fpe::kSha256BlockLen]);
+
 // check_units_from_mac writes the first num_syllables keyed check syllables (at most 8) of a
 // MAC given as eight words: per syllable digest bytes 4k .. 4k + 3, two big-endian 16-bit
 // numbers, mod 35 and mod 20.
 void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out);
+
+// KeyedCheckDigest computes keyed check units in steps, so that a caller can do other work
+// while each of the digest's two compressions runs (their instructions wait on one another,
+// and independent instructions issued after them execute alongside): start() starts the inner
+// compression of a check block (as layout_check_block lays it out), outer() the outer one, and
+// syllable_digit() reads the result. start and outer go in this order, each once. The
+// intermediate digests are wiped on destruction.
+class KeyedCheckDigest {
+ public:
+  explicit KeyedCheckDigest(const fpe::HmacKey& key) : key_(key) {}
+  KeyedCheckDigest(const KeyedCheckDigest&) = delete;
+  KeyedCheckDigest& operator=(const KeyedCheckDigest&) = delete;
+  ~KeyedCheckDigest();
+
+  void start(const uint8_t block[fpe::kSha256BlockLen]);
+  void outer();
+  // syllable_digit is the digit (onset + 35 * nucleus) of keyed check syllable k, k below 8:
+  // that of the units keyed_check_units writes.
+  uint32_t syllable_digit(size_t k) const;
+
+ private:
+  const fpe::HmacKey& key_;
+  uint32_t inner_[8];
+  uint32_t mac_[8];
+};
 
 // keyed_check_matches tells whether received check units are the keyed check units of a
 // digest given as eight words (the MAC of the canonical text), by the rules of verify_check:

@@ -59,6 +59,35 @@ std::array<std::array<UnitText, 256>, kNumLevels> build_unit_texts() {
 // Built when the library is loaded, from the tables above (constant-initialised, so ready).
 const std::array<std::array<UnitText, 256>, kNumLevels> kUnitTexts = build_unit_texts();
 
+namespace {
+
+std::array<std::array<uint32_t, kSyllableBase>, kNumLevels> build_syllable_letters() {
+  std::array<std::array<uint32_t, kSyllableBase>, kNumLevels> letters{};
+  for (size_t level = 0; level < kNumLevels; ++level) {
+    for (uint32_t d = 0; d < kSyllableBase; ++d) {
+      const UnitText onset = kUnitTexts[level][digit_onset(d)];
+      const UnitText nucleus = kUnitTexts[level][digit_nucleus(d)];
+      letters[level][d] = onset.letters | uint32_t{nucleus.letters} << (8 * onset.len);
+    }
+  }
+  return letters;
+}
+
+constexpr std::array<uint8_t, kSyllableBase> make_syllable_widths() {
+  std::array<uint8_t, kSyllableBase> widths{};
+  for (uint32_t d = 0; d < kSyllableBase; ++d) {
+    widths[d] = static_cast<uint8_t>(syllable_width(digit_onset(d), digit_nucleus(d)));
+  }
+  return widths;
+}
+
+}  // namespace
+
+// Built after kUnitTexts, which the same file initialises first.
+const std::array<std::array<uint32_t, kSyllableBase>, kNumLevels> kSyllableLetters =
+    build_syllable_letters();
+constinit const std::array<uint8_t, kSyllableBase> kSyllableWidths = make_syllable_widths();
+
 std::string_view render_unit(uint8_t unit, uint8_t level) {
   if ((unit & kNucleusFlag) != 0) {
     const uint8_t index = unit & 0x7F;
@@ -91,10 +120,12 @@ void append_cased(std::string& out, std::string_view piece, LetterCase letter_ca
   }
 }
 
-uint32_t syllable_count(uint32_t bits) {
+namespace {
+
+// The smallest n with 700^n >= 2^bits, found by multiplying a 128-bit power upward and stopping
+// at the first power that reaches 2^bits or would overflow.
+constexpr uint32_t count_syllables(uint32_t bits) {
   if (bits == 0) { return 1; }
-  // The smallest n with 700^n >= 2^bits, found by multiplying a 128-bit power upward and
-  // stopping at the first power that reaches 2^bits or would overflow.
   const NativeU128 limit_max = ~NativeU128{0};
   NativeU128 power = kSyllableBase;
   uint32_t n = 1;
@@ -106,50 +137,71 @@ uint32_t syllable_count(uint32_t bits) {
   }
 }
 
-namespace {
-
-// kDigitUnits[d] holds the two units of the syllable of digit d (onset, nucleus).
-struct DigitUnits {
-  uint8_t onset;
-  uint8_t nucleus;
-};
-constexpr std::array<DigitUnits, kSyllableBase> make_digit_units() {
-  std::array<DigitUnits, kSyllableBase> table{};
-  for (uint32_t d = 0; d < kSyllableBase; ++d) {
-    table[d] = {static_cast<uint8_t>(d % kNumOnsets),
-                static_cast<uint8_t>(kNucleusFlag | (d / kNumOnsets))};
+// Every encode asks for its count: a table, not a loop of 128-bit products.
+constexpr std::array<uint8_t, 129> make_syllable_counts() {
+  std::array<uint8_t, 129> counts{};
+  for (uint32_t bits = 0; bits <= 128; ++bits) {
+    counts[bits] = static_cast<uint8_t>(count_syllables(bits));
   }
-  return table;
+  return counts;
 }
-constexpr std::array<DigitUnits, kSyllableBase> kDigitUnits = make_digit_units();
+constexpr std::array<uint8_t, 129> kSyllableCounts = make_syllable_counts();
 
 }  // namespace
 
-void value_to_units(U128 value, size_t num_syllables, uint8_t* units_out) {
-  // Peel base-700^6 chunks (each fits a 64-bit word; once the value does too, without a
-  // division instruction), split each into two base-700^3 parts that fit 32 bits, and look
-  // the units of each digit up.
+uint32_t syllable_count(uint32_t bits) { return bits > 128 ? 14 : kSyllableCounts[bits]; }
+
+void value_to_digits(U128 value, size_t num_syllables, uint16_t* digits_out) {
+  // The value as three chunks of six digits (each below 700^6, in a 64-bit word; a 128-bit
+  // value has fourteen digits at most), which then come apart independently of one another:
+  // each chunk into two base-700^3 parts that fit 32 bits, each part into its three digits by
+  // divisions by constants. Only the chunks of a value wider than 64 bits need the division
+  // instruction.
   constexpr uint64_t kChunkBase = kSixSyllables;
-  constexpr uint64_t kPartBase = 343000000;               // 700^3
-  size_t k = 0;
-  while (k < num_syllables) {
-    uint64_t chunk = 0;
-    if (value.hi() == 0) {
-      chunk = value.lo() % kChunkBase;
-      value = U128::from_u64(value.lo() / kChunkBase);
-    } else {
-      value = value.divmod_u64(kChunkBase, &chunk);
+  constexpr uint32_t kPartBase = 343000000;  // 700^3
+  constexpr size_t kNumDigits = 18;
+  uint64_t chunks[3];
+  if (value.hi() == 0) {
+    const uint64_t rest = value.lo() / kChunkBase;
+    chunks[0] = value.lo() % kChunkBase;
+    chunks[1] = rest % kChunkBase;
+    chunks[2] = rest / kChunkBase;
+  } else {
+    const U128 rest = value.divmod_u64(kChunkBase, &chunks[0]).divmod_u64(kChunkBase, &chunks[1]);
+    chunks[2] = rest.lo();
+  }
+  // Each digit is stored on its own, where it is wanted: readers load them one at a time, and
+  // a load that gathers several narrow stores still in flight waits until they reach the cache.
+  const auto put = [&](size_t k, uint32_t digit) {
+    if (k < num_syllables) { digits_out[k] = static_cast<uint16_t>(digit); }
+  };
+  for (size_t c = 0; c < 3; ++c) {
+    const uint32_t parts[2] = {static_cast<uint32_t>(chunks[c] % kPartBase),
+                               static_cast<uint32_t>(chunks[c] / kPartBase)};
+    for (size_t p = 0; p < 2; ++p) {
+      const size_t k = 6 * c + 3 * p;
+      put(k, parts[p] % kSyllableBase);
+      put(k + 1, parts[p] / kSyllableBase % kSyllableBase);
+      put(k + 2, parts[p] / (kSyllableBase * kSyllableBase));
     }
-    const uint32_t parts[2] = {static_cast<uint32_t>(chunk % kPartBase),
-                               static_cast<uint32_t>(chunk / kPartBase)};
-    for (uint32_t part : parts) {
-      for (size_t d = 0; d < 3 && k < num_syllables; ++d, ++k) {
-        const DigitUnits units = kDigitUnits[part % kSyllableBase];
-        part /= kSyllableBase;
-        units_out[2 * k] = units.onset;
-        units_out[2 * k + 1] = units.nucleus;
-      }
-    }
+  }
+  for (size_t k = kNumDigits; k < num_syllables; ++k) { digits_out[k] = 0; }
+}
+
+void digits_to_units(std::span<const uint16_t> digits, uint8_t* units_out) {
+  for (size_t k = 0; k < digits.size(); ++k) {
+    units_out[2 * k] = digit_onset(digits[k]);
+    units_out[2 * k + 1] = digit_nucleus(digits[k]);
+  }
+}
+
+void value_to_units(U128 value, size_t num_syllables, uint8_t* units_out) {
+  uint16_t digits[kMaxDataSyllables];
+  for (size_t done = 0; done < num_syllables; done += kMaxDataSyllables) {
+    // Digits past the fourteenth are 0 for any 128-bit value.
+    const size_t n = std::min(num_syllables - done, kMaxDataSyllables);
+    value_to_digits(done == 0 ? value : U128(), n, digits);
+    digits_to_units({digits, n}, units_out + 2 * done);
   }
 }
 
@@ -173,7 +225,53 @@ U128 units_to_value(std::span<const uint8_t> units) {
   return value;
 }
 
+namespace {
+
+// The six raw digits of syllables k .. k + 5 as one number, d_k + 700 d_(k+1) + ... + 700^5
+// d_(k+5): a sum of products rather than one chain of them, so that it is ready sooner.
+uint64_t six_raw_digits(const uint8_t* units) {
+  const auto digit = [&](size_t k) {
+    return uint64_t{units[2 * k]} + kNumOnsets * (units[2 * k + 1] & 0x7Fu);
+  };
+  constexpr uint64_t kTwo = uint64_t{kSyllableBase} * kSyllableBase;
+  const uint64_t low = digit(0) + kSyllableBase * digit(1);
+  const uint64_t middle = digit(2) + kSyllableBase * digit(3);
+  const uint64_t high = digit(4) + kSyllableBase * digit(5);
+  return low + kTwo * (middle + kTwo * high);
+}
+
+// units_to_value_checked for the 28 units of fourteen syllables, the width of every 128-bit
+// code word: two chunks of six digits and one of two, put together with the overflow checks
+// written out on 64-bit words.
+bool fourteen_syllables_to_value(const uint8_t* units, U128* out) {
+  const uint64_t low = six_raw_digits(units);
+  const uint64_t middle = six_raw_digits(units + 12);
+  const uint64_t high = uint64_t{units[24]} + kNumOnsets * (units[25] & 0x7Fu) +
+                        kSyllableBase * (uint64_t{units[26]} + kNumOnsets * (units[27] & 0x7Fu));
+  // value = low + K * (middle + K * high), K = 700^6; the inner sum is below 2^80.
+  const NativeU128 inner = NativeU128{middle} + NativeU128{kSixSyllables} * high;
+  const NativeU128 by_low_word = NativeU128{kSixSyllables} * static_cast<uint64_t>(inner);
+  const NativeU128 by_high_word = NativeU128{kSixSyllables} * static_cast<uint64_t>(inner >> 64);
+  uint64_t hi = 0;
+  uint64_t lo = 0;
+  bool overflow = (by_high_word >> 64) != 0;
+  overflow |= __builtin_add_overflow(static_cast<uint64_t>(by_low_word >> 64),
+                                     static_cast<uint64_t>(by_high_word), &hi);
+  const bool carry = __builtin_add_overflow(static_cast<uint64_t>(by_low_word), low, &lo);
+  overflow |= __builtin_add_overflow(hi, uint64_t{carry}, &hi);
+  *out = U128(hi, lo);
+  return !overflow;
+}
+
+}  // namespace
+
 bool units_to_value_checked(std::span<const uint8_t> units, U128* out) {
+  if (units.size() == 2 * kMaxDataSyllables) {
+    U128 value;
+    if (!fourteen_syllables_to_value(units.data(), &value)) { return false; }
+    *out = value;
+    return true;
+  }
   // Digits are gathered six at a time in a 64-bit word (a raw digit is below 4,700, so six of
   // them stay below 2^60), and only the steps between such chunks need 128-bit arithmetic with
   // overflow checks.
@@ -204,12 +302,20 @@ bool units_to_value_checked(std::span<const uint8_t> units, U128* out) {
 }
 
 size_t canonical_text(std::span<const uint8_t> units, char* out) {
-  // Two bytes are stored for every unit and the end advances by its length; the contract's
-  // room of two bytes per unit keeps every store inside the buffer.
+  // A pair of units is spelled as one four-byte store of its letters (zeros after them) and
+  // the end advances by their number; the contract's room of two bytes per unit keeps every
+  // store inside the buffer.
   const auto& texts = kUnitTexts[0];
   size_t len = 0;
-  for (uint8_t unit : units) {
-    const UnitText t = texts[unit];
+  size_t k = 0;
+  for (; k + 1 < units.size(); k += 2) {
+    const UnitText first = texts[units[k]];
+    const UnitText second = texts[units[k + 1]];
+    store_letters(first.letters | uint32_t{second.letters} << (8 * first.len), out + len);
+    len += first.len + second.len;
+  }
+  if (k < units.size()) {
+    const UnitText t = texts[units[k]];
     out[len] = static_cast<char>(t.letters & 0xFF);
     out[len + 1] = static_cast<char>(t.letters >> 8);
     len += t.len;

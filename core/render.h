@@ -7,8 +7,10 @@
 // format: changing it changes every code word.
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <string_view>
@@ -49,9 +51,18 @@ struct UnitText {
 // kUnitTexts[level][unit] spells every unit byte at every level, as render_unit does.
 extern const std::array<std::array<UnitText, 256>, kNumLevels> kUnitTexts;
 
-// kUpperCaseFlip turns the packed lower-case letters of a UnitText into upper case by XOR
-// (every table entry is made of the letters a-z).
-inline constexpr uint16_t kUpperCaseFlip = 0x2020;
+// store_letters writes four bytes of letters packed as in UnitText (the first in the low
+// byte) to out[0, 4), whatever the host's byte order. Writers store a syllable's letters at
+// once this way, zeros after them, and advance by its length.
+inline void store_letters(uint32_t letters, char* out) {
+  if constexpr (std::endian::native == std::endian::big) { letters = __builtin_bswap32(letters); }
+  std::memcpy(out, &letters, sizeof(letters));
+}
+
+// kUpperCaseFlip turns packed lower-case letters (a UnitText's, or a syllable's four bytes)
+// into upper case by XOR, since every table entry is made of the letters a-z. The zeros after
+// the letters become spaces, which writers overwrite or leave past the end of the text.
+inline constexpr uint32_t kUpperCaseFlip = 0x20202020;
 
 // render_unit returns the text of one unit at a level (0-4): the nucleus entry for a unit
 // with the high bit set, the level's onset entry otherwise. An out-of-range unit (onset >= 35,
@@ -66,6 +77,29 @@ void append_cased(std::string& out, std::string_view piece, LetterCase letter_ca
 // syllable_count is the smallest n >= 1 with 700^n >= 2^bits (14 from 123 bits up, and for
 // any width above 128).
 uint32_t syllable_count(uint32_t bits);
+
+// The syllable of a base-700 digit d (0-699): onset d mod 35, nucleus d / 35.
+constexpr uint8_t digit_onset(uint32_t digit) { return static_cast<uint8_t>(digit % kNumOnsets); }
+constexpr uint8_t digit_nucleus(uint32_t digit) {
+  return static_cast<uint8_t>(kNucleusFlag | (digit / kNumOnsets));
+}
+// The digit of a syllable given as valid units (onset below 35, nucleus below 20).
+inline uint32_t syllable_digit(uint8_t onset_unit, uint8_t nucleus_unit) {
+  return onset_unit + uint32_t{kNumOnsets} * (nucleus_unit & 0x7Fu);
+}
+
+// kSyllableLetters[level][d] spells the syllable of digit d at a level in lower case, packed
+// for store_letters (zeros after its letters); kSyllableWidths[d] is its number of letters,
+// the same at every level. Writers that know the digits spell a syllable with one look-up.
+extern const std::array<std::array<uint32_t, kSyllableBase>, kNumLevels> kSyllableLetters;
+extern const std::array<uint8_t, kSyllableBase> kSyllableWidths;
+
+// value_to_digits writes the low `num_syllables` base-700 digits of a value, least significant
+// first. Higher digits are dropped.
+void value_to_digits(U128 value, size_t num_syllables, uint16_t* digits_out);
+
+// digits_to_units writes the two units of the syllable of each digit (each below 700).
+void digits_to_units(std::span<const uint16_t> digits, uint8_t* units_out);
 
 // value_to_units writes the low `num_syllables` base-700 digits of a value, least significant
 // first, as 2 * num_syllables units. Higher digits are dropped.
@@ -86,7 +120,7 @@ size_t canonical_text(std::span<const uint8_t> units, char* out);
 std::string canonical_text(std::span<const uint8_t> units);
 
 // syllable_width is the number of letters of a syllable (2 to 4), the same at every level.
-inline uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {
+constexpr uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {
   const uint32_t onset_width = onset_unit >= kNumSingleOnsets ? 2 : 1;
   const uint32_t nucleus_width = (nucleus_unit & 0x7F) >= 5 ? 2 : 1;
   return onset_width + nucleus_width;

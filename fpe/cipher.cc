@@ -15,8 +15,10 @@ CipherHandle build(CipherKind kind, std::optional<std::span<const uint8_t>> key,
 }  // namespace
 
 U128 FpeCipher::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                                 const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                                 const BlockWriter& write_block, uint32_t mac[8],
                                  const MacFilter& walk_on) const {
+  uint8_t block[kSha256BlockLen];
+  write_block(block);
   sha256_hmac_block(other.inner_state().h, other.outer_state().h, block, mac);
   if (!walk_on(mac)) { return value; }  // no pass at all: the caller refuses the word
   return decrypt(value, tweak);

@@ -5,6 +5,7 @@
 // kind's name.
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <span>
@@ -26,6 +27,28 @@ class MacFilter {
   ~MacFilter() = default;
 };
 
+// BlockWriter writes a message block when a cipher asks for it (see decrypt_with_mac), so that
+// the writing can run while the cipher's own hashing does.
+class BlockWriter {
+ public:
+  virtual void operator()(uint8_t block[kSha256BlockLen]) const = 0;
+
+ protected:
+  ~BlockWriter() = default;
+};
+
+// BlockCopy is the BlockWriter of a block that is ready: it copies it.
+class BlockCopy final : public BlockWriter {
+ public:
+  explicit BlockCopy(const uint8_t block[kSha256BlockLen]) : block_(block) {}
+  void operator()(uint8_t block[kSha256BlockLen]) const override {
+    std::memcpy(block, block_, kSha256BlockLen);
+  }
+
+ private:
+  const uint8_t* block_;
+};
+
 // CipherKind names the two ciphers: Feistel8 under a key, and Shuffle, the same permutation
 // under FIXED_PLAIN_KEY.
 enum class CipherKind : uint8_t { kFeistel8, kShuffle };
@@ -39,14 +62,16 @@ class FpeCipher {
   virtual U128 encrypt(U128 value, std::span<const uint8_t> tweak) const = 0;
   virtual U128 decrypt(U128 value, std::span<const uint8_t> tweak) const = 0;
   // decrypt_with_mac is decrypt that also finishes one HMAC under another key, as
-  // sha256_hmac_block(other.inner, other.outer, block, mac) does. Where the SHA instructions
-  // serve the cipher, that HMAC runs side by side with its first round, so a decoder has its
-  // check digest at almost no extra time. Before any further pass of a cycle walk it asks
-  // `walk_on` about the MAC: when that says no, the walk stops and the result is meaningless
-  // (a word whose check fails is refused after one pass, however long its walk would be).
-  // Never fails, never allocates.
+  // sha256_hmac_block(other.inner, other.outer, block, mac) does for the block that
+  // write_block writes (it is called once). Where the SHA instructions serve the cipher,
+  // write_block runs while the first round's compressions do and the HMAC runs side by side
+  // with the second round, so a decoder lays out its check block and has its check digest at
+  // almost no extra time. Before any further pass of a cycle walk it asks `walk_on` about the
+  // MAC: when that says no, the walk stops and the result is meaningless (a word whose check
+  // fails is refused after one pass, however long its walk would be). Never fails, never
+  // allocates.
   virtual U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                                const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                                const BlockWriter& write_block, uint32_t mac[8],
                                 const MacFilter& walk_on) const;
   // encrypt_many and decrypt_many write encrypt or decrypt of every value of `in` to `out`
   // (as long as `in`; it may be `in` itself). Where the processor allows, several values are

@@ -78,12 +78,12 @@ U128 Feistel8::encrypt(U128 value, std::span<const uint8_t> tweak) const {
 }
 
 U128 Feistel8::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                                const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                                const BlockWriter& write_block, uint32_t mac[8],
                                 const MacFilter& walk_on) const {
   if (use_shani(tweak)) {
-    return feistel::decrypt_with_mac_shani(state_, value, tweak, other, block, mac, walk_on);
+    return feistel::decrypt_with_mac_shani(state_, value, tweak, other, write_block, mac, walk_on);
   }
-  return FpeCipher::decrypt_with_mac(value, tweak, other, block, mac, walk_on);
+  return FpeCipher::decrypt_with_mac(value, tweak, other, write_block, mac, walk_on);
 }
 
 U128 Feistel8::decrypt(U128 value, std::span<const uint8_t> tweak) const {
@@ -124,9 +124,9 @@ U128 Shuffle::decrypt(U128 value, std::span<const uint8_t> tweak) const {
 }
 
 U128 Shuffle::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                               const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                               const BlockWriter& write_block, uint32_t mac[8],
                                const MacFilter& walk_on) const {
-  return inner_.decrypt_with_mac(value, tweak, other, block, mac, walk_on);
+  return inner_.decrypt_with_mac(value, tweak, other, write_block, mac, walk_on);
 }
 
 void Shuffle::encrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,

@@ -21,7 +21,7 @@ class Feistel8 final : public FpeCipher {
   U128 encrypt(U128 value, std::span<const uint8_t> tweak) const override;
   U128 decrypt(U128 value, std::span<const uint8_t> tweak) const override;
   U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                        const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                        const BlockWriter& write_block, uint32_t mac[8],
                         const MacFilter& walk_on) const override;
   void encrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
                     std::span<U128> out) const override;
@@ -47,7 +47,7 @@ class Shuffle final : public FpeCipher {
   U128 encrypt(U128 value, std::span<const uint8_t> tweak) const override;
   U128 decrypt(U128 value, std::span<const uint8_t> tweak) const override;
   U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
-                        const uint8_t block[kSha256BlockLen], uint32_t mac[8],
+                        const BlockWriter& write_block, uint32_t mac[8],
                         const MacFilter& walk_on) const override;
   void encrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,
                     std::span<U128> out) const override;

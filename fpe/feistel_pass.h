@@ -73,11 +73,12 @@ U128 walk(U128 value, const CipherKeyState& state, RoundFunction& round_function
 inline constexpr size_t kShaniMaxTweakLen = 7;
 U128 encrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
 U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
-// decrypt_with_mac_shani also finishes sha256_hmac_block(other, block) into mac, side by side
-// with the first round, and walks on past the first pass only if walk_on accepts the MAC.
+// decrypt_with_mac_shani also finishes sha256_hmac_block(other, block) into mac for the block
+// that write_block writes while the first round runs, side by side with the second round, and
+// walks on past the first pass only if walk_on accepts the MAC.
 U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
-                            const HmacKey& other, const uint8_t block[kSha256BlockLen],
-                            uint32_t mac[8], const MacFilter& walk_on);
+                            const HmacKey& other, const BlockWriter& write_block, uint32_t mac[8],
+                            const MacFilter& walk_on);
 
 }  // namespace tavik::fpe::feistel
 

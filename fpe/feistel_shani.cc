@@ -28,11 +28,20 @@ class ShaniRoundFunction {
         // of bytes 0-15 it is shifted left by this many bits.
         half_shift_(static_cast<uint32_t>(56 - 8 * tweak.size())) {
     // The block with round byte and half zero: tweak, 0x80, zeros and the message length
-    // counted from the key block. It holds nothing secret.
-    uint8_t block[kSha256BlockLen] = {};
-    if (!tweak.empty()) { std::memcpy(block + 1, tweak.data(), tweak.size()); }
-    pad_hmac_block(block, 1 + tweak.size() + 8);
-    template_ = shani::load_block(block);
+    // counted from the key block. It holds nothing secret. It is put together in registers:
+    // the first round waits for it, and a block written a byte at a time and read sixteen
+    // bytes at a time would keep it waiting until the bytes reach the cache.
+    const size_t message_len = 1 + tweak.size() + 8;
+    uint64_t head[3] = {};  // bytes 0-23 as big-endian words; the 0x80 lands in bytes 9-16
+    const auto put = [&](size_t pos, uint8_t byte) {
+      head[pos / 8] |= uint64_t{byte} << (56 - 8 * (pos % 8));
+    };
+    for (size_t i = 0; i < tweak.size(); ++i) { put(1 + i, tweak[i]); }
+    put(message_len, 0x80);
+    template_.w[0] = shani::words_from_be128(head[0], head[1]);
+    template_.w[1] = _mm_set_epi32(0, 0, 0, static_cast<int>(head[2] >> 32));
+    template_.w[2] = _mm_setzero_si128();
+    template_.w[3] = _mm_set_epi32(static_cast<int>((kSha256BlockLen + message_len) * 8), 0, 0, 0);
   }
 
   // The inner block of a round: the constant template with the round byte and the half.
@@ -86,20 +95,25 @@ U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint
 }
 
 U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
-                            const HmacKey& other, const uint8_t block[kSha256BlockLen],
-                            uint32_t mac[8], const MacFilter& walk_on) {
+                            const HmacKey& other, const BlockWriter& write_block, uint32_t mac[8],
+                            const MacFilter& walk_on) {
   const ShaniRoundFunction round_function(state, tweak);
-  const shani::State other_inner = shani::load_state(other.inner_state().h);
-  const shani::State other_outer = shani::load_state(other.outer_state().h);
-  const shani::Block other_block = shani::load_block(block);
-  // The first round of the first pass carries the other HMAC; every later one is plain.
-  bool first = true;
+  // The block is written once the first round's compressions are under way, so the writing
+  // runs beside them; the second round of the first pass carries the other HMAC, and every
+  // later round is plain.
+  uint8_t block[kSha256BlockLen];
+  size_t num_rounds = 0;
   auto rounds = [&](uint8_t round, uint64_t half) {
-    if (!first) { return round_function(round, half); }
-    first = false;
+    if (num_rounds > 1) { return round_function(round, half); }
+    if (num_rounds++ == 0) {
+      const uint64_t f = round_function(round, half);
+      write_block(block);
+      return f;
+    }
     shani::State other_mac;
-    const uint64_t f =
-        round_function.paired(round, half, other_inner, other_outer, other_block, &other_mac);
+    const uint64_t f = round_function.paired(
+        round, half, shani::load_state(other.inner_state().h),
+        shani::load_state(other.outer_state().h), shani::load_block(block), &other_mac);
     shani::store_state(other_mac, mac);
     return f;
   };
@@ -121,9 +135,10 @@ U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint
 }
 
 U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
-                            const HmacKey& other, const uint8_t block[kSha256BlockLen],
-                            uint32_t mac[8], const MacFilter& walk_on) {
-  return Feistel8(state).FpeCipher::decrypt_with_mac(value, tweak, other, block, mac, walk_on);
+                            const HmacKey& other, const BlockWriter& write_block, uint32_t mac[8],
+                            const MacFilter& walk_on) {
+  return Feistel8(state).FpeCipher::decrypt_with_mac(value, tweak, other, write_block, mac,
+                                                     walk_on);
 }
 
 }  // namespace tavik::fpe::feistel

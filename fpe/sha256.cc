@@ -32,6 +32,14 @@ void sha256_hmac_block(const uint32_t inner[8], const uint32_t outer[8],
   }
 }
 
+void sha256_hmac_outer(const uint32_t outer[8], const uint32_t inner_digest[8], uint32_t mac[8]) {
+  if (sha256_has_shani()) {
+    sha256_hmac_outer_shani(outer, inner_digest, mac);
+  } else {
+    sha256_hmac_outer_portable(outer, inner_digest, mac);
+  }
+}
+
 void sha256_digest(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen]) {
   sha256_digest_portable(message, out);
 }

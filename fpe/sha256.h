@@ -63,6 +63,15 @@ void sha256_hmac_block(const uint32_t inner[8], const uint32_t outer[8],
 void sha256_hmac_block_shani(const uint32_t inner[8], const uint32_t outer[8],
                              const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
 
+// sha256_hmac_outer is the second half of sha256_hmac_block, for a caller that runs the inner
+// compression itself (sha256_compress on a copy of the inner state) and has other work to do
+// while it runs: a copy of `outer` compresses the inner digest, given as eight words, with its
+// padding. mac receives the MAC as eight words; it may alias neither input.
+void sha256_hmac_outer(const uint32_t outer[8], const uint32_t inner_digest[8], uint32_t mac[8]);
+// sha256_hmac_outer_shani is its SHA-instruction form: call it only when sha256_has_shani().
+void sha256_hmac_outer_shani(const uint32_t outer[8], const uint32_t inner_digest[8],
+                             uint32_t mac[8]);
+
 // sha256_digest hashes a whole message (used for keys longer than one block).
 void sha256_digest(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen]);
 

@@ -348,6 +348,13 @@ __attribute__((target("bmi,bmi2,ssse3,sse4.1"))) void sha256_hmac_block_bmi2(
   hmac_body<kBmi2Form>(inner, outer, block, mac);
 }
 
+namespace {
+__attribute__((target("bmi,bmi2,ssse3,sse4.1"))) void hmac_outer_bmi2(
+    uint32_t mac[8], const uint32_t (&digest)[8]) {
+  compress_body<kBmi2Form>(mac, DigestBlock(digest));
+}
+}  // namespace
+
 bool sha256_has_bmi2() { return cpu_features().bmi2; }
 
 #else  // no BMI2 form to choose
@@ -360,6 +367,12 @@ void sha256_hmac_block_bmi2(const uint32_t inner[8], const uint32_t outer[8],
                             const uint8_t block[kSha256BlockLen], uint32_t mac[8]) {
   sha256_hmac_block_generic(inner, outer, block, mac);
 }
+
+namespace {
+void hmac_outer_bmi2(uint32_t mac[8], const uint32_t (&digest)[8]) {
+  compress_body<kGenericForm>(mac, DigestBlock(digest));
+}
+}  // namespace
 
 bool sha256_has_bmi2() { return false; }
 
@@ -380,6 +393,19 @@ void sha256_hmac_block_portable(const uint32_t inner[8], const uint32_t outer[8]
   } else {
     sha256_hmac_block_generic(inner, outer, block, mac);
   }
+}
+
+void sha256_hmac_outer_portable(const uint32_t outer[8], const uint32_t inner_digest[8],
+                                uint32_t mac[8]) {
+  uint32_t digest[8];
+  std::memcpy(digest, inner_digest, sizeof(digest));
+  std::memcpy(mac, outer, sizeof(digest));
+  if (sha256_has_bmi2()) {
+    hmac_outer_bmi2(mac, digest);
+  } else {
+    compress_body<kGenericForm>(mac, DigestBlock(digest));
+  }
+  secure_wipe(digest, sizeof(digest));
 }
 
 void sha256_digest_portable(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen],

@@ -43,6 +43,11 @@ void sha256_hmac_block_generic(const uint32_t inner[8], const uint32_t outer[8],
 void sha256_hmac_block_bmi2(const uint32_t inner[8], const uint32_t outer[8],
                             const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
 
+// sha256_hmac_outer_portable is sha256_hmac_outer (see fpe/sha256.h) in the form that
+// sha256_compress_portable takes.
+void sha256_hmac_outer_portable(const uint32_t outer[8], const uint32_t inner_digest[8],
+                                uint32_t mac[8]);
+
 // Sha256BlockFn is a block function: one compression of a block on a chaining value.
 using Sha256BlockFn = void (*)(uint32_t h[8], const uint8_t block[kSha256BlockLen]);
 

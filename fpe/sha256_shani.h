@@ -165,14 +165,22 @@ inline State compress(State s, Block b) {
   return states[0];
 }
 
-// outer_block is the outer block of HMAC-SHA-256 in registers: the inner digest, 0x80, zeros
-// and the length of the key block and the digest.
-inline Block outer_block(State inner_digest) {
+// outer_block is the outer block of HMAC-SHA-256 in registers: the inner digest (A .. D and
+// E .. H as message words), 0x80, zeros and the length of the key block and the digest.
+inline Block outer_block(__m128i abcd, __m128i efgh) {
   Block block;
-  digest_words(inner_digest, &block.w[0], &block.w[1]);
+  block.w[0] = abcd;
+  block.w[1] = efgh;
   block.w[2] = _mm_set_epi32(0, 0, 0, static_cast<int>(0x80000000u));
   block.w[3] = _mm_set_epi32(static_cast<int>(kHmacOuterBits), 0, 0, 0);
   return block;
+}
+
+inline Block outer_block(State inner_digest) {
+  __m128i abcd;
+  __m128i efgh;
+  digest_words(inner_digest, &abcd, &efgh);
+  return outer_block(abcd, efgh);
 }
 
 // hmac_lanes finishes N independent HMAC-SHA-256s side by side, each from its own absorbed

@@ -8,6 +8,10 @@
 #include "core/render.h"
 #include "core/types.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace tavik::core {
 
 ChunkLayout ChunkLayout::balanced(uint32_t separator) {
@@ -181,6 +185,202 @@ void balanced_boundaries(const Syllables& s, const ChunkLayout& layout, Boundari
   }
 }
 
+#if defined(__SSE2__)
+
+bool is_builders_balanced(const ChunkLayout& layout) {
+  return layout.kind == ChunkKind::kBalanced && layout.target_groups == kDefaultTargetGroups &&
+         layout.min_width == 0 && layout.max_width == 0 && layout.bonus == 0;
+}
+
+
+// Syllables in 16-bit lanes: lane j of the low vectors and lane j - 8 of the high ones stand
+// for syllable j; lanes past the last syllable hold zeros. The score of a cut needs a syllable's
+// digit 20 * onset + nucleus only modulo 97: `digit` holds a number below 700 congruent to it.
+struct SyllableLanes {
+  __m128i onset_lo;
+  __m128i nucleus_lo;  // nucleus indices, without the flag
+  __m128i digit_lo;
+  __m128i onset_hi;
+  __m128i nucleus_hi;
+  __m128i digit_hi;
+};
+
+// mod97 is x mod 97 for 16-bit lanes below 57,456, where x / 97 is (x * 43241) >> 22.
+inline __m128i mod97(__m128i x) {
+  const __m128i q = _mm_srli_epi16(_mm_mulhi_epu16(x, _mm_set1_epi16(-22295)), 6);  // 43241
+  return _mm_sub_epi16(x, _mm_mullo_epi16(q, _mm_set1_epi16(97)));
+}
+
+// The lanes of N syllables (8 <= N <= 14) given as units: syllables 0-7, and syllables 8 .. N-1
+// read as syllables N-8 .. N-1 and moved down, so that nothing past the units is read. Units
+// may be any bytes: a digit is then below 5,228.
+template <size_t N>
+SyllableLanes lanes_of_units(const uint8_t* units) {
+  const __m128i raw_lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+  const __m128i raw_hi = _mm_srli_si128(
+      _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 2 * N - 16)), 2 * (16 - N));
+  const __m128i byte_mask = _mm_set1_epi16(0xFF);
+  const __m128i nucleus_mask = _mm_set1_epi16(0x7F);
+  SyllableLanes s;
+  s.onset_lo = _mm_and_si128(raw_lo, byte_mask);
+  s.onset_hi = _mm_and_si128(raw_hi, byte_mask);
+  s.nucleus_lo = _mm_and_si128(_mm_srli_epi16(raw_lo, 8), nucleus_mask);
+  s.nucleus_hi = _mm_and_si128(_mm_srli_epi16(raw_hi, 8), nucleus_mask);
+  const __m128i twenty = _mm_set1_epi16(20);
+  s.digit_lo = mod97(_mm_add_epi16(_mm_mullo_epi16(s.onset_lo, twenty), s.nucleus_lo));
+  s.digit_hi = mod97(_mm_add_epi16(_mm_mullo_epi16(s.onset_hi, twenty), s.nucleus_hi));
+  return s;
+}
+
+// For a digit d below 700, d / 35 is (d * 1873) >> 16.
+constexpr bool divides_by_35(uint32_t multiplier) {
+  for (uint32_t d = 0; d < kSyllableBase; ++d) {
+    if ((d * multiplier) >> 16 != d / kNumOnsets) { return false; }
+  }
+  return true;
+}
+static_assert(divides_by_35(1873));
+
+// The lanes of N syllables given as digits d (onset d mod 35, nucleus d / 35). The digits are
+// read one at a time (the volatile reads keep the compiler from merging them): a writer has
+// just stored them so, and a wide load of narrow stores still in flight waits until they have
+// reached the cache.
+template <size_t N>
+SyllableLanes lanes_of_digits(const uint16_t* digits) {
+  const volatile uint16_t* one_at_a_time = digits;
+  const auto at = [&](size_t k) { return static_cast<int16_t>(k < N ? one_at_a_time[k] : 0); };
+  const __m128i digits_lo = _mm_setr_epi16(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7));
+  const __m128i digits_hi =
+      _mm_setr_epi16(at(8), at(9), at(10), at(11), at(12), at(13), at(14), at(15));
+  const __m128i multiplier = _mm_set1_epi16(1873);
+  const __m128i num_onsets = _mm_set1_epi16(kNumOnsets);
+  const __m128i twenty = _mm_set1_epi16(20);
+  SyllableLanes s;
+  s.nucleus_lo = _mm_mulhi_epu16(digits_lo, multiplier);
+  s.nucleus_hi = _mm_mulhi_epu16(digits_hi, multiplier);
+  s.onset_lo = _mm_sub_epi16(digits_lo, _mm_mullo_epi16(s.nucleus_lo, num_onsets));
+  s.onset_hi = _mm_sub_epi16(digits_hi, _mm_mullo_epi16(s.nucleus_hi, num_onsets));
+  s.digit_lo = _mm_add_epi16(_mm_mullo_epi16(s.onset_lo, twenty), s.nucleus_lo);
+  s.digit_hi = _mm_add_epi16(_mm_mullo_epi16(s.onset_hi, twenty), s.nucleus_hi);
+  return s;
+}
+
+// The builders' Balanced layout over N syllables (8 <= N <= 14) with the widths and scores of
+// all positions in lanes, and each cut found without leaving them: the cuts follow one another,
+// so their chain of steps is what the computation waits for. A position j has the key
+// 64 * score + 63 - W[j] (W[j]: the letters before syllable j), so that the largest key has
+// the best score and, among equal scores, the fewest letters before it: the earliest position.
+// Positions after the last cut that lie outside the window, and those scoring 0, count with
+// the key 63 - W[j], which no position scoring above 0 in the window reaches and which is
+// largest at the next position: the fallback e + 1. The winning key gives the width of the
+// cut, the start of the next. After a cut reaches n every later one falls beyond it, and only
+// bits 1 .. N - 1 are kept: the rules of balanced_boundaries.
+template <size_t N>
+uint32_t builders_balanced_mask(const SyllableLanes& s) {
+  static_assert(N >= 8 && N <= kMaxDataSyllables);
+  constexpr uint32_t kGroups = kDefaultTargetGroups;
+
+  // Widths (2 letters, one more for a cluster, one more for a vowel with an ending) and their
+  // sums before each syllable, W[j] (strictly increasing, at most 56 + 2 * 2 in all lanes).
+  const auto width_of = [](__m128i onset, __m128i nucleus) {
+    const __m128i cluster = _mm_cmpgt_epi16(onset, _mm_set1_epi16(kNumSingleOnsets - 1));
+    const __m128i ending = _mm_cmpgt_epi16(nucleus, _mm_set1_epi16(4));
+    return _mm_sub_epi16(_mm_sub_epi16(_mm_set1_epi16(2), cluster), ending);
+  };
+  const auto inclusive_sums = [](__m128i x) {
+    x = _mm_add_epi16(x, _mm_slli_si128(x, 2));
+    x = _mm_add_epi16(x, _mm_slli_si128(x, 4));
+    return _mm_add_epi16(x, _mm_slli_si128(x, 8));
+  };
+  const __m128i width_lo = width_of(s.onset_lo, s.nucleus_lo);
+  const __m128i width_hi = width_of(s.onset_hi, s.nucleus_hi);
+  const __m128i sums_lo = inclusive_sums(width_lo);
+  const __m128i sums_hi = inclusive_sums(width_hi);
+  const __m128i carry = _mm_shufflehi_epi16(sums_lo, 0xFF);
+  const __m128i before_lo = _mm_sub_epi16(sums_lo, width_lo);
+  const __m128i before_hi =
+      _mm_add_epi16(_mm_sub_epi16(sums_hi, width_hi), _mm_unpackhi_epi64(carry, carry));
+  // W[N], the letters of the word, in every lane.
+  constexpr int kTotalLane = N - 8;
+  const __m128i total = _mm_shuffle_epi32(
+      _mm_shufflelo_epi16(_mm_srli_si128(before_hi, 2 * kTotalLane), 0), 0);
+
+  // Scores (31 * a + b) mod 97 of the cut before j, with a and b the digits (mod 97) of
+  // syllables j - 1 and j, and the keys; positions 1 .. N - 1 only carry a score.
+  const __m128i before_digit_lo = _mm_slli_si128(s.digit_lo, 2);
+  const __m128i before_digit_hi =
+      _mm_or_si128(_mm_slli_si128(s.digit_hi, 2), _mm_srli_si128(s.digit_lo, 14));
+  const __m128i thirty_one = _mm_set1_epi16(31);
+  const __m128i score_lo =
+      mod97(_mm_add_epi16(_mm_mullo_epi16(before_digit_lo, thirty_one), s.digit_lo));
+  const __m128i score_hi =
+      mod97(_mm_add_epi16(_mm_mullo_epi16(before_digit_hi, thirty_one), s.digit_hi));
+  const auto scale = [](size_t j) { return static_cast<int16_t>(j >= 1 && j < N ? 64 : 0); };
+  const __m128i sixty_three = _mm_set1_epi16(63);
+  const __m128i fallback_lo = _mm_sub_epi16(sixty_three, before_lo);
+  const __m128i fallback_hi = _mm_sub_epi16(sixty_three, before_hi);
+  const __m128i keys_lo = _mm_add_epi16(
+      _mm_mullo_epi16(score_lo, _mm_setr_epi16(scale(0), scale(1), scale(2), scale(3), scale(4),
+                                               scale(5), scale(6), scale(7))),
+      fallback_lo);
+  const __m128i keys_hi = _mm_add_epi16(
+      _mm_mullo_epi16(score_hi, _mm_setr_epi16(scale(8), scale(9), scale(10), scale(11),
+                                               scale(12), scale(13), scale(14), scale(15))),
+      fallback_hi);
+
+  // Reciprocals for the ideal width (the rest over 5, 4, 3 and 2 groups) and its third, as
+  // (x * m) >> 16, exact for the widths a word has.
+  constexpr int16_t kOver[5] = {0, 13108, 16384, 21846, -32768};  // 65536 / k, rounded up
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i one = _mm_set1_epi16(1);
+  __m128i start = zero;  // W[e] in every lane
+  __m128i cuts_lo = zero;
+  __m128i cuts_hi = zero;
+#pragma GCC unroll 4
+  for (uint32_t i = 1; i < kGroups; ++i) {
+    const __m128i ideal = _mm_mulhi_epu16(_mm_sub_epi16(total, start), _mm_set1_epi16(kOver[i]));
+    const __m128i slack = _mm_max_epi16(_mm_mulhi_epu16(ideal, _mm_set1_epi16(21846)), one);
+    // A position after e lies at least one letter on: the window is lo .. hi letters on, and
+    // W[j] lies in it when W[j] - (W[e] + lo), taken unsigned, is at most hi - lo.
+    const __m128i lo = _mm_max_epi16(_mm_sub_epi16(ideal, slack), one);
+    const __m128i hi = _mm_add_epi16(ideal, slack);
+    const __m128i base = _mm_add_epi16(start, lo);
+    const __m128i span = _mm_sub_epi16(hi, lo);
+    const auto candidates = [&](__m128i before, __m128i keys, __m128i fallback) {
+      const __m128i in_window = _mm_cmpeq_epi16(
+          _mm_subs_epu16(_mm_sub_epi16(before, base), span), zero);
+      const __m128i after = _mm_cmpgt_epi16(before, start);
+      return _mm_and_si128(_mm_max_epi16(_mm_and_si128(keys, in_window), fallback), after);
+    };
+    __m128i best = _mm_max_epi16(candidates(before_lo, keys_lo, fallback_lo),
+                                 candidates(before_hi, keys_hi, fallback_hi));
+    best = _mm_max_epi16(best, _mm_shuffle_epi32(best, 0x4E));
+    best = _mm_max_epi16(best, _mm_shuffle_epi32(best, 0xB1));
+    best = _mm_max_epi16(best, _mm_shufflehi_epi16(_mm_shufflelo_epi16(best, 0xB1), 0xB1));
+    start = _mm_sub_epi16(sixty_three, _mm_and_si128(best, sixty_three));
+    cuts_lo = _mm_or_si128(cuts_lo, _mm_cmpeq_epi16(before_lo, start));
+    cuts_hi = _mm_or_si128(cuts_hi, _mm_cmpeq_epi16(before_hi, start));
+  }
+  const uint32_t cuts = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(cuts_lo, cuts_hi)));
+  return cuts & ((uint32_t{1} << N) - 2);
+}
+
+// with_syllable_count calls mask.template operator()<N>() for n = N, 8 <= n <= 14.
+template <typename Mask>
+uint32_t with_syllable_count(size_t n, Mask mask) {
+  switch (n) {
+    case 8: return mask.template operator()<8>();
+    case 9: return mask.template operator()<9>();
+    case 10: return mask.template operator()<10>();
+    case 11: return mask.template operator()<11>();
+    case 12: return mask.template operator()<12>();
+    case 13: return mask.template operator()<13>();
+    default: return mask.template operator()<14>();
+  }
+}
+
+#endif
+
 }  // namespace
 
 void PatternSizes::add(uint64_t size) {
@@ -212,6 +412,37 @@ Boundaries ChunkEngine::boundaries(std::span<const uint8_t> data_units,
     case ChunkKind::kBalanced: balanced_boundaries(s, layout, &out); break;
   }
   return out;
+}
+
+uint32_t ChunkEngine::separator_mask(std::span<const uint8_t> data_units,
+                                     const ChunkLayout& layout) const {
+  const size_t n = std::min(data_units.size() / 2, kMaxDataSyllables);
+#if defined(__SSE2__)
+  if (is_builders_balanced(layout) && n >= 8) {
+    return with_syllable_count(n, [&]<size_t N>() {
+      return builders_balanced_mask<N>(lanes_of_units<N>(data_units.data()));
+    });
+  }
+#endif
+  return boundaries(data_units, layout).separator_mask(n);
+}
+
+uint32_t ChunkEngine::digits_separator_mask(std::span<const uint16_t> digits,
+                                            const ChunkLayout& layout) const {
+  const size_t n = std::min(digits.size(), kMaxDataSyllables);
+#if defined(__SSE2__)
+  if (is_builders_balanced(layout) && n >= 8) {
+    return with_syllable_count(n, [&]<size_t N>() {
+      return builders_balanced_mask<N>(lanes_of_digits<N>(digits.data()));
+    });
+  }
+#endif
+  uint8_t units[kMaxDataUnits];
+  for (size_t k = 0; k < n; ++k) {
+    units[2 * k] = digit_onset(digits[k]);
+    units[2 * k + 1] = digit_nucleus(digits[k]);
+  }
+  return boundaries({units, 2 * n}, layout).separator_mask(n);
 }
 
 }  // namespace tavik::core

@@ -96,6 +96,18 @@ class ChunkEngine {
   // Pattern sizes saturate at 2^64 - 1, and a Balanced layout that no builder makes stops
   // cutting once a cut reaches n. It does not allocate.
   Boundaries boundaries(std::span<const uint8_t> data_units, const ChunkLayout& layout) const;
+
+  // separator_mask is boundaries(data_units, layout).separator_mask(n) for the n whole
+  // syllables of the units (at most 14): bit j is set where a separator goes before syllable
+  // j. The Balanced layout that the builders make takes a path that scores every position at
+  // once, with the same result.
+  uint32_t separator_mask(std::span<const uint8_t> data_units, const ChunkLayout& layout) const;
+
+  // digits_separator_mask is separator_mask for the syllables of base-700 digits (each below
+  // 700; syllable d has onset d mod 35 and nucleus d / 35), for a writer that has the digits
+  // at hand rather than the units.
+  uint32_t digits_separator_mask(std::span<const uint16_t> digits,
+                                 const ChunkLayout& layout) const;
 };
 
 }  // namespace tavik::core

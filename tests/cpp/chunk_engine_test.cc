@@ -207,5 +207,72 @@ TEST(ChunkEngine, HostileBalancedLayoutsStayInBounds) {
   EXPECT_EQ(cuts(all_ma(14), bonus), (std::vector<uint64_t>{2, 5, 8, 11}));
 }
 
+// separator_mask takes its own path for the builders' Balanced layout; it must place exactly
+// the separators of the boundary list, for valid syllables, for words whose every syllable is
+// as short or as long as can be (scores of 0, widest ranges), and for any bytes at all.
+TEST(ChunkEngine, SeparatorMaskAgreesWithBoundaries) {
+  const ChunkEngine engine;
+  std::mt19937_64 rng(13);
+  const auto expect_same = [&](const std::vector<uint8_t>& units, const ChunkLayout& layout) {
+    const size_t n = std::min<size_t>(units.size() / 2, kMaxDataSyllables);
+    ASSERT_EQ(engine.separator_mask(units, layout),
+              engine.boundaries(units, layout).separator_mask(n))
+        << "units " << ::testing::PrintToString(units);
+  };
+  std::vector<ChunkLayout> layouts = {ChunkLayout{}, ChunkLayout::balanced(' '),
+                                      ChunkLayout::fixed(5), ChunkLayout::unchunked(),
+                                      ChunkLayout::with_pattern({3, 4, 3})};
+  ChunkLayout four_groups;
+  four_groups.target_groups = 4;
+  ChunkLayout bounded;
+  bounded.max_width = 9;
+  layouts.push_back(four_groups);
+  layouts.push_back(bounded);
+  for (size_t n = 0; n <= 16; ++n) {
+    std::vector<uint8_t> widest;
+    for (size_t k = 0; k < n; ++k) {
+      widest.push_back(static_cast<uint8_t>(kNumOnsets - 1 - k % 3));
+      widest.push_back(static_cast<uint8_t>(kNucleusFlag | (kNumNuclei - 1 - k % 2)));
+    }
+    for (const ChunkLayout& layout : layouts) {
+      expect_same(all_ma(n), layout);
+      expect_same(widest, layout);
+    }
+    for (int round = 0; round < 3000; ++round) {
+      std::vector<uint8_t> units = random_units(rng, n);
+      if (round % 3 == 1) {
+        for (uint8_t& u : units) { u = static_cast<uint8_t>(rng()); }
+      }
+      if (round % 5 == 2) { units.push_back(static_cast<uint8_t>(rng())); }  // a lone unit
+      expect_same(units, layouts[static_cast<size_t>(round) % layouts.size()]);
+      expect_same(units, ChunkLayout{});
+    }
+  }
+}
+
+// digits_separator_mask reads the syllables as digits (onset d mod 35, nucleus d / 35); it must
+// agree with the units of the same syllables for every count, the extreme digits included.
+TEST(ChunkEngine, DigitsSeparatorMaskAgreesWithUnits) {
+  const ChunkEngine engine;
+  std::mt19937_64 rng(17);
+  ChunkLayout bounded;
+  bounded.max_width = 9;
+  const ChunkLayout layouts[] = {ChunkLayout{}, ChunkLayout::fixed(5), bounded};
+  for (size_t n = 0; n <= kMaxDataSyllables; ++n) {
+    for (uint32_t round = 0; round < 3000; ++round) {
+      std::vector<uint16_t> digits(n);
+      for (uint16_t& d : digits) {
+        d = static_cast<uint16_t>(round < 3 ? (round == 0 ? 0 : kSyllableBase - round)
+                                            : rng() % kSyllableBase);
+      }
+      std::vector<uint8_t> units(2 * n);
+      digits_to_units(digits, units.data());
+      const ChunkLayout& layout = layouts[round % 3];
+      ASSERT_EQ(engine.digits_separator_mask(digits, layout), engine.separator_mask(units, layout))
+          << "digits " << ::testing::PrintToString(digits);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tavik::core

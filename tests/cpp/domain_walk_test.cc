@@ -77,7 +77,7 @@ class RecordingCipher final : public fpe::FpeCipher {
     return real_->decrypt(value, tweak);
   }
   U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const fpe::HmacKey& other,
-                        const uint8_t block[fpe::kSha256BlockLen], uint32_t mac[8],
+                        const fpe::BlockWriter& write_block, uint32_t mac[8],
                         const fpe::MacFilter& walk_on) const override {
     struct Spy final : fpe::MacFilter {
       const fpe::MacFilter* inner;
@@ -90,7 +90,7 @@ class RecordingCipher final : public fpe::FpeCipher {
     } spy;
     spy.inner = &walk_on;
     spy.walks = &walks_allowed;
-    return real_->decrypt_with_mac(value, tweak, other, block, mac, spy);
+    return real_->decrypt_with_mac(value, tweak, other, write_block, mac, spy);
   }
   mutable int full_decrypts = 0;
   mutable int walks_allowed = 0;

@@ -12,6 +12,7 @@
 #include "fpe/cipher.h"
 #include "fpe/feistel.h"
 #include "fpe/hmac.h"
+#include "fpe/sha256_portable.h"
 #include "tests/support/openssl_sha256.h"
 
 namespace tavik::fpe {
@@ -130,13 +131,39 @@ Bytes mac_bytes(const uint32_t mac[8]) {
   return out;
 }
 
-// The one-block HMAC finish on OpenSSL's block function and with the SHA instructions (inner
-// digest kept in registers): the RFC 4231 answers whose message fits one block, and random
+// The one-block HMAC finish on OpenSSL's block function, with the SHA instructions (inner
+// digest kept in registers) and in two steps on each path: the RFC 4231 answers whose message fits one block, and random
 // keys and messages of every length that fits, against OpenSSL's HMAC.
 TEST(Hmac, BlockFinishOnBothPaths) {
   using Finish = void (*)(const uint32_t*, const uint32_t*, const uint8_t*, uint32_t*);
-  std::vector<Finish> paths = {sha256_hmac_block_openssl, sha256_hmac_block};
-  if (sha256_has_shani()) { paths.push_back(sha256_hmac_block_shani); }
+  // The finish in two calls, as a caller with work between them makes it: the inner
+  // compression on a copy of the inner state, then the outer one.
+  const Finish in_steps = [](const uint32_t* inner, const uint32_t* outer, const uint8_t* block,
+                             uint32_t* mac) {
+    uint32_t h[8];
+    std::memcpy(h, inner, sizeof(h));
+    sha256_compress(h, block);
+    sha256_hmac_outer(outer, h, mac);
+  };
+  const Finish in_portable_steps = [](const uint32_t* inner, const uint32_t* outer,
+                                      const uint8_t* block, uint32_t* mac) {
+    uint32_t h[8];
+    std::memcpy(h, inner, sizeof(h));
+    sha256_compress_portable(h, block);
+    sha256_hmac_outer_portable(outer, h, mac);
+  };
+  std::vector<Finish> paths = {sha256_hmac_block_openssl, sha256_hmac_block, in_steps,
+                               in_portable_steps};
+  if (sha256_has_shani()) {
+    paths.push_back(sha256_hmac_block_shani);
+    paths.push_back([](const uint32_t* inner, const uint32_t* outer, const uint8_t* block,
+                       uint32_t* mac) {
+      uint32_t h[8];
+      std::memcpy(h, inner, sizeof(h));
+      sha256_compress_shani(h, block);
+      sha256_hmac_outer_shani(outer, h, mac);
+    });
+  }
   auto check = [&](const Bytes& key, const Bytes& message, const Bytes& expected) {
     const HmacKey hmac = HmacKey::derive(key);
     const auto block = padded_block(message);

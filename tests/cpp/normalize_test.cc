@@ -1,9 +1,11 @@
 #include "core/normalize.h"
+#include "core/render.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -140,6 +142,53 @@ TEST(Normalize, ShortAndLongTextsParseAlike) {
     if (short_form) { ++num_parsed; }
   }
   EXPECT_GT(num_parsed, 300u);
+}
+
+// A text of up to 256 bytes has its letters gathered first, eight bytes at a time where at
+// most two of them are no letter; a longer text is read a letter at a time. Spaces past 256
+// bytes send a text down the second path, which must agree on the units, or on failing, for
+// near-words at every level: syllables of the level and of others, stray letters, capitals,
+// separators and bytes of other characters in every place and number.
+TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
+  std::mt19937_64 rng(29);
+  const std::string_view noise[] = {"n", "l", "r", "a", "e", "x", "y", "c", "q", "-", " ", "st",
+                                    "K", "AN", "--", "_", "\xc3\xa9", "@[`{"};
+  const std::pair<size_t, size_t> windows[] = {{0, 0}, {2, 0}, {4, 2}, {6, 1}, {28, 2}};
+  const std::string padding(300, ' ');
+  size_t num_parsed = 0;
+  for (int round = 0; round < 40000; ++round) {
+    const uint8_t level = static_cast<uint8_t>(rng() % kNumLevels);
+    const uint8_t spelled_level = rng() % 4 == 0 ? static_cast<uint8_t>(rng() % kNumLevels) : level;
+    std::string text;
+    const size_t num_pieces = rng() % 24;
+    for (size_t k = 0; k < num_pieces; ++k) {
+      if (rng() % 8 == 0) {
+        text += noise[rng() % std::size(noise)];
+        continue;
+      }
+      text += render_unit(static_cast<uint8_t>(rng() % kNumOnsets), spelled_level);
+      if (rng() % 16 != 0) {
+        text += render_unit(static_cast<uint8_t>(kNucleusFlag | (rng() % kNumNuclei)), 0);
+      }
+      if (rng() % 4 == 0) { text += '-'; }
+    }
+    for (const auto& [num_data, num_check] : windows) {
+      NormalizedInput fast;
+      NormalizedInput walked;
+      const bool fast_ok = normalize(level, text, num_data, num_check, &fast);
+      ASSERT_EQ(fast_ok, normalize(level, text + padding, num_data, num_check, &walked))
+          << text << " level " << int{level};
+      if (!fast_ok) { continue; }
+      ++num_parsed;
+      ASSERT_EQ(Units(fast.data().begin(), fast.data().end()),
+                Units(walked.data().begin(), walked.data().end()))
+          << text;
+      ASSERT_EQ(Units(fast.check().begin(), fast.check().end()),
+                Units(walked.check().begin(), walked.check().end()))
+          << text;
+    }
+  }
+  EXPECT_GT(num_parsed, 20000u);  // most texts are words
 }
 
 }  // namespace

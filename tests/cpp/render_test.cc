@@ -255,5 +255,26 @@ TEST(UnitsToValue, ChunkedAgreesWithDigitByDigit) {
   EXPECT_FALSE(units_to_value_checked(units, &got));
 }
 
+// Fourteen syllables, the width of every 128-bit word, are read in three chunks whose sum is
+// checked on 64-bit words; values around 2^128, and raw digits that carry, must come out as
+// digit-by-digit arithmetic says.
+TEST(UnitsToValue, FourteenSyllablesAroundTwoTo128) {
+  std::mt19937_64 rng(31);
+  for (int i = 0; i < 20000; ++i) {
+    const U128 below_max = U128::max() - U128(i % 2 == 0 ? 0 : rng() >> 20, rng() % 4096);
+    std::vector<uint8_t> units(2 * kMaxDataSyllables);
+    value_to_units(i % 4 == 3 ? U128(rng(), rng()) : below_max, kMaxDataSyllables, units.data());
+    // Raise a low digit by up to 4,000 with an out-of-range onset or nucleus: the sum carries.
+    const size_t k = static_cast<size_t>(rng() % 3);
+    units[2 * k] = static_cast<uint8_t>(units[2 * k] + rng() % 120);
+    units[2 * k + 1] = static_cast<uint8_t>(units[2 * k + 1] | (rng() % 2 == 0 ? 0 : 0x60));
+    NativeU128 expected = 0;
+    const bool fits = reference_value(units, &expected);
+    U128 got;
+    ASSERT_EQ(units_to_value_checked(units, &got), fits) << i;
+    if (fits) { ASSERT_EQ(got.native(), expected) << i; }
+  }
+}
+
 }  // namespace
 }  // namespace tavik::core

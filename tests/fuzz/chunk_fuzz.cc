@@ -3,9 +3,10 @@
 // values out of range). The units sit in a buffer of exactly their size, so AddressSanitizer
 // sees any read past them.
 //
-// Properties: the list fits its capacity; Pattern places separators exactly at the running sums
-// below n, and the short list PatternSizes keeps places the same ones as the whole pattern for
-// every n; Fixed and Balanced cuts ascend and stay within n; Unchunked places none.
+// Properties: the list fits its capacity; separator_mask places the separators of the list;
+// Pattern places separators exactly at the running sums below n, and the short list
+// PatternSizes keeps places the same ones as the whole pattern for every n; Fixed and Balanced
+// cuts ascend and stay within n; Unchunked places none.
 
 #include <cstring>
 #include <limits>
@@ -88,6 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t n = std::min(units.size() / 2, core::kMaxDataSyllables);
   TAVIK_REQUIRE(b.size() <= core::Boundaries::kCapacity);
   TAVIK_REQUIRE((b.separator_mask(n) & ~((uint32_t{1} << n) - 2)) == 0 || n == 0);
+  TAVIK_REQUIRE(engine.separator_mask(units, layout) == b.separator_mask(n));
   TAVIK_REQUIRE(core::cut_score(units, probe) < 97);
 
   switch (layout.kind) {
