@@ -14,6 +14,7 @@ to standard error only, and never repeat a value from the command line.
 from __future__ import annotations
 
 import argparse
+import binascii
 import datetime
 import fcntl
 import os
@@ -578,6 +579,36 @@ class Domain:
         h = decoded.hex()
         return f"{h[:8]}-{h[8:12]}-{h[12:16]}-{h[16:20]}-{h[20:]}"
 
+    def format_many(self, decoded: bytes | bytearray, as_hex: bool) -> bytes | bytearray:
+        """What format gives each of the identifiers laid end to end in ``decoded`` (16 bytes
+        each), a newline after each.
+
+        The digits come from one call, with a separator after every 2 bytes (every 16 for
+        ``as_hex``). The lines all have one width, so what a line has no place for (three of
+        the separators of a UUID, the leading digits of a shorter identifier) goes a column at
+        a time: marked with a space, then deleted in one pass.
+        """
+        num = len(decoded) // 16
+        if not num:
+            return b""
+        dropped: Sequence[int]
+        if as_hex:
+            text = bytearray(binascii.b2a_hex(decoded, b"\n", 16))
+            text += b"\n"
+            width, dropped = 33, range(32 - 2 * self.num_bytes)
+        else:
+            # 0011-2233-4455-6677-8899-aabb-ccdd-eeff- for 00112233-4455-6677-8899-aabbccddeeff
+            text = bytearray(binascii.b2a_hex(decoded, b"-", 2))
+            text += b"-"
+            text[39::40] = b"\n" * num
+            width, dropped = 40, (4, 29, 34)
+        if not dropped:
+            return text
+        marks = b" " * num
+        for column in dropped:
+            text[column::width] = marks
+        return text.translate(None, b" ")
+
 
 def make_handler(args: argparse.Namespace, codec: Tavik) -> Callable[[str], str]:
     """A function from one item's text to its output line; raises ItemError."""
@@ -604,6 +635,138 @@ def make_handler(args: argparse.Namespace, codec: Tavik) -> Callable[[str], str]
             raise ItemError(str(exc)) from None
 
     return decode
+
+
+# ---- A batch of lines at once ------------------------------------------------------------------
+
+# What a batch handler gives for a batch of lines: the bytes to write when every line gave a
+# result, else each line's output line, or None for a line that the single handler must answer
+# (a failure, to report with its own message, or a blank line, to skip).
+BatchAnswer = bytes | bytearray | list[str | None]
+
+
+def make_batch_handler(args: argparse.Namespace,
+                       codec: Tavik) -> Callable[[Sequence[bytes | None]], BatchAnswer]:
+    """A function from a batch of standard input's lines to their answer (see BatchAnswer).
+
+    It gives every line the output line that make_handler's function gives it: a line reaches
+    the bulk methods as the same bytes or text that the single call would get, and they give
+    each item what the single call gives it. Only the failures go one by one.
+    """
+    domain = Domain(args.bits, args.modulus)
+    if args.command == "encode":
+
+        def encode_batch(batch: Sequence[bytes | None]) -> BatchAnswer:
+            data = identifier_buffer(batch, domain)
+            words: list[str | None]
+            if data is not None:
+                words = codec.encode_many(data, "none")
+            else:
+                parsed = [_identifier_or_none(line, domain) for line in batch]
+                encoded = iter(codec.encode_many([d for d in parsed if d is not None], "none"))
+                words = [None if d is None else next(encoded) for d in parsed]
+            try:
+                text = "\n".join(words)  # type: ignore[arg-type]
+            except TypeError:  # None: some item failed
+                return words
+            return (text + "\n").encode("utf-8")
+
+        return encode_batch
+
+    method = codec.decode_many if args.command == "decode" else codec.recover_many
+    as_hex = args.hex
+
+    def decode_batch(batch: Sequence[bytes | None]) -> BatchAnswer:
+        texts = line_texts(batch)
+        if texts is None:
+            return [None] * len(batch)
+        decoded, failed = method(texts, "none", True)
+        text = domain.format_many(decoded, as_hex)
+        if not failed:
+            return text
+        lines: list[str | None] = text.decode("ascii").split("\n")
+        lines.pop()  # after the last newline
+        for index in failed:
+            lines[index] = None
+        return lines
+
+    return decode_batch
+
+
+def identifier_buffer(batch: Sequence[bytes | None], domain: Domain) -> bytes | None:
+    """The identifiers of a batch end to end, when every line is one in a canonical form: a
+    hyphenated UUID, or exactly the hex digits of the domain's bytes, with nothing around it.
+    None otherwise (another form, white space, a blank line, an error), and then the lines go
+    one by one.
+
+    The hyphenated form is recognised without a regular expression: the lines have no newline,
+    so the newlines found every 37 bytes make every line 36 bytes long; the hyphens are then
+    checked a column at a time, and a2b_hex refuses any other character.
+    """
+    if domain.modulus is not None:  # identifiers may be shorter than the modulus
+        return None
+    num = len(batch)
+    try:
+        joined = b"\n".join(batch)  # type: ignore[arg-type]
+    except TypeError:  # None: a line longer than MAX_LINE_LEN
+        return None
+    if domain.num_bytes == 16 and _lines_of_width(joined, num, 36):
+        hyphens = b"-" * num
+        if any(joined[column::37] != hyphens for column in (8, 13, 18, 23)):
+            return None
+        digits = joined.translate(None, b"-\n")
+    elif _lines_of_width(joined, num, 2 * domain.num_bytes):
+        digits = joined.translate(None, b"\n")
+    else:
+        return None
+    try:
+        data = binascii.a2b_hex(digits)
+    except binascii.Error:  # not hex, or a hyphen elsewhere that left an odd count
+        return None
+    if len(data) != num * domain.num_bytes:  # a hyphen elsewhere, in place of two digits
+        return None
+    spare_bits = domain.bits % 8
+    if spare_bits and max(data[::domain.num_bytes]) >> spare_bits:
+        return None  # some identifier does not fit; the lines go one by one, to say which
+    return data
+
+
+def _lines_of_width(joined: bytes, num: int, width: int) -> bool:
+    """Whether ``joined``, ``num`` lines without newlines joined by newlines, has them all
+    ``width`` bytes long."""
+    return (len(joined) == (width + 1) * num - 1
+            and joined[width::width + 1] == b"\n" * (num - 1))
+
+
+def _identifier_or_none(line: bytes | None, domain: Domain) -> bytes | None:
+    """The identifier on ``line`` as make_handler's encode reads it; None for a blank line or
+    one it refuses."""
+    if line is None or len(line) > MAX_LINE_LEN:
+        return None
+    text = line.decode("utf-8", "replace")
+    if not text.strip():
+        return None
+    try:
+        data = parse_identifier(text)
+        domain.check(data)
+    except ItemError:
+        return None
+    return data
+
+
+def line_texts(batch: Sequence[bytes | None]) -> list[str] | None:
+    """The texts of a batch's lines, as process decodes each; None when a line is too long."""
+    try:
+        joined = b"\n".join(batch)  # type: ignore[arg-type]
+    except TypeError:  # None: a line longer than MAX_LINE_LEN
+        return None
+    if len(joined) > MAX_LINE_LEN and max(map(len, batch)) > MAX_LINE_LEN:  # type: ignore[arg-type]
+        return None
+    try:
+        # Valid UTF-8 splits at the newlines into the lines' own texts.
+        return joined.decode("utf-8").split("\n")
+    except UnicodeDecodeError:
+        return [line.decode("utf-8", "replace") for line in batch]  # type: ignore[union-attr]
 
 
 # ---- Input and output -------------------------------------------------------------------------
@@ -666,44 +829,63 @@ def without_bom(batches: Iterable[Sequence[bytes | None]]) -> Iterator[Sequence[
 
 
 def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str | None]],
-            label: str, *, skip_blank: bool = False, aligned: bool = False) -> int:
+            label: str, *,
+            handle_batch: Callable[[Sequence[bytes | None]], BatchAnswer] | None = None,
+            skip_blank: bool = False, aligned: bool = False) -> int:
     """Runs every item, writing one line per success as soon as its batch is done.
 
     A blank item (empty or white space only) is skipped with ``skip_blank``, and fails without.
     With ``aligned``, a failed or skipped item writes an empty line, so that output line N
-    answers item N.
+    answers item N. ``handle_batch`` answers a batch of lines at once, and ``handle`` then
+    only the lines it left.
     """
     sys.stdout.flush()
     out = sys.stdout.fileno()
     failed = False
     number = 0
+
+    def answer(item: bytes | str | None) -> str | None:
+        """The output line of one item; None for a blank one that is skipped."""
+        if item is None or len(item) > MAX_LINE_LEN:
+            raise ItemError(f"longer than {MAX_LINE_LEN} bytes")
+        if isinstance(item, bytes):
+            # Invalid UTF-8 becomes U+FFFD, which no identifier or code word contains.
+            text = item.decode("utf-8", "replace")
+        else:
+            text = item.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+        if not text.strip():
+            if skip_blank:
+                return None
+            raise ItemError("empty")
+        return handle(text)
+
     for batch in batches:
+        results = (handle_batch(batch) if handle_batch  # type: ignore[arg-type]
+                   else [None] * len(batch))
+        if not isinstance(results, list):  # every item answered
+            write_all(out, results)
+            number += len(batch)
+            continue
         lines = []
-        for item in batch:
+        for item, result in zip(batch, results):
             number += 1
-            try:
-                if item is None or len(item) > MAX_LINE_LEN:
-                    raise ItemError(f"longer than {MAX_LINE_LEN} bytes")
-                if isinstance(item, bytes):
-                    # Invalid UTF-8 becomes U+FFFD, which no identifier or code word contains.
-                    text = item.decode("utf-8", "replace")
-                else:
-                    text = item.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
-                if not text.strip():
-                    if skip_blank:
-                        if aligned:
-                            lines.append("")
-                        continue
-                    raise ItemError("empty")
-                lines.append(handle(text))
-            except ItemError as exc:
-                failed = True
-                if lines:  # keep the order of output and messages on a shared terminal
-                    write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
-                    lines = []
-                say(f"tavik: {label} {number}: {exc}")
-                if aligned:
-                    lines.append("")
+            if result is None:
+                try:
+                    result = answer(item)
+                except ItemError as exc:
+                    failed = True
+                    if lines:  # keep the order of output and messages on a shared terminal
+                        write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
+                        lines = []
+                    say(f"tavik: {label} {number}: {exc}")
+                    if aligned:
+                        lines.append("")
+                    continue
+                if result is None:  # skipped
+                    if aligned:
+                        lines.append("")
+                    continue
+            lines.append(result)
         if lines:
             write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
     return 1 if failed else 0
@@ -780,4 +962,5 @@ def _run(argv: list[str]) -> int:
                        aligned=args.aligned)
     # Blank lines (a trailing one, a separator between blocks) are no items.
     return process(handle, without_bom(stdin_batches(sys.stdin.fileno())), "line",
-                   skip_blank=True, aligned=args.aligned)
+                   handle_batch=make_batch_handler(args, codec), skip_blank=True,
+                   aligned=args.aligned)
