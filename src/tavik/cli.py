@@ -696,15 +696,13 @@ def make_batch_handler(args: argparse.Namespace,
 def identifier_buffer(batch: Sequence[bytes | None], domain: Domain) -> bytes | None:
     """The identifiers of a batch end to end, when every line is one in a canonical form: a
     hyphenated UUID, or exactly the hex digits of the domain's bytes, with nothing around it.
-    None otherwise (another form, white space, a blank line, an error), and then the lines go
-    one by one.
+    None otherwise (another form, white space, a blank line, an identifier too wide), and then
+    the lines go one by one. A value not below a modulus is left to encode_many to refuse.
 
     The hyphenated form is recognised without a regular expression: the lines have no newline,
     so the newlines found every 37 bytes make every line 36 bytes long; the hyphens are then
     checked a column at a time, and a2b_hex refuses any other character.
     """
-    if domain.modulus is not None:  # identifiers may be shorter than the modulus
-        return None
     num = len(batch)
     try:
         joined = b"\n".join(batch)  # type: ignore[arg-type]
