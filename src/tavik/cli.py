@@ -23,7 +23,7 @@ import select
 import sys
 import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from typing import TYPE_CHECKING, NoReturn
+from typing import TYPE_CHECKING, Any, NoReturn
 
 from . import Tavik
 
@@ -346,7 +346,7 @@ def build_parser() -> Parser:
                "with its number), 2 usage error.",
         allow_abbrev=False,
     )
-    parser.add_argument("--version", action="version", version=f"%(prog)s {_version()}")
+    parser.add_argument("--version", action=_VersionAction)
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     encode = commands.add_parser(
@@ -376,6 +376,21 @@ def build_parser() -> Parser:
         _add_aligned_option(sub)
         _add_codec_options(sub)
     return parser
+
+
+class _VersionAction(argparse.Action):
+    """--version, which looks the version up only when asked: the lookup takes longer than
+    the rest of starting the command."""
+
+    def __init__(self, option_strings: Sequence[str], dest: str = argparse.SUPPRESS,
+                 default: str = argparse.SUPPRESS,
+                 help: str = "show program's version number and exit") -> None:
+        super().__init__(option_strings, dest, nargs=0, default=default, help=help)
+
+    def __call__(self, parser: argparse.ArgumentParser, namespace: argparse.Namespace,
+                 values: object, option_string: str | None = None) -> NoReturn:
+        parser._print_message(f"{parser.prog} {_version()}\n", sys.stdout)
+        parser.exit()
 
 
 def _version() -> str:
@@ -646,7 +661,7 @@ BatchAnswer = bytes | bytearray | list[str | None]
 
 
 def make_batch_handler(args: argparse.Namespace,
-                       codec: Tavik) -> Callable[[Sequence[bytes | None]], BatchAnswer]:
+                       codec: Tavik) -> Callable[[Batch], BatchAnswer]:
     """A function from a batch of standard input's lines to their answer (see BatchAnswer).
 
     It gives every line the output line that make_handler's function gives it: a line reaches
@@ -656,7 +671,7 @@ def make_batch_handler(args: argparse.Namespace,
     domain = Domain(args.bits, args.modulus)
     if args.command == "encode":
 
-        def encode_batch(batch: Sequence[bytes | None]) -> BatchAnswer:
+        def encode_batch(batch: Batch) -> BatchAnswer:
             data = identifier_buffer(batch, domain)
             words: list[str | None]
             if data is not None:
@@ -676,7 +691,7 @@ def make_batch_handler(args: argparse.Namespace,
     method = codec.decode_many if args.command == "decode" else codec.recover_many
     as_hex = args.hex
 
-    def decode_batch(batch: Sequence[bytes | None]) -> BatchAnswer:
+    def decode_batch(batch: Batch) -> BatchAnswer:
         texts = line_texts(batch)
         if texts is None:
             return [None] * len(batch)
@@ -693,7 +708,7 @@ def make_batch_handler(args: argparse.Namespace,
     return decode_batch
 
 
-def identifier_buffer(batch: Sequence[bytes | None], domain: Domain) -> bytes | None:
+def identifier_buffer(batch: Batch, domain: Domain) -> bytes | None:
     """The identifiers of a batch end to end, when every line is one in a canonical form: a
     hyphenated UUID, or exactly the hex digits of the domain's bytes, with nothing around it.
     None otherwise (another form, white space, a blank line, an identifier too wide), and then
@@ -703,11 +718,10 @@ def identifier_buffer(batch: Sequence[bytes | None], domain: Domain) -> bytes | 
     so the newlines found every 37 bytes make every line 36 bytes long; the hyphens are then
     checked a column at a time, and a2b_hex refuses any other character.
     """
-    num = len(batch)
-    try:
-        joined = b"\n".join(batch)  # type: ignore[arg-type]
-    except TypeError:  # None: a line longer than MAX_LINE_LEN
+    joined = batch.joined
+    if joined is None:  # a line longer than MAX_LINE_LEN
         return None
+    num = len(batch)
     if domain.num_bytes == 16 and _lines_of_width(joined, num, 36):
         hyphens = b"-" * num
         if any(joined[column::37] != hyphens for column in (8, 13, 18, 23)):
@@ -752,13 +766,18 @@ def _identifier_or_none(line: bytes | None, domain: Domain) -> bytes | None:
     return data
 
 
-def line_texts(batch: Sequence[bytes | None]) -> list[str] | None:
+def line_texts(batch: Batch) -> list[str] | None:
     """The texts of a batch's lines, as process decodes each; None when a line is too long."""
-    try:
-        joined = b"\n".join(batch)  # type: ignore[arg-type]
-    except TypeError:  # None: a line longer than MAX_LINE_LEN
+    joined = batch.joined
+    if joined is None:  # a line longer than MAX_LINE_LEN
         return None
-    if len(joined) > MAX_LINE_LEN and max(map(len, batch)) > MAX_LINE_LEN:  # type: ignore[arg-type]
+    # The lines after the first come from one read, so they add up to READ_LEN at most; only
+    # when they do not does each line's length need a look.
+    first_len = joined.find(b"\n")
+    if first_len < 0:  # the only line
+        first_len = len(joined)
+    if (first_len > MAX_LINE_LEN or len(joined) - first_len > MAX_LINE_LEN + 1) and max(
+            map(len, batch)) > MAX_LINE_LEN:  # type: ignore[arg-type]
         return None
     try:
         # Valid UTF-8 splits at the newlines into the lines' own texts.
@@ -770,7 +789,41 @@ def line_texts(batch: Sequence[bytes | None]) -> list[str] | None:
 # ---- Input and output -------------------------------------------------------------------------
 
 
-def stdin_batches(fd: int) -> Iterator[Sequence[bytes | None]]:
+class Batch(Sequence["bytes | None"]):
+    """Lines without their newlines, as a list holds them (None for a line longer than
+    MAX_LINE_LEN). Lines that came in one read, none of them None, stay as they came: ``joined``,
+    the bytes of the lines with a newline between each two, which the bulk paths take whole; they
+    are split apart only when one line is asked for.
+    """
+
+    __slots__ = ("joined", "_lines", "_len")
+
+    def __init__(self, joined: bytes | None = None,
+                 lines: list[bytes | None] | None = None) -> None:
+        self.joined = joined  # None when the batch was made from ``lines``
+        self._lines = lines
+        self._len = -1
+
+    @property
+    def lines(self) -> list[bytes | None]:
+        if self._lines is None:
+            self._lines = self.joined.split(b"\n")  # type: ignore[union-attr]
+        return self._lines
+
+    def __len__(self) -> int:
+        if self._len < 0:
+            self._len = (len(self._lines) if self._lines is not None
+                         else self.joined.count(b"\n") + 1)  # type: ignore[union-attr]
+        return self._len
+
+    def __getitem__(self, index: Any) -> Any:
+        return self.lines[index]
+
+    def __iter__(self) -> Iterator[bytes | None]:
+        return iter(self.lines)
+
+
+def stdin_batches(fd: int) -> Iterator[Batch]:
     """Lines of a file descriptor, without their newlines, in the batches that each read completes.
 
     A line longer than MAX_LINE_LEN comes as None; it is never held whole, so memory stays
@@ -786,23 +839,27 @@ def stdin_batches(fd: int) -> Iterator[Sequence[bytes | None]]:
             continue
         if not chunk:
             break
-        pieces = chunk.split(b"\n")
-        tail = pieces.pop()
-        batch: list[bytes | None] = []
-        if pieces:
-            batch.append(None if overlong else pending + pieces[0])
-            batch.extend(pieces[1:])
-            overlong, pending = False, tail
-        elif not overlong:
-            pending += tail
+        end = chunk.rfind(b"\n")  # of the last whole line
+        batch = None
+        if end < 0:
+            if not overlong:
+                pending += chunk
+        else:
+            if overlong:  # the first line ends here, as None; the others are whole
+                first_end = chunk.find(b"\n")
+                others = chunk[first_end + 1:end].split(b"\n") if first_end < end else []
+                batch = Batch(lines=[None, *others])
+            else:
+                batch = Batch(pending + chunk[:end])
+            overlong, pending = False, chunk[end + 1:]
         if len(pending) > MAX_LINE_LEN:
             overlong, pending = True, b""
         if batch:
             yield batch
     if overlong:
-        yield [None]
+        yield Batch(lines=[None])
     elif pending:
-        yield [pending]
+        yield Batch(pending)
 
 
 def write_all(fd: int, data: bytes) -> None:
@@ -816,19 +873,18 @@ def write_all(fd: int, data: bytes) -> None:
             select.select([], [fd], [])
 
 
-def without_bom(batches: Iterable[Sequence[bytes | None]]) -> Iterator[Sequence[bytes | None]]:
+def without_bom(batches: Iterable[Batch]) -> Iterator[Batch]:
     """The batches with a UTF-8 byte-order mark removed from the start of the first line."""
     first = True
     for batch in batches:
-        if first and batch and batch[0] is not None and batch[0].startswith(BOM):
-            batch = [batch[0][len(BOM):], *batch[1:]]
+        if first and batch.joined is not None and batch.joined.startswith(BOM):
+            batch = Batch(batch.joined[len(BOM):])
         first = False
         yield batch
 
 
 def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str | None]],
-            label: str, *,
-            handle_batch: Callable[[Sequence[bytes | None]], BatchAnswer] | None = None,
+            label: str, *, handle_batch: Callable[[Batch], BatchAnswer] | None = None,
             skip_blank: bool = False, aligned: bool = False) -> int:
     """Runs every item, writing one line per success as soon as its batch is done.
 

@@ -9,6 +9,7 @@ import signal
 import subprocess
 import sys
 import sysconfig
+import threading
 import unicodedata
 import uuid
 from pathlib import Path
@@ -477,7 +478,7 @@ def batch_and_line_answers(argv: list[str], batch: list[bytes]) -> tuple[list, l
     line), in this process."""
     args = cli.build_parser().parse_args(argv)
     codec = cli.build_codec(args)
-    answer = cli.make_batch_handler(args, codec)(batch)
+    answer = cli.make_batch_handler(args, codec)(cli.Batch(b"\n".join(batch)))
     if not isinstance(answer, list):
         answer = bytes(answer).decode().split("\n")
         assert answer.pop() == ""
@@ -515,6 +516,47 @@ def test_a_batch_answers_each_line_as_the_line_handler(options, make_id):
             assert answer == expected
         answer, expected = batch_and_line_answers(argv, spoiled(rng, lines, spoilers * 2))
         assert answer == expected and None in answer
+
+
+def test_lines_come_whole_whatever_the_reads(tmp_path):
+    rng = random.Random(5)
+    limit = cli.MAX_LINE_LEN
+    lengths = [0, 1, 36, 36, 36, 1000, limit - 1, limit, limit + 1, limit + 3, 3 * limit, 7]
+    lines = [rng.randbytes(n).replace(b"\n", b"x") for n in lengths * 4]
+    rng.shuffle(lines)
+    data = b"\n".join(lines)  # the last line without its newline
+    path = tmp_path / "lines"
+    path.write_bytes(data)
+
+    def read(fd: int) -> list:
+        got = []
+        for batch in cli.stdin_batches(fd):
+            assert len(batch) == len(list(batch)) > 0
+            # A line too long may come as None, or whole if one read completes it.
+            got += [None if line is None or len(line) > limit else line for line in batch]
+        return got
+
+    expected = [None if len(line) > limit else line for line in lines]
+    with path.open("rb") as f:  # reads of READ_LEN
+        assert read(f.fileno()) == expected
+    # Through a pipe written in pieces of every size, so that the reads end anywhere.
+    read_end, write_end = os.pipe()
+
+    def write() -> None:
+        with os.fdopen(write_end, "wb", buffering=0) as pipe:
+            start = 0
+            while start < len(data):
+                size = rng.choice([1, 2, 37, 4096, limit, 2 * limit])
+                pipe.write(data[start:start + size])
+                start += size
+
+    writer = threading.Thread(target=write)
+    writer.start()
+    try:
+        assert read(read_end) == expected
+    finally:
+        writer.join()
+        os.close(read_end)
 
 
 def lines_and_arguments(args: list[str], lines: list[bytes]) -> tuple[tuple, tuple]:
