@@ -692,14 +692,14 @@ def make_batch_handler(args: argparse.Namespace,
     as_hex = args.hex
 
     def decode_batch(batch: Batch) -> BatchAnswer:
-        texts = line_texts(batch)
+        texts = batch.texts()
         if texts is None:
             return [None] * len(batch)
         decoded, failed = method(texts, "none", True)
         text = domain.format_many(decoded, as_hex)
         if not failed:
             return text
-        lines: list[str | None] = text.decode("ascii").split("\n")
+        lines: list[str | None] = list(text.decode("ascii").split("\n"))
         lines.pop()  # after the last newline
         for index in failed:
             lines[index] = None
@@ -766,34 +766,14 @@ def _identifier_or_none(line: bytes | None, domain: Domain) -> bytes | None:
     return data
 
 
-def line_texts(batch: Batch) -> list[str] | None:
-    """The texts of a batch's lines, as process decodes each; None when a line is too long."""
-    joined = batch.joined
-    if joined is None:  # a line longer than MAX_LINE_LEN
-        return None
-    # The lines after the first come from one read, so they add up to READ_LEN at most; only
-    # when they do not does each line's length need a look.
-    first_len = joined.find(b"\n")
-    if first_len < 0:  # the only line
-        first_len = len(joined)
-    if (first_len > MAX_LINE_LEN or len(joined) - first_len > MAX_LINE_LEN + 1) and max(
-            map(len, batch)) > MAX_LINE_LEN:  # type: ignore[arg-type]
-        return None
-    try:
-        # Valid UTF-8 splits at the newlines into the lines' own texts.
-        return joined.decode("utf-8").split("\n")
-    except UnicodeDecodeError:
-        return [line.decode("utf-8", "replace") for line in batch]  # type: ignore[union-attr]
-
-
 # ---- Input and output -------------------------------------------------------------------------
 
 
-class Batch(Sequence["bytes | None"]):
+class Batch(Sequence[bytes | None]):
     """Lines without their newlines, as a list holds them (None for a line longer than
-    MAX_LINE_LEN). Lines that came in one read, none of them None, stay as they came: ``joined``,
-    the bytes of the lines with a newline between each two, which the bulk paths take whole; they
-    are split apart only when one line is asked for.
+    MAX_LINE_LEN). The lines that a read completes, when none is None, stay as they were read:
+    ``joined``, their bytes with a newline between each two, which the bulk paths take whole;
+    they are split apart only when a line is asked for.
     """
 
     __slots__ = ("joined", "_lines", "_len")
@@ -807,14 +787,39 @@ class Batch(Sequence["bytes | None"]):
     @property
     def lines(self) -> list[bytes | None]:
         if self._lines is None:
-            self._lines = self.joined.split(b"\n")  # type: ignore[union-attr]
+            assert self.joined is not None
+            self._lines = list(self.joined.split(b"\n"))
         return self._lines
 
     def __len__(self) -> int:
         if self._len < 0:
-            self._len = (len(self._lines) if self._lines is not None
-                         else self.joined.count(b"\n") + 1)  # type: ignore[union-attr]
+            if self._lines is not None:
+                self._len = len(self._lines)
+            else:
+                assert self.joined is not None
+                self._len = self.joined.count(b"\n") + 1
         return self._len
+
+    def texts(self) -> list[str] | None:
+        """The lines' texts, as process decodes each line; None when a line is too long."""
+        joined = self.joined
+        if joined is None:  # a line longer than MAX_LINE_LEN
+            return None
+        # The lines after the first come from one read, so they add up to READ_LEN at most;
+        # only when they do not does each line's length need a look.
+        first_len = joined.find(b"\n")
+        if first_len < 0:  # the only line
+            first_len = len(joined)
+        if (first_len > MAX_LINE_LEN or len(joined) - first_len > MAX_LINE_LEN + 1) and max(
+                map(len, joined.split(b"\n"))) > MAX_LINE_LEN:
+            return None
+        try:
+            # Valid UTF-8 splits at the newlines into the lines' own texts.
+            texts = joined.decode("utf-8").split("\n")
+        except UnicodeDecodeError:
+            texts = [line.decode("utf-8", "replace") for line in joined.split(b"\n")]
+        self._len = len(texts)
+        return texts
 
     def __getitem__(self, index: Any) -> Any:
         return self.lines[index]
@@ -862,7 +867,7 @@ def stdin_batches(fd: int) -> Iterator[Batch]:
         yield Batch(pending)
 
 
-def write_all(fd: int, data: bytes) -> None:
+def write_all(fd: int, data: bytes | bytearray) -> None:
     """Writes all of ``data`` to ``fd``, waiting whenever another process that shares the
     descriptor has left it non-blocking."""
     view = memoryview(data)
@@ -914,13 +919,13 @@ def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str
         return handle(text)
 
     for batch in batches:
-        results = (handle_batch(batch) if handle_batch  # type: ignore[arg-type]
+        results = (handle_batch(batch) if handle_batch and isinstance(batch, Batch)
                    else [None] * len(batch))
         if not isinstance(results, list):  # every item answered
             write_all(out, results)
             number += len(batch)
             continue
-        lines = []
+        lines: list[str] = []
         for item, result in zip(batch, results):
             number += 1
             if result is None:

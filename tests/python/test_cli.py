@@ -445,12 +445,13 @@ CODE_WORD_SPOILERS = [
 # Options, and identifiers that they take: every one fits, so a batch of them in one form takes
 # the shortest way, which one odd line must turn away from.
 SEALED = ["--key-hex", KEY.hex()]
+PLAIN = ["--mode", "plain"]
 BATCH_CASES = [
     (SEALED, lambda rng: rng.randbytes(16)),
-    (["--mode", "plain", "--bits", "125"], lambda rng: bytes([rng.randrange(32)]) + rng.randbytes(15)),
-    (["--mode", "plain", "--bits", "64"], lambda rng: rng.randbytes(8)),
-    (["--mode", "plain", "--bits", "20"], lambda rng: bytes([rng.randrange(16)]) + rng.randbytes(2)),
-    (["--mode", "plain", "--modulus", "1000"], lambda rng: rng.randrange(1000).to_bytes(2, "big")),
+    ([*PLAIN, "--bits", "125"], lambda rng: bytes([rng.randrange(32)]) + rng.randbytes(15)),
+    ([*PLAIN, "--bits", "64"], lambda rng: rng.randbytes(8)),
+    ([*PLAIN, "--bits", "20"], lambda rng: bytes([rng.randrange(16)]) + rng.randbytes(2)),
+    ([*PLAIN, "--modulus", "1000"], lambda rng: rng.randrange(1000).to_bytes(2, "big")),
     ([*SEALED, "--level", "ko", "--check", "2"], lambda rng: rng.randbytes(16)),
 ]
 
