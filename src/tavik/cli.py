@@ -36,6 +36,9 @@ DEFAULT_EPOCH_MS = 1700000000000
 # Longest line read from standard input; longer lines are refused without being held in memory.
 MAX_LINE_LEN = 64 * 1024
 READ_LEN = 64 * 1024
+# What a pipe on standard input is grown to hold. The usual 64 KiB is less than one batch's
+# output, which keeps the two ends of `tavik encode | tavik decode` waiting on each other.
+PIPE_LEN = 256 * 1024
 # Largest key file read; a key is a few dozen bytes, and this stops `--key-file /dev/urandom`.
 MAX_KEY_LEN = 1024 * 1024
 # The UTF-8 byte-order mark, which some editors put at the start of a text file.
@@ -878,6 +881,17 @@ def write_all(fd: int, data: bytes | bytearray) -> None:
             select.select([], [fd], [])
 
 
+def grow_pipe(fd: int) -> None:
+    """Lets the pipe on ``fd``, if it is one, hold PIPE_LEN bytes, so that the program writing
+    to it can work ahead; a larger pipe, or anything else, is left as it is. Only the pipe read
+    from is grown: a program reading ours may count on the usual size to hold us back."""
+    try:
+        if fcntl.fcntl(fd, fcntl.F_GETPIPE_SZ) < PIPE_LEN:
+            fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, PIPE_LEN)
+    except (OSError, AttributeError):  # no pipe, over the user's pipe memory, or not Linux
+        pass
+
+
 def without_bom(batches: Iterable[Batch]) -> Iterator[Batch]:
     """The batches with a UTF-8 byte-order mark removed from the start of the first line."""
     first = True
@@ -1019,6 +1033,7 @@ def _run(argv: list[str]) -> int:
     if args.items:
         return process(handle, [[item] for item in args.items], "argument",
                        aligned=args.aligned)
+    grow_pipe(0)
     # Blank lines (a trailing one, a separator between blocks) are no items.
     return process(handle, without_bom(stdin_batches(sys.stdin.fileno())), "line",
                    handle_batch=make_batch_handler(args, codec), skip_blank=True,
