@@ -862,7 +862,7 @@ def stdin_batches(fd: int) -> Iterator[Batch]:
             overlong, pending = False, chunk[end + 1:]
         if len(pending) > MAX_LINE_LEN:
             overlong, pending = True, b""
-        if batch:
+        if batch is not None:  # not `if batch`, which would count its lines
             yield batch
     if overlong:
         yield Batch(lines=[None])
