@@ -14,6 +14,7 @@ to standard error only, and never repeat a value from the command line.
 from __future__ import annotations
 
 import argparse
+import binascii
 import datetime
 import fcntl
 import os
@@ -22,7 +23,7 @@ import select
 import sys
 import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
-from typing import TYPE_CHECKING, NoReturn
+from typing import TYPE_CHECKING, Any, NoReturn
 
 from . import Tavik, __version__
 
@@ -35,6 +36,9 @@ DEFAULT_EPOCH_MS = 1700000000000
 # Longest line read from standard input; longer lines are refused without being held in memory.
 MAX_LINE_LEN = 64 * 1024
 READ_LEN = 64 * 1024
+# What a pipe on standard input is grown to hold. The usual 64 KiB is less than one batch's
+# output, which keeps the two ends of `tavik encode | tavik decode` waiting on each other.
+PIPE_LEN = 256 * 1024
 # Largest key file read; a key is a few dozen bytes, and this stops `--key-file /dev/urandom`.
 MAX_KEY_LEN = 1024 * 1024
 # The UTF-8 byte-order mark, which some editors put at the start of a text file.
@@ -581,6 +585,36 @@ class Domain:
         h = decoded.hex()
         return f"{h[:8]}-{h[8:12]}-{h[12:16]}-{h[16:20]}-{h[20:]}"
 
+    def format_many(self, decoded: bytes | bytearray, as_hex: bool) -> bytes | bytearray:
+        """What format gives each of the identifiers laid end to end in ``decoded`` (16 bytes
+        each), a newline after each.
+
+        The digits come from one call, with a separator after every 2 bytes (every 16 for
+        ``as_hex``). The lines all have one width, so what a line has no place for (three of
+        the separators of a UUID, the leading digits of a shorter identifier) goes a column at
+        a time: marked with a space, then deleted in one pass.
+        """
+        num = len(decoded) // 16
+        if not num:
+            return b""
+        dropped: Sequence[int]
+        if as_hex:
+            text = bytearray(binascii.b2a_hex(decoded, b"\n", 16))
+            text += b"\n"
+            width, dropped = 33, range(32 - 2 * self.num_bytes)
+        else:
+            # 0011-2233-4455-6677-8899-aabb-ccdd-eeff- for 00112233-4455-6677-8899-aabbccddeeff
+            text = bytearray(binascii.b2a_hex(decoded, b"-", 2))
+            text += b"-"
+            text[39::40] = b"\n" * num
+            width, dropped = 40, (4, 29, 34)
+        if not dropped:
+            return text
+        marks = b" " * num
+        for column in dropped:
+            text[column::width] = marks
+        return text.translate(None, b" ")
+
 
 def make_handler(args: argparse.Namespace, codec: Tavik) -> Callable[[str], str]:
     """A function from one item's text to its output line; raises ItemError."""
@@ -609,10 +643,183 @@ def make_handler(args: argparse.Namespace, codec: Tavik) -> Callable[[str], str]
     return decode
 
 
+# ---- A batch of lines at once ------------------------------------------------------------------
+
+# What a batch handler gives for a batch of lines: the bytes to write when every line gave a
+# result, else each line's output line, or None for a line that the single handler must answer
+# (a failure, to report with its own message, or a blank line, to skip).
+BatchAnswer = bytes | bytearray | list[str | None]
+
+
+def make_batch_handler(args: argparse.Namespace,
+                       codec: Tavik) -> Callable[[Batch], BatchAnswer]:
+    """A function from a batch of standard input's lines to their answer (see BatchAnswer).
+
+    It gives every line the output line that make_handler's function gives it: a line reaches
+    the bulk methods as the same bytes or text that the single call would get, and they give
+    each item what the single call gives it. Only the failures go one by one.
+    """
+    domain = Domain(args.bits, args.modulus)
+    if args.command == "encode":
+
+        def encode_batch(batch: Batch) -> BatchAnswer:
+            data = identifier_buffer(batch, domain)
+            words: list[str | None]
+            if data is not None:
+                words = codec.encode_many(data, "none")
+            else:
+                parsed = [_identifier_or_none(line, domain) for line in batch]
+                encoded = iter(codec.encode_many([d for d in parsed if d is not None], "none"))
+                words = [None if d is None else next(encoded) for d in parsed]
+            try:
+                text = "\n".join(words)  # type: ignore[arg-type]
+            except TypeError:  # None: some item failed
+                return words
+            return (text + "\n").encode("utf-8")
+
+        return encode_batch
+
+    method = codec.decode_many if args.command == "decode" else codec.recover_many
+    as_hex = args.hex
+
+    def decode_batch(batch: Batch) -> BatchAnswer:
+        texts = batch.texts()
+        if texts is None:
+            return [None] * len(batch)
+        decoded, failed = method(texts, "none", True)
+        text = domain.format_many(decoded, as_hex)
+        if not failed:
+            return text
+        lines: list[str | None] = list(text.decode("ascii").split("\n"))
+        lines.pop()  # after the last newline
+        for index in failed:
+            lines[index] = None
+        return lines
+
+    return decode_batch
+
+
+def identifier_buffer(batch: Batch, domain: Domain) -> bytes | None:
+    """The identifiers of a batch end to end, when every line is one in a canonical form: a
+    hyphenated UUID, or exactly the hex digits of the domain's bytes, with nothing around it.
+    None otherwise (another form, white space, a blank line, an identifier too wide), and then
+    the lines go one by one. A value not below a modulus is left to encode_many to refuse.
+
+    The hyphenated form is recognised without a regular expression: the lines have no newline,
+    so the newlines found every 37 bytes make every line 36 bytes long; the hyphens are then
+    checked a column at a time, and a2b_hex refuses any other character.
+    """
+    joined = batch.joined
+    if joined is None:  # a line longer than MAX_LINE_LEN
+        return None
+    num = len(batch)
+    if domain.num_bytes == 16 and _lines_of_width(joined, num, 36):
+        hyphens = b"-" * num
+        if any(joined[column::37] != hyphens for column in (8, 13, 18, 23)):
+            return None
+        digits = joined.translate(None, b"-\n")
+    elif _lines_of_width(joined, num, 2 * domain.num_bytes):
+        digits = joined.translate(None, b"\n")
+    else:
+        return None
+    try:
+        data = binascii.a2b_hex(digits)
+    except binascii.Error:  # not hex, or a hyphen elsewhere that left an odd count
+        return None
+    if len(data) != num * domain.num_bytes:  # a hyphen elsewhere, in place of two digits
+        return None
+    spare_bits = domain.bits % 8
+    if spare_bits and max(data[::domain.num_bytes]) >> spare_bits:
+        return None  # some identifier does not fit; the lines go one by one, to say which
+    return data
+
+
+def _lines_of_width(joined: bytes, num: int, width: int) -> bool:
+    """Whether ``joined``, ``num`` lines without newlines joined by newlines, has them all
+    ``width`` bytes long."""
+    return (len(joined) == (width + 1) * num - 1
+            and joined[width::width + 1] == b"\n" * (num - 1))
+
+
+def _identifier_or_none(line: bytes | None, domain: Domain) -> bytes | None:
+    """The identifier on ``line`` as make_handler's encode reads it; None for a blank line or
+    one it refuses."""
+    if line is None or len(line) > MAX_LINE_LEN:
+        return None
+    text = line.decode("utf-8", "replace")
+    if not text.strip():
+        return None
+    try:
+        data = parse_identifier(text)
+        domain.check(data)
+    except ItemError:
+        return None
+    return data
+
+
 # ---- Input and output -------------------------------------------------------------------------
 
 
-def stdin_batches(fd: int) -> Iterator[Sequence[bytes | None]]:
+class Batch(Sequence[bytes | None]):
+    """Lines without their newlines, as a list holds them (None for a line longer than
+    MAX_LINE_LEN). The lines that a read completes, when none is None, stay as they were read:
+    ``joined``, their bytes with a newline between each two, which the bulk paths take whole;
+    they are split apart only when a line is asked for.
+    """
+
+    __slots__ = ("joined", "_lines", "_len")
+
+    def __init__(self, joined: bytes | None = None,
+                 lines: list[bytes | None] | None = None) -> None:
+        self.joined = joined  # None when the batch was made from ``lines``
+        self._lines = lines
+        self._len = -1
+
+    @property
+    def lines(self) -> list[bytes | None]:
+        if self._lines is None:
+            assert self.joined is not None
+            self._lines = list(self.joined.split(b"\n"))
+        return self._lines
+
+    def __len__(self) -> int:
+        if self._len < 0:
+            if self._lines is not None:
+                self._len = len(self._lines)
+            else:
+                assert self.joined is not None
+                self._len = self.joined.count(b"\n") + 1
+        return self._len
+
+    def texts(self) -> list[str] | None:
+        """The lines' texts, as process decodes each line; None when a line is too long."""
+        joined = self.joined
+        if joined is None:  # a line longer than MAX_LINE_LEN
+            return None
+        # The lines after the first come from one read, so they add up to READ_LEN at most;
+        # only when they do not does each line's length need a look.
+        first_len = joined.find(b"\n")
+        if first_len < 0:  # the only line
+            first_len = len(joined)
+        if (first_len > MAX_LINE_LEN or len(joined) - first_len > MAX_LINE_LEN + 1) and max(
+                map(len, joined.split(b"\n"))) > MAX_LINE_LEN:
+            return None
+        try:
+            # Valid UTF-8 splits at the newlines into the lines' own texts.
+            texts = joined.decode("utf-8").split("\n")
+        except UnicodeDecodeError:
+            texts = [line.decode("utf-8", "replace") for line in joined.split(b"\n")]
+        self._len = len(texts)
+        return texts
+
+    def __getitem__(self, index: Any) -> Any:
+        return self.lines[index]
+
+    def __iter__(self) -> Iterator[bytes | None]:
+        return iter(self.lines)
+
+
+def stdin_batches(fd: int) -> Iterator[Batch]:
     """Lines of a file descriptor, without their newlines, in the batches that each read completes.
 
     A line longer than MAX_LINE_LEN comes as None; it is never held whole, so memory stays
@@ -628,26 +835,30 @@ def stdin_batches(fd: int) -> Iterator[Sequence[bytes | None]]:
             continue
         if not chunk:
             break
-        pieces = chunk.split(b"\n")
-        tail = pieces.pop()
-        batch: list[bytes | None] = []
-        if pieces:
-            batch.append(None if overlong else pending + pieces[0])
-            batch.extend(pieces[1:])
-            overlong, pending = False, tail
-        elif not overlong:
-            pending += tail
+        end = chunk.rfind(b"\n")  # of the last whole line
+        batch = None
+        if end < 0:
+            if not overlong:
+                pending += chunk
+        else:
+            if overlong:  # the first line ends here, as None; the others are whole
+                first_end = chunk.find(b"\n")
+                others = chunk[first_end + 1:end].split(b"\n") if first_end < end else []
+                batch = Batch(lines=[None, *others])
+            else:
+                batch = Batch(pending + chunk[:end])
+            overlong, pending = False, chunk[end + 1:]
         if len(pending) > MAX_LINE_LEN:
             overlong, pending = True, b""
-        if batch:
+        if batch is not None:  # not `if batch`, which would count its lines
             yield batch
     if overlong:
-        yield [None]
+        yield Batch(lines=[None])
     elif pending:
-        yield [pending]
+        yield Batch(pending)
 
 
-def write_all(fd: int, data: bytes) -> None:
+def write_all(fd: int, data: bytes | bytearray) -> None:
     """Writes all of ``data`` to ``fd``, waiting whenever another process that shares the
     descriptor has left it non-blocking."""
     view = memoryview(data)
@@ -658,55 +869,84 @@ def write_all(fd: int, data: bytes) -> None:
             select.select([], [fd], [])
 
 
-def without_bom(batches: Iterable[Sequence[bytes | None]]) -> Iterator[Sequence[bytes | None]]:
+def grow_pipe(fd: int) -> None:
+    """Lets the pipe on ``fd``, if it is one, hold PIPE_LEN bytes, so that the program writing
+    to it can work ahead; a larger pipe, or anything else, is left as it is. Only the pipe read
+    from is grown: a program reading ours may count on the usual size to hold us back."""
+    try:
+        if fcntl.fcntl(fd, fcntl.F_GETPIPE_SZ) < PIPE_LEN:
+            fcntl.fcntl(fd, fcntl.F_SETPIPE_SZ, PIPE_LEN)
+    except (OSError, AttributeError):  # no pipe, over the user's pipe memory, or not Linux
+        pass
+
+
+def without_bom(batches: Iterable[Batch]) -> Iterator[Batch]:
     """The batches with a UTF-8 byte-order mark removed from the start of the first line."""
     first = True
     for batch in batches:
-        if first and batch and batch[0] is not None and batch[0].startswith(BOM):
-            batch = [batch[0][len(BOM):], *batch[1:]]
+        if first and batch.joined is not None and batch.joined.startswith(BOM):
+            batch = Batch(batch.joined[len(BOM):])
         first = False
         yield batch
 
 
 def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str | None]],
-            label: str, *, skip_blank: bool = False, aligned: bool = False) -> int:
+            label: str, *, handle_batch: Callable[[Batch], BatchAnswer] | None = None,
+            skip_blank: bool = False, aligned: bool = False) -> int:
     """Runs every item, writing one line per success as soon as its batch is done.
 
     A blank item (empty or white space only) is skipped with ``skip_blank``, and fails without.
     With ``aligned``, a failed or skipped item writes an empty line, so that output line N
-    answers item N.
+    answers item N. ``handle_batch`` answers a batch of lines at once, and ``handle`` then
+    only the lines it left.
     """
     sys.stdout.flush()
     out = sys.stdout.fileno()
     failed = False
     number = 0
+
+    def answer(item: bytes | str | None) -> str | None:
+        """The output line of one item; None for a blank one that is skipped."""
+        if item is None or len(item) > MAX_LINE_LEN:
+            raise ItemError(f"longer than {MAX_LINE_LEN} bytes")
+        if isinstance(item, bytes):
+            # Invalid UTF-8 becomes U+FFFD, which no identifier or code word contains.
+            text = item.decode("utf-8", "replace")
+        else:
+            text = item.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+        if not text.strip():
+            if skip_blank:
+                return None
+            raise ItemError("empty")
+        return handle(text)
+
     for batch in batches:
-        lines = []
-        for item in batch:
+        results = (handle_batch(batch) if handle_batch and isinstance(batch, Batch)
+                   else [None] * len(batch))
+        if not isinstance(results, list):  # every item answered
+            write_all(out, results)
+            number += len(batch)
+            continue
+        lines: list[str] = []
+        for item, result in zip(batch, results):
             number += 1
-            try:
-                if item is None or len(item) > MAX_LINE_LEN:
-                    raise ItemError(f"longer than {MAX_LINE_LEN} bytes")
-                if isinstance(item, bytes):
-                    # Invalid UTF-8 becomes U+FFFD, which no identifier or code word contains.
-                    text = item.decode("utf-8", "replace")
-                else:
-                    text = item.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
-                if not text.strip():
-                    if skip_blank:
-                        if aligned:
-                            lines.append("")
-                        continue
-                    raise ItemError("empty")
-                lines.append(handle(text))
-            except ItemError as exc:
-                failed = True
-                if lines:  # keep the order of output and messages on a shared terminal
-                    write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
-                    lines = []
-                say(f"tavik: {label} {number}: {exc}")
-                if aligned:
-                    lines.append("")
+            if result is None:
+                try:
+                    result = answer(item)
+                except ItemError as exc:
+                    failed = True
+                    if lines:  # keep the order of output and messages on a shared terminal
+                        write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
+                        lines = []
+                    say(f"tavik: {label} {number}: {exc}")
+                    if aligned:
+                        lines.append("")
+                    continue
+                if result is None:  # skipped
+                    if aligned:
+                        lines.append("")
+                    continue
+            lines.append(result)
         if lines:
             write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
     return 1 if failed else 0
@@ -781,6 +1021,8 @@ def _run(argv: list[str]) -> int:
     if args.items:
         return process(handle, [[item] for item in args.items], "argument",
                        aligned=args.aligned)
+    grow_pipe(0)
     # Blank lines (a trailing one, a separator between blocks) are no items.
     return process(handle, without_bom(stdin_batches(sys.stdin.fileno())), "line",
-                   skip_blank=True, aligned=args.aligned)
+                   handle_batch=make_batch_handler(args, codec), skip_blank=True,
+                   aligned=args.aligned)

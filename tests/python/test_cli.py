@@ -1,4 +1,5 @@
-"""The command line, run as a subprocess: options, key sources, streaming, exit statuses."""
+"""The command line, run as a subprocess: options, key sources, streaming, exit statuses; and
+its batches of lines, in this process, against the lines one by one."""
 
 import importlib.metadata
 import os
@@ -10,6 +11,7 @@ import signal
 import subprocess
 import sys
 import sysconfig
+import threading
 import unicodedata
 import uuid
 from pathlib import Path
@@ -17,7 +19,7 @@ from pathlib import Path
 import pytest
 
 import tavik
-from tavik import Tavik
+from tavik import Tavik, cli
 from uuid_forms import uuid_v7
 
 KEY = b"cli key \xff of the suite"
@@ -431,6 +433,180 @@ def test_streams_left_non_blocking(tmp_path):
             assert not select.select([proc.stderr], [], [], 1.0)[0]  # still running, silent
             assert out.read() == f"{word}\n".encode() * 5000
             assert proc.wait(timeout=30) == 0 and proc.stderr.read() == b""
+
+
+# ---- Batches of lines: each line answered as if it came alone ---------------------------------
+
+# Each changes a line in a way that the parser of a line takes or refuses: white space around
+# it or instead of it, another case or form, a hyphen moved or in place of a digit, a character
+# that is no digit, a digit more or less, bytes that are not UTF-8.
+IDENTIFIER_SPOILERS = [
+    lambda line: b"  " + line, lambda line: line + b"\r", lambda line: line.upper(),
+    lambda line: b"{" + line + b"}", lambda line: b"urn:uuid:" + line,
+    lambda line: line[:7] + line[8:9] + line[7:8] + line[9:],
+    lambda line: line[:5] + b"--" + line[7:], lambda line: b" " + line[1:],
+    lambda line: line[:-1] + b"g", lambda line: line + b"0", lambda line: line[:-1],
+    lambda line: b"f" + line[1:],  # too large for the width or the modulus
+    lambda line: line.replace(b"-", b""), lambda line: b"\xff" + line[1:],
+]
+# Two lines that together keep the length of a batch.
+IDENTIFIER_PAIR = [lambda line: line + b"0", lambda line: line[:-1]]
+CODE_WORD_SPOILERS = [
+    lambda line: line.lower().replace(b"-", b" "), lambda line: line[:-3],
+    lambda line: line + b"\xff", lambda line: b"\xe2\x82" + line,
+    lambda line: line[:4] + line[5:6] + line[4:5] + line[6:], lambda line: b"KA-KA-KA",
+    # One ending confused, which recover corrects.
+    lambda line: re.sub(rb"(?<=[AEIOU])N(?=[^AEIOU]|$)", b"L", line, count=1),
+]
+# Blank lines, which standard input skips; an argument cannot be one.
+BLANKS = [lambda line: b" \t" * (len(line) // 2), lambda line: b""]
+
+# Options, and identifiers that they take: every one fits, so a batch of them in one form takes
+# the shortest way, which one odd line must turn away from.
+SEALED = ["--key-hex", KEY.hex()]
+PLAIN = ["--mode", "plain"]
+BATCH_CASES = [
+    (SEALED, lambda rng: rng.randbytes(16)),
+    ([*PLAIN, "--bits", "125"], lambda rng: bytes([rng.randrange(32)]) + rng.randbytes(15)),
+    ([*PLAIN, "--bits", "64"], lambda rng: rng.randbytes(8)),
+    ([*PLAIN, "--bits", "20"], lambda rng: bytes([rng.randrange(16)]) + rng.randbytes(2)),
+    ([*PLAIN, "--modulus", "1000"], lambda rng: rng.randrange(1000).to_bytes(2, "big")),
+    ([*SEALED, "--level", "ko", "--check", "2"], lambda rng: rng.randbytes(16)),
+]
+
+
+def identifier_lines(ids: list[bytes], as_uuid: bool) -> list[bytes]:
+    return [str(uuid.UUID(bytes=d)).encode() if as_uuid else d.hex().encode() for d in ids]
+
+
+def code_word_lines(options: list[str], ids: list[bytes]) -> list[bytes]:
+    args = cli.build_parser().parse_args(["encode", *options])
+    return [word.encode() for word in cli.build_codec(args).encode_many(ids)]
+
+
+def spoiled(rng: random.Random, lines: list[bytes], spoilers: list) -> list[bytes]:
+    """``lines`` with a line changed by each of ``spoilers`` inserted at random places."""
+    lines = list(lines)
+    for spoil in spoilers:
+        lines.insert(rng.randrange(len(lines) + 1), spoil(rng.choice(lines)))
+    return lines
+
+
+def batch_and_line_answers(argv: list[str], batch: list[bytes]) -> tuple[list, list]:
+    """The batch handler's answer to ``batch`` line by line (None for a line that it leaves to
+    the line handler), and the line handler's answer to each line (None for a failure or a blank
+    line), in this process."""
+    args = cli.build_parser().parse_args(argv)
+    codec = cli.build_codec(args)
+    answer = cli.make_batch_handler(args, codec)(cli.Batch(b"\n".join(batch)))
+    if not isinstance(answer, list):
+        answer = bytes(answer).decode().split("\n")
+        assert answer.pop() == ""
+    handle = cli.make_handler(args, codec)
+    expected = []
+    for line in batch:
+        text = line.decode("utf-8", "replace")
+        try:
+            expected.append(handle(text) if text.strip() else None)
+        except cli.ItemError:
+            expected.append(None)
+    return answer, expected
+
+
+@pytest.mark.parametrize("options, make_id", BATCH_CASES)
+def test_a_batch_answers_each_line_as_the_line_handler(options, make_id):
+    rng = random.Random(" ".join(options))
+    ids = [make_id(rng) for _ in range(200)]
+    word_lines = code_word_lines(options, ids)
+    batches = [("encode", identifier_lines(ids, False), IDENTIFIER_SPOILERS),
+               ("decode", word_lines, CODE_WORD_SPOILERS),
+               ("decode --hex", word_lines, CODE_WORD_SPOILERS)]
+    if len(ids[0]) == 16:
+        batches.append(("encode", identifier_lines(ids, True), IDENTIFIER_SPOILERS))
+    if "plain" not in options:
+        batches.append(("recover", word_lines, CODE_WORD_SPOILERS))
+    for command, lines, spoilers in batches:
+        spoilers = spoilers + BLANKS
+        argv = [*command.split(), *options]
+        answer, expected = batch_and_line_answers(argv, lines)
+        assert answer == expected and None not in answer
+        # One odd line, or a pair; then all of them.
+        pairs = [IDENTIFIER_PAIR] if command == "encode" else []
+        for odd in [[spoil] for spoil in spoilers] + pairs:
+            answer, expected = batch_and_line_answers(argv, spoiled(rng, lines, odd))
+            assert answer == expected
+        answer, expected = batch_and_line_answers(argv, spoiled(rng, lines, spoilers * 2))
+        assert answer == expected and None in answer
+
+
+def test_lines_come_whole_whatever_the_reads(tmp_path):
+    rng = random.Random(5)
+    limit = cli.MAX_LINE_LEN
+    lengths = [0, 1, 36, 36, 36, 1000, limit - 1, limit, limit + 1, limit + 3, 3 * limit, 7]
+    lines = [rng.randbytes(n).replace(b"\n", b"x") for n in lengths * 4]
+    rng.shuffle(lines)
+    data = b"\n".join(lines)  # the last line without its newline
+    path = tmp_path / "lines"
+    path.write_bytes(data)
+
+    def read(fd: int) -> list:
+        got = []
+        for batch in cli.stdin_batches(fd):
+            assert len(batch) == len(list(batch)) > 0
+            # A line too long may come as None, or whole if one read completes it.
+            got += [None if line is None or len(line) > limit else line for line in batch]
+        return got
+
+    expected = [None if len(line) > limit else line for line in lines]
+    with path.open("rb") as f:  # reads of READ_LEN
+        assert read(f.fileno()) == expected
+    # Through a pipe written in pieces of every size, so that the reads end anywhere.
+    read_end, write_end = os.pipe()
+
+    def write() -> None:
+        with os.fdopen(write_end, "wb", buffering=0) as pipe:
+            start = 0
+            while start < len(data):
+                size = rng.choice([1, 2, 37, 4096, limit, 2 * limit])
+                pipe.write(data[start:start + size])
+                start += size
+
+    writer = threading.Thread(target=write)
+    writer.start()
+    try:
+        assert read(read_end) == expected
+    finally:
+        writer.join()
+        os.close(read_end)
+
+
+def lines_and_arguments(args: list[str], lines: list[bytes]) -> tuple[tuple, tuple]:
+    """The exit status and the output, messages merged in, for ``lines`` on standard input and
+    for the same items as arguments, which go one by one (their messages then say line too)."""
+    def merged(argv: list, stdin: bytes) -> tuple[int, bytes]:
+        result = subprocess.run(TAVIK + argv, input=stdin, stdout=subprocess.PIPE,
+                                stderr=subprocess.STDOUT, env=ENV, cwd="/")
+        assert b"Traceback" not in result.stdout
+        return result.returncode, result.stdout
+    status, out = merged([*args, "--", *lines], b"")
+    by_argument = (status, out.replace(b"tavik: argument ", b"tavik: line "))
+    return merged(args, b"\n".join(lines) + b"\n"), by_argument
+
+
+@pytest.mark.parametrize("options, make_id", [BATCH_CASES[0], BATCH_CASES[3], BATCH_CASES[4]])
+def test_lines_with_failures_answer_as_arguments(options, make_id):
+    # Output and messages in their order, with the line numbers, and --aligned.
+    rng = random.Random(" ".join(options))
+    ids = [make_id(rng) for _ in range(100)]
+    lines = spoiled(rng, identifier_lines(ids, False), IDENTIFIER_SPOILERS)
+    by_line, by_argument = lines_and_arguments(["encode", *options], lines)
+    assert by_line == by_argument and by_line[0] == 1
+    words = spoiled(rng, code_word_lines(options, ids), CODE_WORD_SPOILERS)
+    by_line, by_argument = lines_and_arguments(["decode", "--aligned", *options], words)
+    assert by_line == by_argument and by_line[0] == 1
+    # Blank lines are no items, not even the empty identifier that a modulus would take.
+    assert run("encode", *options, stdin=b"\n \n" + lines[0] + b"\n\n")[:2] == (
+        run("encode", *options, stdin=lines[0])[:2])
 
 
 def test_ten_thousand_uuids_through_a_shell_pipe(tmp_path):
