@@ -3,7 +3,9 @@
 # chart the README shows):
 #   1. the C++ core benchmark (Google Benchmark; release preset), with its floor ratios;
 #   2. the Python benchmark in its own virtual environment (build/venvs/bench) with tavik built
-#      from this tree and the peer libraries, against the floor measured in step 1.
+#      from this tree and the peer libraries, against the floor measured in step 1;
+#   3. the bulk methods against the floor, and two threads over one codec (bench/bulk_bench.py);
+#   4. the command line on a million UUIDs: encode, decode and the pipe (bench/cli_bench.py).
 # Installs what it needs first. Usage: bash bench/run.sh [--quick]
 #   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
 #            to build/bench-smoke/ and leaves bench/results.* alone.
@@ -20,10 +22,14 @@ out_dir=bench
 core_args=(--benchmark_repetitions=15 --benchmark_enable_random_interleaving=true
            --benchmark_report_aggregates_only=true --benchmark_min_time=0.2)
 py_args=(--rounds 15 --target-seconds 0.02)
+bulk_args=(--rounds 15)
+cli_args=(--rounds 5)
 if ((quick)); then
   out_dir=build/bench-smoke
   core_args=(--benchmark_min_time=0.001)
   py_args=(--rounds 1 --target-seconds 0.0005)
+  bulk_args=(--rounds 1)
+  cli_args=(--rounds 1 --count 2000)
 fi
 mkdir -p "$out_dir" build/bench
 
@@ -49,4 +55,14 @@ c++ -std=c++20 -O2 -shared -fPIC -I. -I"$py_include" bench/floor_call.cc \
 # is the one imported.
 PYTHONPATH=build/bench "$venv/bin/python" bench/py_bench.py "${py_args[@]}" \
   --core-json build/bench/core.json --out-md "$out_dir/results.md" --out-png "$out_dir/results.png"
+
+echo "== Bulk methods"
+PYTHONPATH=build/bench "$venv/bin/python" bench/bulk_bench.py "${bulk_args[@]}" \
+  --out build/bench/bulk.md
+{ echo; cat build/bench/bulk.md; } >>"$out_dir/results.md"
+
+echo "== Command line"
+"$venv/bin/python" bench/cli_bench.py "${cli_args[@]}" | tee build/bench/cli.txt
+{ echo; echo "## Command line"; echo; echo '```'; cat build/bench/cli.txt; echo '```'; } \
+  >>"$out_dir/results.md"
 echo "wrote $out_dir/results.md and $out_dir/results.png"
