@@ -36,7 +36,7 @@ BatchScratch::BatchScratch()
       blocks16_(kBatchLen),
       blocks_(kBatchLen * kMaxSubstitutions / 8),
       macs_(kBatchLen * kMaxSubstitutions / 8),
-      units_(kBatchLen),
+      digits_(kBatchLen),
       inputs_(kBatchLen),
       words_(kBatchLen),
       typed_macs_(kBatchLen),
@@ -79,9 +79,9 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
       errors[s.index_[j]] = kNotEnciphered;
       continue;
     }
-    value_to_units(s.results_[j], num_data, s.units_[k].data());
-    const std::span<const uint8_t> data(s.units_[k].data(), 2 * num_data);
-    if (keyed && !layout_check_block(data, s.blocks_[k].data())) {
+    value_to_digits(s.results_[j], num_data, s.digits_[k].data());
+    const std::span<const uint16_t> digits(s.digits_[k].data(), num_data);
+    if (keyed && !layout_digits_check_block(digits, s.blocks_[k].data())) {
       errors[s.index_[j]] = Error{ErrorCode::kInternal, "check text longer than one block"};
       continue;
     }
@@ -90,17 +90,18 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
   }
   if (keyed) { hash_blocks(config, s.blocks_, s.macs_, k); }
   for (size_t j = 0; j < k; ++j) {
-    const std::span<const uint8_t> data(s.units_[j].data(), 2 * num_data);
+    const std::span<const uint16_t> digits(s.digits_[j].data(), num_data);
     uint8_t check[kMaxCheckUnits];
     size_t num_check_units = 0;
     if (keyed) {
       check_units_from_mac(s.macs_[j].data(), num_check, check);
       num_check_units = 2 * num_check;
     } else {
-      num_check_units = plain_check_units(data, num_check, check);
+      uint8_t units[kMaxDataUnits];
+      digits_to_units(digits, units);
+      num_check_units = plain_check_units({units, 2 * num_data}, num_check, check);
     }
-    texts[s.index_[j]] =
-        write_word(config, s.blocks16_[j].data(), data, {check, num_check_units});
+    texts[s.index_[j]] = write_word(config, s.blocks16_[j].data(), digits, {check, num_check_units});
   }
   secure_wipe(s.macs_.data(), k * sizeof(s.macs_[0]));
 }

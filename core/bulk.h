@@ -49,7 +49,7 @@ class BatchScratch {
   std::vector<std::array<uint8_t, 16>> blocks16_;
   std::vector<std::array<uint8_t, fpe::kSha256BlockLen>> blocks_;
   std::vector<std::array<uint32_t, 8>> macs_;
-  std::vector<std::array<uint8_t, kMaxDataUnits>> units_;
+  std::vector<std::array<uint16_t, kMaxDataSyllables>> digits_;
   std::vector<NormalizedInput> inputs_;
   std::vector<RecoveryWord> words_;
   std::vector<std::array<uint32_t, 8>> typed_macs_;

@@ -115,15 +115,21 @@ char* put_prefix(char* out, const CodecConfig& config, const Spelling& spelling,
 }
 
 uint32_t separator_mask(const CodecConfig& config, const Spelling& spelling,
-                        std::span<const uint8_t> data_units) {
-  if (spelling.separator_len == 0) { return 0; }
-  return config.chunk_engine->separator_mask(data_units, config.chunk_layout);
-}
-
-uint32_t separator_mask(const CodecConfig& config, const Spelling& spelling,
                         std::span<const uint16_t> digits) {
   if (spelling.separator_len == 0) { return 0; }
   return config.chunk_engine->digits_separator_mask(digits, config.chunk_layout);
+}
+
+// The data and check syllables of a word whose prefix ends at out.
+EncodedText write_word(const CodecConfig& config, const Spelling& spelling, char* out,
+                       EncodedText& text, std::span<const uint16_t> data_digits,
+                       std::span<const uint8_t> check_units) {
+  out = put_data_syllables(
+      out, spelling, data_digits.size(), [&](size_t j) { return data_digits[j]; },
+      separator_mask(config, spelling, data_digits));
+  out = put_check_syllables(out, spelling, check_units);
+  text.len = static_cast<size_t>(out - text.data);
+  return text;
 }
 
 }  // namespace
@@ -188,38 +194,19 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
     return text;
   }
   uint8_t data_units[kMaxDataUnits];
-  const std::span<const uint8_t> units(data_units, 2 * num_data);
   digits_to_units(data_digits, data_units);
   uint8_t check_units[kMaxCheckUnits];
-  const size_t num_check_units = compute_check_units(config.mode, config.check_key.get(), units,
-                                                     num_check, check_units);
-  out = put_data_syllables(
-      out, spelling, num_data, [&](size_t j) { return digits[j]; },
-      separator_mask(config, spelling, data_digits));
-  out = put_check_syllables(out, spelling, {check_units, num_check_units});
-  text.len = static_cast<size_t>(out - text.data);
-  return text;
-}
-
-std::span<const uint8_t> word_units(const CodecConfig& config, U128 enciphered,
-                                    uint8_t units[kMaxDataUnits]) {
-  const size_t num_data = data_syllable_count(config);
-  value_to_units(enciphered, num_data, units);
-  return {units, 2 * num_data};
+  const size_t num_check_units = compute_check_units(
+      config.mode, config.check_key.get(), {data_units, 2 * num_data}, num_check, check_units);
+  return write_word(config, spelling, out, text, data_digits, {check_units, num_check_units});
 }
 
 EncodedText write_word(const CodecConfig& config, const uint8_t block[16],
-                       std::span<const uint8_t> data_units, std::span<const uint8_t> check_units) {
+                       std::span<const uint16_t> data_digits, std::span<const uint8_t> check_units) {
   const Spelling spelling(config);
   EncodedText text;
   char* out = put_prefix(text.data, config, spelling, block);
-  out = put_data_syllables(
-      out, spelling, data_units.size() / 2,
-      [&](size_t j) { return syllable_digit(data_units[2 * j], data_units[2 * j + 1]); },
-      separator_mask(config, spelling, data_units));
-  out = put_check_syllables(out, spelling, check_units);
-  text.len = static_cast<size_t>(out - text.data);
-  return text;
+  return write_word(config, spelling, out, text, data_digits, check_units);
 }
 
 }  // namespace tavik::core

@@ -50,17 +50,15 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
 // The steps of encode, for the bulk path that runs the hashing of many identifiers at once:
 // select_value reads the identifier (the 16-byte value block, which the time prefix reads too,
 // and the value masked to the width) and fails as encode does before the cipher;
-// word_units writes the data units of an enciphered value; write_word joins prefix, data
-// syllables and check syllables.
+// write_word joins prefix, data syllables (the base-700 digits of the enciphered value, as
+// value_to_digits writes them) and check syllables.
 struct Selected {
   uint8_t block[16] = {};
   U128 value;
 };
 Result<Selected> select_value(const CodecConfig& config, std::span<const uint8_t> data);
-std::span<const uint8_t> word_units(const CodecConfig& config, U128 enciphered,
-                                    uint8_t units[kMaxDataUnits]);
 EncodedText write_word(const CodecConfig& config, const uint8_t block[16],
-                       std::span<const uint8_t> data_units, std::span<const uint8_t> check_units);
+                       std::span<const uint16_t> data_digits, std::span<const uint8_t> check_units);
 
 }  // namespace tavik::core
 
