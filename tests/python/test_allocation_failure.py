@@ -38,6 +38,10 @@ CALLS = {
     "encode": ("codec.encode(bytes(16))", False),
     "decode": ("codec.decode(word)", False),
     "recover": ("codec.recover(word)", False),
+    # The first bulk call of a thread sets up the thread's batch buffers.
+    "encode_many": ("codec.encode_many([bytes(16)] * 3)", True),
+    "decode_many": ("codec.decode_many([word] * 3)", True),
+    "recover_many": ("codec.recover_many([word] * 3)", True),
 }
 
 DRIVER = """
@@ -72,3 +76,27 @@ def test_every_allocation_failure_becomes_memory_error(name):
     assert result.returncode == 0, result.stderr
     failures = int(result.stdout)
     assert failures > 0 if allocates else failures == 0
+
+
+def test_bulk_calls_allocate_nothing_per_item_once_set_up():
+    # After a first call has set up the thread's buffers, a bulk call of many batches makes no
+    # C++ allocation at all: the next one would fail.
+    from tavik import Tavik
+
+    codec = Tavik(b"fault key", mode="open").with_check_syllables(2)
+    items = [i.to_bytes(16, "big") for i in range(3000)]
+    words = codec.encode_many(items)
+    buffer = b"".join(items)
+    calls = [
+        lambda: codec.encode_many(items),
+        lambda: codec.encode_many(buffer),
+        lambda: codec.decode_many(words, as_buffer=True),
+        lambda: codec.recover_many(words, errors="none"),
+    ]
+    for call in calls:
+        call()
+        tavik.tavik._fail_allocation(0)
+        try:
+            call()
+        finally:
+            tavik.tavik._fail_allocation(-1)
