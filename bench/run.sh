@@ -4,7 +4,8 @@
 #   1. the C++ core benchmark (Google Benchmark; release preset), with its floor ratios;
 #   2. the Python benchmark in its own virtual environment (build/venvs/bench) with tavik built
 #      from this tree and the peer libraries, against the floor measured in step 1;
-#   3. the bulk methods against the floor, and two threads over one codec (bench/bulk_bench.py);
+#   3. the hashing in lanes against one chain (C++), the bulk methods against the floor, and two
+#      threads over one codec (bench/bulk_bench.py);
 #   4. the command line on a million UUIDs: encode, decode and the pipe (bench/cli_bench.py).
 # Installs what it needs first. Usage: bash bench/run.sh [--quick]
 #   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
@@ -35,7 +36,7 @@ mkdir -p "$out_dir" build/bench
 
 echo "== C++ core benchmark"
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target tavik_core_bench
+cmake --build --preset release -j "$(nproc)" --target tavik_core_bench tavik_lanes_bench
 build/release/bench/tavik_core_bench "${core_args[@]}" \
   --benchmark_out=build/bench/core.json --benchmark_out_format=json
 
@@ -55,6 +56,16 @@ c++ -std=c++20 -O2 -shared -fPIC -I. -I"$py_include" bench/floor_call.cc \
 # is the one imported.
 PYTHONPATH=build/bench "$venv/bin/python" bench/py_bench.py "${py_args[@]}" \
   --core-json build/bench/core.json --out-md "$out_dir/results.md" --out-png "$out_dir/results.png"
+
+echo "== Lanes"
+lanes_args=(--benchmark_repetitions=5 --benchmark_min_time=0.2)
+if ((quick)); then lanes_args=(--benchmark_min_time=0.001); fi
+build/release/bench/tavik_lanes_bench "${lanes_args[@]}" >build/bench/lanes.txt
+sed -n '/^SHA instructions/p; /^Per value/,$p' build/bench/lanes.txt
+{ echo; echo "## SHA-256 in lanes"; echo
+  echo "Each lane path against the single chain, on the same values in the same run."
+  echo; echo '```'; sed -n '/^SHA instructions/p; /^Per value/,$p' build/bench/lanes.txt
+  echo '```'; } >>"$out_dir/results.md"
 
 echo "== Bulk methods"
 PYTHONPATH=build/bench "$venv/bin/python" bench/bulk_bench.py "${bulk_args[@]}" \
