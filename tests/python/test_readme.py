@@ -5,7 +5,8 @@
   and standard error as a terminal shows them). Each block runs in one bash, in a fresh
   temporary folder, with the tested package's `tavik` command first on PATH, so files and
   variables made earlier in the block carry over.
-- ```sh blocks (building, installing, the test command) are left alone.
+- ```sh blocks (building, installing, the test command) are left alone, except for the tavik
+  command of the set-up, which must print the word the README names.
 
 The tables of levels and layouts are checked too: their words, and the layouts' options.
 """
@@ -122,6 +123,19 @@ def test_console_examples(tmp_path):
     assert blocks(text, "console")
     reports = console_failures(text, tmp_path)
     assert not reports, "\n".join(reports)
+
+
+@needs_cli
+def test_the_set_up_prints_the_word_the_readme_names(tmp_path):
+    # The set-up block is `pip install . && <a tavik command>`: the command runs here against
+    # the tested package, and must print the word the text after the block and the banner name.
+    text = README.read_text(encoding="utf-8")
+    _, set_up = blocks(text, "sh")[0]
+    install, command = set_up.strip().split(" && ")
+    assert install == "pip install ."
+    printed = re.search(r"This builds the module and prints `([^`]+)`", text).group(1)
+    assert f"123e4567-e89b-12d3-a456-426614174000  ⇄  {printed}" in text
+    assert console_failures(f"```console\n$ {command}\n{printed}\n```\n", tmp_path) == []
 
 
 def test_a_wrong_output_fails(tmp_path):
