@@ -105,10 +105,19 @@ bool layout_digits_check_block(std::span<const uint16_t> digits,
   return true;
 }
 
+namespace {
+
+// A keyed check syllable from one word of the MAC: its high 16 bits pick the onset, its low 16
+// bits the nucleus.
+uint8_t mac_onset(uint32_t word) { return static_cast<uint8_t>((word >> 16) % kNumOnsets); }
+uint8_t mac_nucleus(uint32_t word) { return static_cast<uint8_t>((word & 0xFFFF) % kNumNuclei); }
+
+}  // namespace
+
 void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
   for (size_t k = 0; k < num_syllables; ++k) {
-    out[2 * k] = static_cast<uint8_t>((mac[k] >> 16) % kNumOnsets);
-    out[2 * k + 1] = static_cast<uint8_t>(kNucleusFlag | ((mac[k] & 0xFFFF) % kNumNuclei));
+    out[2 * k] = mac_onset(mac[k]);
+    out[2 * k + 1] = static_cast<uint8_t>(kNucleusFlag | mac_nucleus(mac[k]));
   }
 }
 
@@ -227,8 +236,7 @@ void KeyedCheckDigest::start(const uint8_t block[fpe::kSha256BlockLen]) {
 void KeyedCheckDigest::outer() { fpe::sha256_hmac_outer(key_.outer_state().h, inner_, mac_); }
 
 uint32_t KeyedCheckDigest::syllable_digit(size_t k) const {
-  return static_cast<uint32_t>((mac_[k] >> 16) % kNumOnsets +
-                               kNumOnsets * ((mac_[k] & 0xFFFF) % kNumNuclei));
+  return mac_onset(mac_[k]) + uint32_t{kNumOnsets} * mac_nucleus(mac_[k]);
 }
 
 bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> received_check_units) {

@@ -6,10 +6,6 @@
 
 namespace tavik::core {
 
-namespace {
-
-}  // namespace
-
 Bytes16 cut_to_width(const CodecConfig& config, U128 plain) {
   plain = plain & U128::low_mask(config.bit_width);
   Bytes16 bytes;

@@ -230,8 +230,8 @@ namespace {
 // The six raw digits of syllables k .. k + 5 as one number, d_k + 700 d_(k+1) + ... + 700^5
 // d_(k+5): a sum of products rather than one chain of them, so that it is ready sooner.
 uint64_t six_raw_digits(const uint8_t* units) {
-  const auto digit = [&](size_t k) {
-    return uint64_t{units[2 * k]} + kNumOnsets * (units[2 * k + 1] & 0x7Fu);
+  const auto digit = [&](size_t k) -> uint64_t {
+    return syllable_digit(units[2 * k], units[2 * k + 1]);
   };
   constexpr uint64_t kTwo = uint64_t{kSyllableBase} * kSyllableBase;
   const uint64_t low = digit(0) + kSyllableBase * digit(1);
@@ -246,8 +246,8 @@ uint64_t six_raw_digits(const uint8_t* units) {
 bool fourteen_syllables_to_value(const uint8_t* units, U128* out) {
   const uint64_t low = six_raw_digits(units);
   const uint64_t middle = six_raw_digits(units + 12);
-  const uint64_t high = uint64_t{units[24]} + kNumOnsets * (units[25] & 0x7Fu) +
-                        kSyllableBase * (uint64_t{units[26]} + kNumOnsets * (units[27] & 0x7Fu));
+  const uint64_t high = syllable_digit(units[24], units[25]) +
+                        uint64_t{kSyllableBase} * syllable_digit(units[26], units[27]);
   // value = low + K * (middle + K * high), K = 700^6; the inner sum is below 2^80.
   const NativeU128 inner = NativeU128{middle} + NativeU128{kSixSyllables} * high;
   const NativeU128 by_low_word = NativeU128{kSixSyllables} * static_cast<uint64_t>(inner);

@@ -3,7 +3,6 @@ random configurations, at batch and lane boundaries, with failures anywhere."""
 
 import itertools
 import random
-import signal
 import threading
 import tracemalloc
 
@@ -167,7 +166,7 @@ def test_arguments_are_checked_like_every_method():
         Tavik(mode="plain").recover_many(["MAMA"])
 
 
-def test_iteration_errors_and_interrupts_propagate():
+def test_iteration_errors_and_interrupts_propagate(raise_after):
     codec = Tavik(KEY)
 
     class Broken(Exception):
@@ -180,17 +179,9 @@ def test_iteration_errors_and_interrupts_propagate():
     with pytest.raises(Broken):
         codec.encode_many(failing(), errors="none")
 
-    def on_alarm(signum, frame):
-        raise KeyboardInterrupt
-
-    previous = signal.signal(signal.SIGALRM, on_alarm)
-    try:
-        signal.setitimer(signal.ITIMER_REAL, 0.2)
-        with pytest.raises(KeyboardInterrupt):
-            codec.encode_many(itertools.repeat(b"x"))  # runs no Python code between items
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, previous)
+    raise_after(0.2, KeyboardInterrupt)
+    with pytest.raises(KeyboardInterrupt):
+        codec.encode_many(itertools.repeat(b"x"))  # runs no Python code between items
 
 
 def test_a_bulk_call_from_inside_another_gets_its_own_buffers():

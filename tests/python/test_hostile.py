@@ -326,11 +326,10 @@ def test_anything_else_that_len_raises_propagates(failure):
     assert notes(excinfo) == ["while processing 'pattern'"]
 
 
-def test_an_endless_pattern_can_be_interrupted_by_a_signal():
+def test_an_endless_pattern_can_be_interrupted_by_a_signal(raise_after):
     # itertools.repeat runs no Python code between items: only the converter's own checks for
     # pending signals let the alarm's handler stop the call.
     import itertools
-    import signal
 
     class Endless(list):
         def __iter__(self):
@@ -339,17 +338,9 @@ def test_an_endless_pattern_can_be_interrupted_by_a_signal():
     class Alarm(Exception):
         pass
 
-    def on_alarm(signum, frame):
-        raise Alarm
-
-    previous = signal.signal(signal.SIGALRM, on_alarm)
-    try:
-        signal.setitimer(signal.ITIMER_REAL, 0.2)
-        with pytest.raises(Alarm):
-            Tavik(KEY).with_chunk_pattern(Endless())
-    finally:
-        signal.setitimer(signal.ITIMER_REAL, 0)
-        signal.signal(signal.SIGALRM, previous)
+    raise_after(0.2, Alarm)
+    with pytest.raises(Alarm):
+        Tavik(KEY).with_chunk_pattern(Endless())
 
 
 def test_huge_ranges_as_pattern_take_no_time_and_match_their_prefix():
