@@ -61,17 +61,9 @@ enum {
   TAVIK_E_RANGE = 4,          /* a length or count out of range (e.g. a word longer than its
                                  stride in a bulk call) */
 
-  /* The constructor's and the builders' value checks (Python: ValueError). */
-  TAVIK_E_LEVEL = 10,              /* "level must be one of: universal, eu, en, numeric" */
-  TAVIK_E_MODE = 11,               /* "mode must be one of: sealed, open, plain" */
-  TAVIK_E_KEY_MISSING = 12,        /* "key is required for sealed and open modes" */
-  TAVIK_E_KEY_EMPTY = 13,          /* "key must not be empty for sealed/open modes" */
-  TAVIK_E_MODULUS = 14,            /* "modulus must be at least 2" */
-  TAVIK_E_CIPHER = 15,             /* "unknown cipher: use 'feistel' or 'shuffle'" */
-  TAVIK_E_CASE = 16,               /* "case must be 'upper' or 'lower'" */
-  TAVIK_E_SEPARATOR_EMPTY = 17,    /* "separator must not be empty" */
-  TAVIK_E_SEPARATOR_LETTER = 18,   /* "invalid separator: must be non-alphabetic" */
-  TAVIK_E_GRANULARITY = 19,        /* "granularity must be one of: second, minute, ..." */
+  /* The keys (Python: ValueError from the constructor). */
+  TAVIK_E_KEY_MISSING = 10,        /* "key is required for sealed and open modes" */
+  TAVIK_E_KEY_EMPTY = 11,          /* "key must not be empty for sealed/open modes" */
 
   /* Encoding (Python: ValueError). */
   TAVIK_E_NOT_BELOW_MODULUS = 30,  /* "value must be below the modulus" */
