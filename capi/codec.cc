@@ -19,7 +19,6 @@
 namespace tavik::capi {
 namespace {
 
-
 // decode_with runs decode_text or recover_text on a word.
 template <typename Call>
 int decode_with(Call call, const tavik_codec* codec, const char* word, size_t word_len,

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <utility>
 
-#include "tavik.h"
+#include <tavik.h>
 
 namespace tavik {
 
