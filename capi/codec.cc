@@ -11,6 +11,7 @@
 #include "core/decode.h"
 #include "core/encode.h"
 #include "core/recover.h"
+#include "core/settings.h"
 
 #ifndef TAVIK_VERSION
 #error "the build defines TAVIK_VERSION"
@@ -18,6 +19,12 @@
 
 namespace tavik::capi {
 namespace {
+
+// optional_bytes is a key as the core takes it: NULL is no key.
+std::optional<std::span<const uint8_t>> optional_bytes(const uint8_t* data, size_t len) {
+  if (data == nullptr) { return std::nullopt; }
+  return std::span<const uint8_t>(data, len);
+}
 
 // decode_with runs decode_text or recover_text on a word.
 template <typename Call>
@@ -48,6 +55,28 @@ extern "C" {
 int tavik_abi_version(void) { return TAVIK_ABI_VERSION; }
 
 const char* tavik_version(void) { return TAVIK_VERSION; }
+
+int tavik_codec_new(const char* settings, const uint8_t* key, size_t key_len,
+                    const uint8_t* cipher_key, size_t cipher_key_len, tavik_codec** out) {
+  if (out == nullptr) { return TAVIK_E_NULL_ARGUMENT; }
+  *out = nullptr;
+  if (settings == nullptr || (key == nullptr && key_len != 0) ||
+      (cipher_key == nullptr && cipher_key_len != 0)) {
+    return TAVIK_E_NULL_ARGUMENT;
+  }
+  try {
+    Result<core::CodecConfig> config = core::config_from_settings(
+        settings, tavik::capi::optional_bytes(key, key_len),
+        tavik::capi::optional_bytes(cipher_key, cipher_key_len));
+    if (!config.ok()) { return tavik::capi::status_of(config.error()); }
+    *out = new tavik_codec{std::move(config).value()};
+    return TAVIK_OK;
+  } catch (const std::bad_alloc&) {
+    return TAVIK_E_NO_MEMORY;
+  } catch (...) {
+    return TAVIK_E_INTERNAL;
+  }
+}
 
 void tavik_codec_free(tavik_codec* codec) { delete codec; }  // the record wipes its keys
 

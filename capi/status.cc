@@ -9,6 +9,7 @@
 #include "core/decode.h"
 #include "core/encode.h"
 #include "core/recover.h"
+#include "core/settings.h"
 
 namespace tavik::capi {
 namespace {
@@ -80,6 +81,29 @@ constexpr TextTable make_text_table() {
 }
 constexpr TextTable kTexts = make_text_table();
 
+// The settings texts are numbered in the core's order, from TAVIK_E_SETTINGS on.
+constexpr size_t kMaxSettingsTexts = TAVIK_E_SETTINGS_END - TAVIK_E_SETTINGS + 1;
+static_assert(TAVIK_E_SETTINGS_FIELD == TAVIK_E_SETTINGS + 12);
+
+// settings_text is the C string of the settings text of number i, copied once, when first
+// asked for.
+const char* settings_text(size_t i) {
+  struct Texts {
+    CText texts[kMaxSettingsTexts];
+    size_t size = 0;
+  };
+  static const Texts table = [] {
+    Texts t;
+    for (const std::string_view text : core::settings_failure_texts()) {
+      if (t.size == kMaxSettingsTexts) { break; }
+      t.texts[t.size] = c_text(TAVIK_E_SETTINGS + static_cast<int>(t.size), text);
+      ++t.size;
+    }
+    return t;
+  }();
+  return i < table.size ? table.texts[i].text : nullptr;
+}
+
 }  // namespace
 
 int status_of(const Error& error) {
@@ -87,7 +111,13 @@ int status_of(const Error& error) {
   for (const NamedError& named : kNamedErrors) {
     if (named.error == error) { return named.status; }
   }
-  if (const size_t n = core::ambiguous_count(error)) { return TAVIK_E_AMBIGUOUS + static_cast<int>(n); }
+  if (const size_t n = core::ambiguous_count(error)) {
+    return TAVIK_E_AMBIGUOUS + static_cast<int>(n);
+  }
+  const std::span<const std::string_view> settings = core::settings_failure_texts();
+  for (size_t i = 0; i < settings.size() && i < kMaxSettingsTexts; ++i) {
+    if (error == value_error(settings[i])) { return TAVIK_E_SETTINGS + static_cast<int>(i); }
+  }
   // A failure without a status of its own: a new core failure that the table lacks (the tests
   // of every failure path catch that).
   return TAVIK_E_INTERNAL;
@@ -97,6 +127,10 @@ int status_of(const Error& error) {
 
 extern "C" const char* tavik_status_text(int status) {
   using tavik::capi::kTexts;
+  if (status >= TAVIK_E_SETTINGS && status <= TAVIK_E_SETTINGS_END) {
+    const char* text = tavik::capi::settings_text(static_cast<size_t>(status - TAVIK_E_SETTINGS));
+    if (text != nullptr) { return text; }
+  }
   for (const auto& named : kTexts.named) {
     if (named.status == status) { return named.text; }
   }
