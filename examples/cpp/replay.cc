@@ -70,6 +70,8 @@ std::vector<std::vector<std::string>> read_lines(const std::string& path) {
   return lines;
 }
 
+constexpr size_t kMaxInput = 1024;  // the longest input a known word may have here
+
 struct Known {
   tavik::Codec codec;
   std::vector<uint8_t> input;
@@ -103,6 +105,10 @@ int main(int argc, char** argv) {
     const auto key = hex(f[1]);
     const auto cipher_key = hex(f[2]);
     const auto typo = hex(f[5]);
+    if (hex(f[3])->size() > kMaxInput) {
+      std::fprintf(stderr, "an input longer than %zu bytes\n", kMaxInput);
+      return 2;
+    }
     known.push_back(Known{tavik::Codec(f[0], key_span(key), key_span(cipher_key)), *hex(f[3]),
                           text_of(*hex(f[4])),
                           typo ? std::optional<std::string>(text_of(*typo)) : std::nullopt,
@@ -116,7 +122,7 @@ int main(int argc, char** argv) {
     std::array<size_t, 3> lens{};
     std::array<int, 3> statuses{};
     std::array<tavik::Id, 3> ids{};
-    std::array<uint8_t, 3 * 64> inputs{};
+    std::array<uint8_t, 3 * kMaxInput> inputs{};
     size_t mismatches = 0;
     for (const Known& k : known) {
       std::array<char, TAVIK_MAX_WORD_LEN> word;
@@ -129,7 +135,7 @@ int main(int argc, char** argv) {
         mismatches += k.codec.recover(*k.typo) != decoded;
       }
       // Three items through the bulk forms: the word twice and the typo (or the word).
-      for (size_t i = 0; i < 3; ++i) {
+      for (size_t i = 0; i < 3 && !k.input.empty(); ++i) {
         std::memcpy(inputs.data() + i * k.input.size(), k.input.data(), k.input.size());
       }
       k.codec.encode_many(scratch, {inputs.data(), 3 * k.input.size()}, k.input.size(), words,
