@@ -76,6 +76,12 @@ std::string settings_text(const CodecConfig& config);
 // "settings field must be written name=value".
 Result<Settings> parse_settings(std::string_view text);
 
+// kUnknownSettingsField is the message of a field that version 1 does not know;
+// unknown_settings_field returns that field's name (the first such of the text), or an empty
+// view when every field is known, so that a face can show it.
+inline constexpr std::string_view kUnknownSettingsField = "settings text has an unknown field";
+std::string_view unknown_settings_field(std::string_view text);
+
 // config_from_settings builds the codec of a settings text under the keys given: `key` as the
 // constructor takes it, `cipher_key` as with_cipher("feistel", key) takes it. Besides the
 // errors of parse_settings and the constructor's key errors, it fails with "cipher_key is
