@@ -24,6 +24,8 @@
 //   epoch_ms     -2^63..2^63-1, in decimal        (mode open only, and required there)
 //   granularity  second | minute | hour | day | week | month   (mode open only)
 //
+// A pattern keeps the sizes that with_chunk_pattern keeps (the first 32, then those that can
+// still place a separator), so a longer list builds the codec of its shorter form.
 // Numbers are decimal without sign (but epoch_ms's minus), plus or leading zeros. Fields are
 // separated by spaces and may come in any order after the version; settings_text writes them
 // in the order above. Unknown, repeated, missing and inapplicable fields, another version and
