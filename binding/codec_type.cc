@@ -6,7 +6,6 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <iterator>
 #include <new>
 #include <string>
 #include <utility>
@@ -177,7 +176,15 @@ PyObject* codec_from_settings(TAVIK_FASTCALL_ARGS) {
   if (convert_optional_bytes(bound[1], "key", &key) < 0) { return nullptr; }
   if (convert_optional_bytes(bound[2], "cipher_key", &cipher_key) < 0) { return nullptr; }
   Result<CodecConfig> config = core::config_from_settings(settings.text, key, cipher_key);
-  if (!config.ok()) { return raise_error(config.error()); }
+  if (!config.ok()) {
+    raise_error(config.error());
+    if (config.error().message == core::kUnknownSettingsField) {
+      add_text_note("unknown field '" + std::string(core::unknown_settings_field(settings.text)) +
+                    "'; the fields are level, mode, bits, modulus, cipher, check, case, chunk, "
+                    "sep, epoch_ms, granularity");
+    }
+    return nullptr;
+  }
   return wrap_config(reinterpret_cast<PyTypeObject*>(self), std::move(config).value());
 }
 
@@ -217,18 +224,6 @@ PyObject* read_word(TAVIK_FASTCALL_ARGS) {
 
 constexpr char kDecode[] = "decode";
 constexpr char kRecover[] = "recover";
-
-// u128_decimal writes a 128-bit value in decimal.
-std::string u128_decimal(U128 value) {
-  char digits[40];
-  size_t len = 0;
-  do {
-    uint64_t digit = 0;
-    value = value.divmod_u64(10, &digit);
-    digits[len++] = static_cast<char>('0' + digit);
-  } while (value != U128());
-  return std::string(std::make_reverse_iterator(digits + len), std::make_reverse_iterator(digits));
-}
 
 // layout_text describes a chunk layout: "balanced", "none", "fixed:N" or "pattern:A,B,...".
 std::string layout_text(const core::ChunkLayout& layout) {
@@ -271,7 +266,7 @@ PyObject* codec_repr(PyObject* self) {
   const CodecConfig& config = as_codec(self)->config;
   std::string domain;
   if (config.domain.kind == fpe::CipherDomain::Kind::kModulus) {
-    domain = "modulus=" + u128_decimal(config.domain.modulus);
+    domain = "modulus=" + core::decimal_text(config.domain.modulus);
   } else {
     domain = "bit_width=" + std::to_string(config.bit_width);
   }
