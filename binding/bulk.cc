@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <span>
@@ -68,18 +69,26 @@ class BuffersLease {
   BatchBuffers* buffers_ = nullptr;
 };
 
-// ReleasedLock releases the interpreter lock for its scope, so that other threads run while
-// a batch is hashed. Nothing in that scope touches a Python object.
-class ReleasedLock {
- public:
-  ReleasedLock() : state_(PyEval_SaveThread()) {}
-  ReleasedLock(const ReleasedLock&) = delete;
-  ReleasedLock& operator=(const ReleasedLock&) = delete;
-  ~ReleasedLock() { PyEval_RestoreThread(state_); }
-
- private:
-  PyThreadState* state_;
-};
+// without_lock runs `work` with the interpreter lock released, so that other threads run
+// while a batch is hashed; `work` touches no Python object. The lock is retaken here, in
+// ordinary flow and never in a destructor: at finalization CPython 3.11 to 3.13 end a thread
+// that retakes it (pthread_exit), and the forced unwinding that starts there must pass through
+// every frame of ours up to the interpreter's (the references those frames hold stay as they
+// are: see lock_held).
+template <typename Work>
+void without_lock(Work&& work) {
+  PyThreadState* state = PyEval_SaveThread();
+  std::exception_ptr failure;
+  try {
+    work();
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  PyEval_RestoreThread(state);
+  if (failure) { std::rethrow_exception(failure); }
+}
 
 // BufferView holds a buffer export for a call: the exporter cannot resize or free it meanwhile.
 struct BufferView {
@@ -89,7 +98,7 @@ struct BufferView {
   BufferView(const BufferView&) = delete;
   BufferView& operator=(const BufferView&) = delete;
   ~BufferView() {
-    if (held) { PyBuffer_Release(&view); }
+    if (held && lock_held()) { PyBuffer_Release(&view); }
   }
 };
 
@@ -310,10 +319,7 @@ PyObject* bulk(PyObject* self, Items& items, OnError on_error, bool as_buffer) {
       b.refs.push_back(std::move(item));
       b.slot[n++] = m++;
     }
-    {
-      ReleasedLock unlocked;
-      run_batch<kOp>(config, b, m);
-    }
+    without_lock([&] { run_batch<kOp>(config, b, m); });
     if (results.grow(n) < 0) { return nullptr; }
     for (size_t i = 0; i < n; ++i) {
       const size_t at = b.slot[i];

@@ -8,8 +8,15 @@
 
 namespace tavik::binding {
 
+// lock_held tells whether this thread holds the interpreter lock. It does not when the
+// interpreter ends the thread as it retakes the lock at finalization (CPython 3.11 to 3.13 end
+// it with pthread_exit, whose forced unwinding runs our destructors): the references of the
+// frames unwound are then left as they are, since dropping one could run Python code.
+inline bool lock_held() { return PyGILState_Check() != 0; }
+
 // PyRef owns one strong reference: steal() adopts a new one, borrow() increfs a borrowed one.
-// Copies are deleted: write PyRef::borrow(r.get()).
+// Copies are deleted: write PyRef::borrow(r.get()). A reference is dropped only by a thread
+// that holds the interpreter lock (lock_held).
 class PyRef {
  public:
   PyRef() = default;
@@ -26,7 +33,9 @@ class PyRef {
   }
   PyRef(const PyRef&) = delete;
   PyRef& operator=(const PyRef&) = delete;
-  ~PyRef() { Py_XDECREF(p_); }
+  ~PyRef() {
+    if (p_ != nullptr && lock_held()) { Py_DECREF(p_); }
+  }
 
   PyObject* get() const { return p_; }
   explicit operator bool() const { return p_ != nullptr; }
