@@ -150,4 +150,4 @@ def test_daemon_threads_inside_bulk_calls_let_the_program_exit(kind, tmp_path):
     for seed in range(2):
         result = subprocess.run([sys.executable, str(script), str(seed), kind],
                                 capture_output=True, text=True, timeout=120)
-        assert (result.returncode, result.stderr) == (0, ""), (kind, seed)
+        assert (result.returncode, result.stderr) == (0, ""), (kind, seed, result.stderr)
