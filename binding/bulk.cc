@@ -76,7 +76,7 @@ class BuffersLease {
 // ordinary flow and never in a destructor: at finalization CPython 3.11 to 3.13 end a thread
 // that retakes it (pthread_exit), and the forced unwinding that starts there must pass through
 // every frame of ours up to the interpreter's (the references those frames hold stay as they
-// are: see lock_held).
+// are: see lock_held and python_call).
 template <typename Work>
 void without_lock(Work&& work) {
   PyThreadState* state = PyEval_SaveThread();
@@ -88,7 +88,7 @@ void without_lock(Work&& work) {
   } catch (...) {
     failure = std::current_exception();
   }
-  PyEval_RestoreThread(state);
+  python_call([&] { PyEval_RestoreThread(state); });
   if (failure) { std::rethrow_exception(failure); }
 }
 
@@ -127,7 +127,7 @@ int convert_flag(PyObject* obj, const char* name, bool* out) {
     *out = false;
     return 0;
   }
-  const int truth = PyObject_IsTrue(obj);
+  const int truth = python_call([&] { return PyObject_IsTrue(obj); });
   if (truth < 0) {
     add_argument_note(name);
     return -1;
@@ -220,7 +220,9 @@ class Items {
       return -1;
     }
     if (record_len != 0 && PyObject_CheckBuffer(obj)) {
-      if (PyObject_GetBuffer(obj, &buffer_.view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS) < 0) {
+      if (python_call([&] {
+            return PyObject_GetBuffer(obj, &buffer_.view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS);
+          }) < 0) {
         add_argument_note(name_);
         return -1;
       }
@@ -244,7 +246,7 @@ class Items {
       }
       return 0;
     }
-    iterator_ = PyRef::steal(PyObject_GetIter(obj));
+    iterator_ = PyRef::steal(python_call([&] { return PyObject_GetIter(obj); }));
     if (!iterator_) {
       add_argument_note(name_);
       return -1;
@@ -264,7 +266,9 @@ class Items {
 
   // next_object gives a new reference to the iterator's next item; null at its end, or with
   // its exception set.
-  PyRef next_object() { return PyRef::steal(PyIter_Next(iterator_.get())); }
+  PyRef next_object() {
+    return PyRef::steal(python_call([&] { return PyIter_Next(iterator_.get()); }));
+  }
 
   const char* name() const { return name_; }
 

@@ -3,8 +3,6 @@
 
 #include "binding/py_ref.h"
 
-#include <cxxabi.h>
-
 #include "base/result.h"
 
 namespace tavik::binding {
