@@ -2,7 +2,6 @@
 #define TAVIK_BINDING_ERRORS_H_
 
 #include "binding/py_ref.h"
-
 #include "base/result.h"
 
 namespace tavik::binding {
