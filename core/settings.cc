@@ -383,6 +383,29 @@ std::string_view unknown_settings_field(std::string_view text) {
   return {};
 }
 
+namespace {
+
+constexpr std::array<std::string_view, 12> kGeneralTexts = {
+    kNotAscii,      kNoVersion,     kOtherVersion, kUnknownSettingsField,
+    kNoEquals,      kMissingWidth,  kBothWidths,   kCipherInPlain,
+    kSepWithNone,   kSepWithFixed,  kCipherKeyRequired, kCipherKeyUnused};
+constexpr std::array<std::string_view, kGeneralTexts.size() + 4 * kNumFields> kFailureTexts = [] {
+  std::array<std::string_view, kGeneralTexts.size() + 4 * kNumFields> texts{};
+  size_t i = 0;
+  for (const std::string_view text : kGeneralTexts) { texts[i++] = text; }
+  for (const FieldText& field : kFields) {
+    for (const std::string_view text :
+         {field.missing, field.repeated, field.invalid, field.only_open}) {
+      texts[i++] = text;
+    }
+  }
+  return texts;
+}();
+
+}  // namespace
+
+std::span<const std::string_view> settings_failure_texts() { return kFailureTexts; }
+
 Result<CodecConfig> config_from_settings(std::string_view text,
                                          std::optional<std::span<const uint8_t>> key,
                                          std::optional<std::span<const uint8_t>> cipher_key) {

@@ -93,6 +93,14 @@ Result<CodecConfig> config_from_settings(std::string_view text,
                                          std::optional<std::span<const uint8_t>> key,
                                          std::optional<std::span<const uint8_t>> cipher_key);
 
+// settings_failure_texts lists every failure text of config_from_settings except the
+// constructor's key errors, in an order fixed forever: first the texts that concern no single
+// field, then for each field in the order settings_text writes them (level, mode, bits,
+// modulus, cipher, check, case, chunk, sep, epoch_ms, granularity) its texts for a field
+// missing, repeated, invalid and present outside mode open. New texts are only appended: the C
+// interface numbers its statuses by this order.
+std::span<const std::string_view> settings_failure_texts();
+
 }  // namespace tavik::core
 
 #endif  // TAVIK_CORE_SETTINGS_H_
