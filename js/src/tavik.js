@@ -45,13 +45,15 @@ export function init(source) {
 
 async function load(source) {
   const module = await compile(source ?? new URL("./tavik.wasm", import.meta.url));
-  // The module needs nothing from outside; should a build ever ask for something (a libc
-  // routine that ends the process, say), it fails loudly instead of doing it.
+  // The module asks for next to nothing: a notice when its memory grows (every view of it is
+  // made anew after each call anyway), and the routine that would end a process, which only a
+  // broken invariant reaches; it throws here instead. Anything else it might ask for fails
+  // loudly in the same way.
   const imports = {};
   for (const { module: from, name, kind } of WebAssembly.Module.imports(module)) {
     if (kind !== "function") { throw new Error(`tavik.wasm imports ${from}.${name} (${kind})`); }
     imports[from] ??= {};
-    imports[from][name] = () => {
+    imports[from][name] = name === "emscripten_notify_memory_growth" ? () => {} : () => {
       throw new Error(`tavik.wasm called ${from}.${name}: the module stopped`);
     };
   }
