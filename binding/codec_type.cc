@@ -21,6 +21,7 @@
 #include "core/decode.h"
 #include "core/encode.h"
 #include "core/recover.h"
+#include "core/settings.h"
 
 namespace tavik::binding {
 namespace {
@@ -162,6 +163,28 @@ PyObject* codec_with_timestamp_config(TAVIK_FASTCALL_ARGS) {
   SharedBorrow borrow(self);
   return wrap_result(
       self, core::with_timestamp_config(as_codec(self)->config, epoch_ms, granularity.text));
+}
+
+// from_settings is a class method: `self` is the class, or the subclass it was called on.
+PyObject* codec_from_settings(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 3> kNames = {"settings", "key", "cipher_key"};
+  BoundArguments<3> bound;
+  if (bind("from_settings", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  Utf8Arg settings;
+  std::optional<std::span<const uint8_t>> key;
+  std::optional<std::span<const uint8_t>> cipher_key;
+  if (convert_str(bound[0], "settings", &settings) < 0) { return nullptr; }
+  if (convert_optional_bytes(bound[1], "key", &key) < 0) { return nullptr; }
+  if (convert_optional_bytes(bound[2], "cipher_key", &cipher_key) < 0) { return nullptr; }
+  Result<CodecConfig> config = core::config_from_settings(settings.text, key, cipher_key);
+  if (!config.ok()) { return raise_error(config.error()); }
+  return wrap_config(reinterpret_cast<PyTypeObject*>(self), std::move(config).value());
+}
+
+PyObject* codec_settings(PyObject* self, void* /*unused*/) {
+  SharedBorrow borrow(self);
+  const std::string text = core::settings_text(as_codec(self)->config);
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
 }
 
 PyObject* codec_encode(TAVIK_FASTCALL_ARGS) {
@@ -330,6 +353,8 @@ PyMethodDef codec_methods[] = {
      kFastKw, "with_chunk_pattern($self, pattern)\n--\n\n"},
     {"with_timestamp_config", fastcall<codec_with_timestamp_config>(), kFastKw,
      "with_timestamp_config($self, epoch_ms, granularity=\"month\")\n--\n\n"},
+    {"from_settings", fastcall<codec_from_settings>(), kFastKw | METH_CLASS,
+     "from_settings($type, settings, key=None, cipher_key=None)\n--\n\n"},
     {"encode", fastcall<codec_encode>(), kFastKw, "encode($self, data)\n--\n\n"},
     {"decode", fastcall<read_word<kDecode, &core::decode_text>>(), kFastKw,
      "decode($self, input)\n--\n\n"},
@@ -344,11 +369,17 @@ PyMethodDef codec_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+PyGetSetDef codec_getset[] = {
+    {"settings", Guarded<codec_settings>::call, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyType_Slot codec_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(Guarded<codec_new>::call)},
     {Py_tp_dealloc, reinterpret_cast<void*>(codec_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(Guarded<codec_repr>::call)},
     {Py_tp_methods, codec_methods},
+    {Py_tp_getset, codec_getset},
     {Py_tp_doc, const_cast<char*>(codec_doc)},
     {0, nullptr},
 };

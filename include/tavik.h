@@ -87,11 +87,49 @@ enum {
    * its text "ambiguous: N candidates". */
   TAVIK_E_AMBIGUOUS = 100,
 
-  /* A settings text that tavik_codec_new refuses: the statuses from TAVIK_E_SETTINGS up to
-   * TAVIK_E_SETTINGS_END, one for each message, which names the field at fault. */
+  /* A settings text that tavik_codec_new refuses, or keys that do not go with it (Python:
+   * ValueError from Tavik.from_settings). */
   TAVIK_E_SETTINGS = 200,
+  TAVIK_E_SETTINGS_NOT_ASCII = 200,    /* "settings text must be one line of printable ASCII" */
+  TAVIK_E_SETTINGS_NO_VERSION = 201,   /* "settings text must start with tavik/1" */
+  TAVIK_E_SETTINGS_OTHER_VERSION = 202, /* "settings text is of another version: ..." */
+  TAVIK_E_SETTINGS_UNKNOWN_FIELD = 203, /* "settings text has an unknown field" */
+  TAVIK_E_SETTINGS_NO_EQUALS = 204,    /* "settings field must be written name=value" */
+  TAVIK_E_SETTINGS_NO_WIDTH = 205,     /* "settings text lacks the field 'bits' (or 'modulus')" */
+  TAVIK_E_SETTINGS_BOTH_WIDTHS = 206,  /* "settings text has both 'bits' and 'modulus': ..." */
+  TAVIK_E_SETTINGS_CIPHER_IN_PLAIN = 207, /* "settings field 'cipher' must not be feistel8:key
+                                             in mode plain, ..." */
+  TAVIK_E_SETTINGS_SEP_WITH_NONE = 208,  /* "settings field 'sep' must be none with chunk=none" */
+  TAVIK_E_SETTINGS_SEP_WITH_FIXED = 209, /* "settings field 'sep' must be U+002D with ..." */
+  TAVIK_E_CIPHER_KEY_MISSING = 210, /* "cipher_key is required for cipher=feistel8:cipher_key" */
+  TAVIK_E_CIPHER_KEY_UNUSED = 211,  /* "cipher_key is only for cipher=feistel8:cipher_key" */
+  /* The failures of one field: TAVIK_E_SETTINGS_FIELD_ERROR(field, kind) below, whose text
+   * names the field, e.g. "settings field 'bits' must be a number in 16..128". */
+  TAVIK_E_SETTINGS_FIELD = 212,
   TAVIK_E_SETTINGS_END = 399
 };
+
+/* The fields of a settings text and the kinds of their failures. */
+enum {
+  TAVIK_FIELD_LEVEL = 0,
+  TAVIK_FIELD_MODE = 1,
+  TAVIK_FIELD_BITS = 2,
+  TAVIK_FIELD_MODULUS = 3,
+  TAVIK_FIELD_CIPHER = 4,
+  TAVIK_FIELD_CHECK = 5,
+  TAVIK_FIELD_CASE = 6,
+  TAVIK_FIELD_CHUNK = 7,
+  TAVIK_FIELD_SEP = 8,
+  TAVIK_FIELD_EPOCH_MS = 9,
+  TAVIK_FIELD_GRANULARITY = 10
+};
+enum {
+  TAVIK_FIELD_MISSING = 0,   /* "settings text lacks the field 'F'" */
+  TAVIK_FIELD_REPEATED = 1,  /* "settings text repeats the field 'F'" */
+  TAVIK_FIELD_INVALID = 2,   /* "settings field 'F' must be ..." */
+  TAVIK_FIELD_ONLY_OPEN = 3  /* "settings field 'F' applies only to mode open" */
+};
+#define TAVIK_E_SETTINGS_FIELD_ERROR(field, kind) (TAVIK_E_SETTINGS_FIELD + 4 * (field) + (kind))
 
 #define TAVIK_IS_AMBIGUOUS(status) \
   ((status) >= TAVIK_E_AMBIGUOUS + 2 && (status) < TAVIK_E_AMBIGUOUS + 100)

@@ -27,7 +27,7 @@ version=$(sed -n 's/^__version__ = "\(.*\)"$/\1/p' src/tavik/__init__.py)
 
 echo "== WebAssembly (emscripten $(emcc --version | sed -n '1s/.* \([0-9][0-9.]*\) .*/\1/p'), SIMD $simd)"
 emcmake cmake -S . -B build/wasm -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVIK_BUILD_TESTS=OFF \
-  -DTAVIK_BUILD_PYTHON=OFF -DTAVIK_WASM_SIMD=$simd >build/wasm-configure.log 2>&1 ||
+  -DTAVIK_BUILD_PYTHON=OFF -DTAVIK_BUILD_CAPI=OFF -DTAVIK_WASM_SIMD=$simd >build/wasm-configure.log 2>&1 ||
   { cat build/wasm-configure.log; exit 1; }
 cmake --build build/wasm -j2 --target tavik_wasm tavik_wasm_bench
 

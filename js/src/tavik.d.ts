@@ -6,14 +6,15 @@ export type Bytes = Uint8Array | ArrayBufferView | ArrayBuffer;
 /** What a bulk call does with an item that fails: throw (the default) or give null. */
 export type Errors = "raise" | "none";
 
-/** The C status names of the failures (include/tavik.h). */
+/** The C status names of the failures (include/tavik.h; the settings failures have more). */
 export type TavikStatus =
   | "TAVIK_E_NULL_ARGUMENT" | "TAVIK_E_WORD_BUFFER" | "TAVIK_E_NO_MEMORY" | "TAVIK_E_RANGE"
   | "TAVIK_E_KEY_MISSING" | "TAVIK_E_KEY_EMPTY"
   | "TAVIK_E_NOT_BELOW_MODULUS" | "TAVIK_E_NOT_ENCIPHERED"
   | "TAVIK_E_NORMALIZATION" | "TAVIK_E_KEY_REQUIRED" | "TAVIK_E_CHECK_FAILED"
   | "TAVIK_E_RECOVERY_NOT_SUPPORTED" | "TAVIK_E_UNRECOVERABLE" | "TAVIK_E_DECODE_AFTER_RECOVERY"
-  | "TAVIK_E_INTERNAL" | "TAVIK_E_AMBIGUOUS" | "TAVIK_E_SETTINGS" | "TAVIK_E_UNKNOWN";
+  | "TAVIK_E_INTERNAL" | "TAVIK_E_AMBIGUOUS" | "TAVIK_E_SETTINGS_FIELD" | "TAVIK_E_SETTINGS"
+  | "TAVIK_E_CIPHER_KEY_MISSING" | "TAVIK_E_CIPHER_KEY_UNUSED" | "TAVIK_E_UNKNOWN";
 
 /**
  * Every failure of the codec. `message` is exactly the message of the Python module's
@@ -23,7 +24,7 @@ export type TavikStatus =
 export class TavikError extends Error {
   readonly name: "TavikError";
   /** The C status name, e.g. "TAVIK_E_CHECK_FAILED". */
-  readonly status: TavikStatus;
+  readonly status: TavikStatus | (string & {});
   /** The C status number. */
   readonly code: number;
   /** In a bulk call with errors "raise": the index of the item that failed. */
