@@ -1,8 +1,11 @@
 // The bulk forms of the C interface: the caller's arrays cut into batches for the core's lanes
 // path, each item's Result turned into its status.
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
+#include <string_view>
 
 #include "capi/codec.h"
 #include "core/bulk.h"

@@ -33,6 +33,24 @@ inline void check(int status) {
   if (status != TAVIK_OK) { throw StatusError(status); }
 }
 
+// Scratch owns the working storage of the bulk calls: one per thread.
+class Scratch {
+ public:
+  Scratch() { check(tavik_scratch_new(&scratch_)); }
+  Scratch(Scratch&& other) noexcept : scratch_(std::exchange(other.scratch_, nullptr)) {}
+  Scratch& operator=(Scratch&& other) noexcept {
+    tavik_scratch_free(std::exchange(scratch_, std::exchange(other.scratch_, nullptr)));
+    return *this;
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  ~Scratch() { tavik_scratch_free(scratch_); }
+  tavik_scratch* get() const noexcept { return scratch_; }
+
+ private:
+  tavik_scratch* scratch_ = nullptr;
+};
+
 // Codec owns a tavik_codec. It can be moved, not copied; one Codec may be used by any number of
 // threads at once.
 class Codec {
@@ -76,27 +94,50 @@ class Codec {
     return out;
   }
 
+  // The bulk forms, for statuses.size() items: each item's status goes to statuses, and only
+  // arrays too short for that many items throw. Word i lies at words[i * word_stride].
+  void encode_many(Scratch& scratch, std::span<const uint8_t> data, size_t item_len,
+                   std::span<char> words, size_t word_stride, std::span<size_t> word_lens,
+                   std::span<int> statuses) const {
+    const size_t count = statuses.size();
+    if (!holds(data.size(), count, item_len) || !holds(words.size(), count, word_stride) ||
+        word_lens.size() < count) {
+      throw StatusError(TAVIK_E_RANGE);
+    }
+    check(tavik_encode_many(codec_, scratch.get(), data.data(), item_len, count, words.data(),
+                            word_stride, word_lens.data(), statuses.data()));
+  }
+  void decode_many(Scratch& scratch, std::span<const char> words, size_t word_stride,
+                   std::span<const size_t> word_lens, std::span<Id> out,
+                   std::span<int> statuses) const {
+    many(&tavik_decode_many, scratch, words, word_stride, word_lens, out, statuses);
+  }
+  void recover_many(Scratch& scratch, std::span<const char> words, size_t word_stride,
+                    std::span<const size_t> word_lens, std::span<Id> out,
+                    std::span<int> statuses) const {
+    many(&tavik_recover_many, scratch, words, word_stride, word_lens, out, statuses);
+  }
+
  private:
+  static bool holds(size_t size, size_t count, size_t stride) {
+    return stride == 0 || (count <= size / stride);
+  }
+  using Many = int (*)(const tavik_codec*, tavik_scratch*, const char*, size_t, const size_t*,
+                       size_t, uint8_t*, int*);
+  void many(Many call, Scratch& scratch, std::span<const char> words, size_t word_stride,
+            std::span<const size_t> word_lens, std::span<Id> out, std::span<int> statuses) const {
+    const size_t count = statuses.size();
+    if (!holds(words.size(), count, word_stride) || word_lens.size() < count ||
+        out.size() < count) {
+      throw StatusError(TAVIK_E_RANGE);
+    }
+    check(call(codec_, scratch.get(), words.data(), word_stride, word_lens.data(), count,
+               reinterpret_cast<uint8_t*>(out.data()), statuses.data()));
+  }
+
   tavik_codec* codec_ = nullptr;
 };
 
-// Scratch owns the working storage of the bulk calls: one per thread.
-class Scratch {
- public:
-  Scratch() { check(tavik_scratch_new(&scratch_)); }
-  Scratch(Scratch&& other) noexcept : scratch_(std::exchange(other.scratch_, nullptr)) {}
-  Scratch& operator=(Scratch&& other) noexcept {
-    tavik_scratch_free(std::exchange(scratch_, std::exchange(other.scratch_, nullptr)));
-    return *this;
-  }
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  ~Scratch() { tavik_scratch_free(scratch_); }
-  tavik_scratch* get() const noexcept { return scratch_; }
-
- private:
-  tavik_scratch* scratch_ = nullptr;
-};
 
 }  // namespace tavik
 
