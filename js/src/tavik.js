@@ -99,15 +99,27 @@ class Runtime {
   constructor(exports) {
     this.x = exports;
     if (typeof exports._initialize === "function") { exports._initialize(); }
+    this.u8 = new Uint8Array(exports.memory.buffer);
+    this.dv = new DataView(exports.memory.buffer);
     this.area = 0;
     this.areaLen = 0;
     this.scratch = 0;
     this.version = this.text(exports.tavik_version());
   }
 
-  // bytes and view see the memory as it is now: a call that grows it detaches older views.
-  bytes() { return new Uint8Array(this.x.memory.buffer); }
-  view() { return new DataView(this.x.memory.buffer); }
+  // bytes and view see the memory as it is now: a call that grows the memory replaces its
+  // buffer (and detaches the old one), and the views are made anew over the new one.
+  bytes() {
+    const buffer = this.x.memory.buffer;
+    if (this.u8.buffer !== buffer) { this.u8 = new Uint8Array(buffer); }
+    return this.u8;
+  }
+
+  view() {
+    const buffer = this.x.memory.buffer;
+    if (this.dv.buffer !== buffer) { this.dv = new DataView(buffer); }
+    return this.dv;
+  }
 
   // reserve makes the work area at least len bytes and returns its address.
   reserve(len) {
@@ -149,16 +161,8 @@ class Runtime {
     if (code !== 0) { throw this.error(code); }
   }
 
-  // word reads len bytes of UTF-8 at p; code words are ASCII but for a separator of the
-  // caller's choosing.
-  word(bytes, p, len) {
-    let ascii = true;
-    for (let i = p; i < p + len; ++i) {
-      if (bytes[i] >= 0x80) { ascii = false; break; }
-    }
-    if (!ascii) { return decoder.decode(bytes.subarray(p, p + len)); }
-    return String.fromCharCode.apply(null, bytes.subarray(p, p + len));
-  }
+  // word reads len bytes of UTF-8 at p.
+  word(bytes, p, len) { return decoder.decode(bytes.subarray(p, p + len)); }
 }
 
 // putText writes s as UTF-8 at p (at most cap bytes) and returns the number of bytes written;
