@@ -24,7 +24,10 @@ function install() {
   return join(dir, "entry.js");
 }
 
-export const tavik = await import(pathToFileURL(install()).href);
+const entry = install();
+// consumer is the folder the package is installed in, as an application of its own.
+export const consumer = join(entry, "..");
+export const tavik = await import(pathToFileURL(entry).href);
 
 export const hex = (text) => Uint8Array.from(text.match(/../g) ?? [], (b) => parseInt(b, 16));
 export const toHex = (bytes) => Array.from(bytes, (b) => b.toString(16).padStart(2, "0")).join("");
