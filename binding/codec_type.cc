@@ -6,7 +6,6 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <iterator>
 #include <new>
 #include <string>
 #include <utility>
@@ -218,18 +217,6 @@ PyObject* read_word(TAVIK_FASTCALL_ARGS) {
 constexpr char kDecode[] = "decode";
 constexpr char kRecover[] = "recover";
 
-// u128_decimal writes a 128-bit value in decimal.
-std::string u128_decimal(U128 value) {
-  char digits[40];
-  size_t len = 0;
-  do {
-    uint64_t digit = 0;
-    value = value.divmod_u64(10, &digit);
-    digits[len++] = static_cast<char>('0' + digit);
-  } while (value != U128());
-  return std::string(std::make_reverse_iterator(digits + len), std::make_reverse_iterator(digits));
-}
-
 // layout_text describes a chunk layout: "balanced", "none", "fixed:N" or "pattern:A,B,...".
 std::string layout_text(const core::ChunkLayout& layout) {
   switch (layout.kind) {
@@ -271,7 +258,7 @@ PyObject* codec_repr(PyObject* self) {
   const CodecConfig& config = as_codec(self)->config;
   std::string domain;
   if (config.domain.kind == fpe::CipherDomain::Kind::kModulus) {
-    domain = "modulus=" + u128_decimal(config.domain.modulus);
+    domain = "modulus=" + core::decimal_text(config.domain.modulus);
   } else {
     domain = "bit_width=" + std::to_string(config.bit_width);
   }

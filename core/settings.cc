@@ -188,19 +188,6 @@ std::optional<uint32_t> parse_separator(std::string_view text) {
   return code_point;
 }
 
-std::string decimal(U128 value) {
-  char digits[40];
-  size_t len = 0;
-  do {
-    uint64_t digit = 0;
-    value = value.divmod_u64(10, &digit);
-    digits[len++] = static_cast<char>('0' + digit);
-  } while (value != U128());
-  std::string text;
-  while (len > 0) { text += digits[--len]; }
-  return text;
-}
-
 std::string separator_text(uint32_t code_point) {
   if (code_point == 0) { return "none"; }
   constexpr std::string_view kHex = "0123456789ABCDEF";
@@ -302,6 +289,19 @@ Result<Settings> read_values(const std::array<std::optional<std::string_view>, k
 
 }  // namespace
 
+std::string decimal_text(U128 value) {
+  char digits[40];
+  size_t len = 0;
+  do {
+    uint64_t digit = 0;
+    value = value.divmod_u64(10, &digit);
+    digits[len++] = static_cast<char>('0' + digit);
+  } while (value != U128());
+  std::string text;
+  while (len > 0) { text += digits[--len]; }
+  return text;
+}
+
 std::string settings_text(const CodecConfig& config) {
   std::string text(kVersionToken);
   text += " level=";
@@ -309,7 +309,7 @@ std::string settings_text(const CodecConfig& config) {
   text += " mode=";
   text += mode_name(config.mode);
   if (config.domain.kind == fpe::CipherDomain::Kind::kModulus) {
-    text += " modulus=" + decimal(config.domain.modulus);
+    text += " modulus=" + decimal_text(config.domain.modulus);
   } else {
     text += " bits=" + std::to_string(config.bit_width);
   }

@@ -61,6 +61,9 @@ struct Settings {
   Granularity granularity = Granularity::kMonth;
 };
 
+// decimal_text writes a 128-bit value in decimal.
+std::string decimal_text(U128 value);
+
 // settings_text writes the settings text of a configuration, its fields in canonical order.
 std::string settings_text(const CodecConfig& config);
 
