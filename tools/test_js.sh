@@ -29,4 +29,5 @@ echo "types: ok"
 echo "== the playground page in Chromium ($(chromium --version 2>/dev/null | head -1))"
 make_venv build/venvs/browser python3 "selenium>=4.10" 2>&1 | grep -v "^WARNING: Location" || true
 rm -rf build/js/screenshots
-build/venvs/browser/bin/python tests/browser/playground_test.py build/web build/js/screenshots
+build/venvs/browser/bin/python tests/browser/playground_test.py build/web build/js/screenshots \
+  build/js/tavik-*.tgz

@@ -7,7 +7,10 @@ encode, decode, a typo recovered, a settings change; after load, no request at a
 from the page's own work nor when it tries to open a connection. A screenshot of each state
 goes to build/js/screenshots/.
 
-Usage: python playground_test.py BUILD_WEB_DIR SCREENSHOT_DIR
+Then the packed package without a bundler: its files as npm installs them, imported by a page
+as an ES module, which fetches tavik.wasm next to tavik.js.
+
+Usage: python playground_test.py BUILD_WEB_DIR SCREENSHOT_DIR PACKED_PACKAGE
 """
 
 import functools
@@ -15,6 +18,8 @@ import http.server
 import json
 import os
 import sys
+import tarfile
+import tempfile
 import threading
 
 from selenium import webdriver
@@ -49,7 +54,7 @@ def browser():
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for flag in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                 "--window-size=1280,1000", "--no-first-run", "--disable-extensions",
+                 "--window-size=1280,1200", "--no-first-run", "--disable-extensions",
                  "--disable-background-networking", "--disable-component-update",
                  "--disable-sync", "--disable-default-apps"):
         options.add_argument(flag)
@@ -90,8 +95,34 @@ def wait_for(driver, what, condition):
         raise AssertionError(f"timed out waiting for {what}") from None
 
 
+PLAIN_PAGE = """<!doctype html><meta charset="utf-8"><script type="module">
+import { createCodec } from "./package/tavik.js";
+const codec = await createCodec("tavik/1 level=universal mode=plain bits=32 cipher=feistel8:public "
+                                + "check=1 case=upper chunk=balanced sep=U+002D");
+document.title = codec.encode(new Uint8Array([0x0a, 0x1b, 0x2c, 0x3d]));
+</script>"""
+
+
+def check_unbundled(driver, tarball):
+    """The package's own loader in a browser: tavik.js fetches tavik.wasm beside it."""
+    with tempfile.TemporaryDirectory() as folder:
+        with tarfile.open(tarball) as packed:
+            packed.extractall(folder, filter="data")
+        with open(os.path.join(folder, "plain.html"), "w", encoding="utf-8") as page:
+            page.write(PLAIN_PAGE)
+        RecordingHandler.requests.clear()
+        server = serve(folder)
+        try:
+            driver.get(f"http://127.0.0.1:{server.server_address[1]}/plain.html")
+            wait_for(driver, "the unbundled package's word",
+                     lambda d: d.title == README_SHORT_WORD)
+        finally:
+            server.shutdown()
+        assert "/package/tavik.wasm" in RecordingHandler.requests, RecordingHandler.requests
+
+
 def main():
-    web_dir, shots = sys.argv[1], sys.argv[2]
+    web_dir, shots, tarball = sys.argv[1], sys.argv[2], sys.argv[3]
     os.makedirs(shots, exist_ok=True)
     server = serve(web_dir)
     url = f"http://127.0.0.1:{server.server_address[1]}/index.html"
@@ -177,6 +208,8 @@ def main():
         assert errors == [], errors
         print(f"playground: load, encode, decode, recovery, settings: ok; requests after load: 0; "
               f"screenshots in {shots}")
+        check_unbundled(driver, tarball)
+        print("the package unbundled in the browser: ok")
     finally:
         driver.quit()
         server.shutdown()
