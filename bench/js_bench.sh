@@ -8,11 +8,11 @@ cd "$(dirname "$0")/.."
 if [ "${1:-}" = --no-build ]; then shift; else bash tools/build_js.sh >/dev/null; fi
 rounds=${1:-15}
 
-cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release -DTAVIK_BUILD_TESTS=OFF \
-  -DTAVIK_BUILD_PYTHON=OFF -DTAVIK_BUILD_CAPI=ON >/dev/null
-cmake --build build/native -j2 --target tavik_c_static >/dev/null
+# The native side: the static C library of the release preset (as bench/run.sh builds it).
+cmake --preset release >/dev/null
+cmake --build --preset release -j2 --target tavik_c_static >/dev/null
 ${CXX:-g++} -std=c++20 -O2 -Wall -Wno-attributes -I. bench/wasm/native_rounds.cc \
-  bench/wasm/lanes_wasm_bench.cc build/native/libtavik.a -o build/native/native_rounds
+  bench/wasm/lanes_wasm_bench.cc build/release/libtavik.a -o build/release/native_rounds
 
 consumer=$(mktemp -d "$PWD/build/js/bench-XXXXXX")
 trap 'rm -rf "$consumer"' EXIT
@@ -22,4 +22,4 @@ npm install --silent --offline --no-audit --no-fund --cache build/js/npm-cache -
 echo 'export * from "tavik";' >"$consumer/entry.js"
 mkdir -p build/bench
 node bench/js_bench.mjs "$consumer/entry.js" build/wasm/js/bench-lanes.wasm \
-  build/native/native_rounds "$rounds" | tee build/bench/js.md
+  build/release/native_rounds "$rounds" | tee build/bench/js.md

@@ -19,8 +19,6 @@ bash tools/install_deps.sh js
 
 # Debian's emscripten runs on the system's Node and needs Debian's node-acorn to do so.
 export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
-export EM_CACHE=${EM_CACHE:-}
-[ -n "$EM_CACHE" ] || unset EM_CACHE
 
 version=$(sed -n 's/^__version__ = "\(.*\)"$/\1/p' src/tavik/__init__.py)
 [ -n "$version" ] || { echo "no __version__ in src/tavik/__init__.py" >&2; exit 1; }

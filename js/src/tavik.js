@@ -10,8 +10,10 @@ const encoder = new TextEncoder();
 const decoder = new TextDecoder("utf-8");
 
 // Items per bulk call into the module: enough to keep the lanes full, small enough that the
-// buffers of one batch stay well under a megabyte of the module's memory.
+// buffers of one batch stay well under a megabyte of the module's memory. A batch of long
+// items is cut shorter, to about BATCH_BYTES of input (one item at the least).
 const BATCH = 2048;
+const BATCH_BYTES = 1 << 20;
 
 // TavikError is what every failure of the codec throws. `status` is the C status name
 // ("TAVIK_E_CHECK_FAILED"), `code` its number and `message` exactly the message that the Python
@@ -125,6 +127,8 @@ class Runtime {
   reserve(len) {
     if (len > this.areaLen) {
       const size = Math.max(len, 4096, this.areaLen * 2);
+      // malloc takes a 32-bit size: a larger one would wrap around to a small block.
+      if (size > 0x7fffffff) { throw new TavikError(3, this.statusText(3)); }
       if (this.area !== 0) { this.x.free(this.area); }
       this.area = 0;
       this.areaLen = 0;
@@ -187,6 +191,23 @@ function asText(s, what) {
 
 // utf8Cap is a size that the UTF-8 of s never exceeds.
 const utf8Cap = (s) => 3 * s.length;
+
+// utf8Length is the length of the UTF-8 of s, as TextEncoder writes it (a lone surrogate as
+// U+FFFD, three bytes).
+function utf8Length(s) {
+  let n = s.length;
+  for (let i = 0; i < s.length; ++i) {
+    const c = s.charCodeAt(i);
+    if (c < 0x80) { continue; }
+    if (c < 0x800) { n += 1; continue; }
+    if (c >= 0xd800 && c < 0xdc00 && i + 1 < s.length) {
+      const d = s.charCodeAt(i + 1);
+      if (d >= 0xdc00 && d < 0xe000) { n += 2; ++i; continue; }  // a pair: 4 bytes for 2 units
+    }
+    n += 2;
+  }
+  return n;
+}
 
 const align8 = (n) => (n + 7) & ~7;
 
@@ -322,8 +343,9 @@ export class Codec {
     for (let start = 0; start < list.length;) {
       // One call takes a run of items of one length.
       const itemLen = list.at(start).length;
+      const most = Math.max(1, Math.min(BATCH, Math.floor(BATCH_BYTES / Math.max(1, itemLen))));
       let end = start + 1;
-      while (end < list.length && end - start < BATCH && list.at(end).length === itemLen) { ++end; }
+      while (end < list.length && end - start < most && list.at(end).length === itemLen) { ++end; }
       const count = end - start;
       const wordsAt = align8(count * itemLen);
       const lensAt = wordsAt + align8(count * MAX_WORD_LEN);
@@ -370,10 +392,16 @@ export class Codec {
     const failed = [];
     const call = how === "decode" ? rt.x.tavik_decode_many : rt.x.tavik_recover_many;
     const scratch = rt.bulkScratch();
-    for (let start = 0; start < list.length; start += BATCH) {
-      const count = Math.min(BATCH, list.length - start);
-      let stride = 1;
-      for (let i = 0; i < count; ++i) { stride = Math.max(stride, utf8Cap(list[start + i])); }
+    const lengths = list.map(utf8Length);
+    for (let start = 0, count = 0; start < list.length; start += count) {
+      // Words at one stride, the longest's: as many as fit in BATCH_BYTES (one at the least).
+      let stride = Math.max(1, lengths[start]);
+      count = 1;
+      while (start + count < list.length && count < BATCH &&
+             (count + 1) * Math.max(stride, lengths[start + count]) <= BATCH_BYTES) {
+        stride = Math.max(stride, lengths[start + count]);
+        ++count;
+      }
       const lensAt = align8(count * stride);
       const outAt = lensAt + align8(4 * count);
       const statusesAt = outAt + ID_LEN * count;

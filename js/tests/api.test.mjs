@@ -126,6 +126,11 @@ test("bulk calls: per-item failures as the single calls give them, and their opt
   const recovered = readme.recoverMany([typo, "NOT A WORD", typo], { errors: "none" });
   assert.deepEqual(recovered.map((r) => r && toHex(r)), [toHex(ID), null, toHex(ID)]);
   assert.throws(() => codec.decodeMany(words, { errors: "ignore" }), RangeError);
+  // One word of megabytes among thousands does not set the size of every word's slot.
+  const long = [...words];
+  long[2500] = `${"é".repeat(1 << 20)} ${words[2500]} ${"·".repeat(1 << 20)}`;
+  assert.equal(toHex(codec.decodeMany(long)[2500]), toHex(ids[2500]));
+  assert.deepEqual(codec.decodeMany(long, { asBuffer: true }), codec.decodeMany(words, { asBuffer: true }));
   assert.deepEqual(codec.decodeMany([]), []);
 });
 
