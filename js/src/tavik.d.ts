@@ -22,6 +22,8 @@ export type TavikStatus =
  * "ambiguous: 2 candidates", a settings field at fault, ...).
  */
 export class TavikError extends Error {
+  /** Made by the package for a C status: its number, its text, the bulk item's index. */
+  constructor(code: number, message: string, index?: number);
   readonly name: "TavikError";
   /** The C status name, e.g. "TAVIK_E_CHECK_FAILED". */
   readonly status: TavikStatus | (string & {});
