@@ -176,7 +176,15 @@ PyObject* codec_from_settings(TAVIK_FASTCALL_ARGS) {
   if (convert_optional_bytes(bound[1], "key", &key) < 0) { return nullptr; }
   if (convert_optional_bytes(bound[2], "cipher_key", &cipher_key) < 0) { return nullptr; }
   Result<CodecConfig> config = core::config_from_settings(settings.text, key, cipher_key);
-  if (!config.ok()) { return raise_error(config.error()); }
+  if (!config.ok()) {
+    raise_error(config.error());
+    if (config.error().message == core::kUnknownSettingsField) {
+      add_text_note("unknown field '" + std::string(core::unknown_settings_field(settings.text)) +
+                    "'; the fields are level, mode, bits, modulus, cipher, check, case, chunk, "
+                    "sep, epoch_ms, granularity");
+    }
+    return nullptr;
+  }
   return wrap_config(reinterpret_cast<PyTypeObject*>(self), std::move(config).value());
 }
 

@@ -68,7 +68,6 @@ constexpr std::string_view kNotAscii = "settings text must be one line of printa
 constexpr std::string_view kNoVersion = "settings text must start with tavik/1";
 constexpr std::string_view kOtherVersion =
     "settings text is of another version: this tavik reads tavik/1";
-constexpr std::string_view kUnknownField = "settings text has an unknown field";
 constexpr std::string_view kNoEquals = "settings field must be written name=value";
 constexpr std::string_view kCipherInPlain =
     "settings field 'cipher' must not be feistel8:key in mode plain, which has no key for the "
@@ -225,6 +224,24 @@ std::string_view cipher_text(const CodecConfig& config) {
   return kCipherNames[0].text;  // a Shuffle runs under the public key: never reached
 }
 
+// split_fields returns the words of a text between its spaces.
+std::vector<std::string_view> split_fields(std::string_view text) {
+  std::vector<std::string_view> tokens;
+  for (size_t i = 0; i < text.size();) {
+    const size_t end = std::min(text.find(' ', i), text.size());
+    if (end > i) { tokens.push_back(text.substr(i, end - i)); }
+    i = end + 1;
+  }
+  return tokens;
+}
+
+// field_index returns the Field of a name, or kNumFields for an unknown one.
+size_t field_index(std::string_view name) {
+  size_t field = 0;
+  while (field < kNumFields && kFields[field].name != name) { ++field; }
+  return field;
+}
+
 // read_values converts the values of the fields present, in canonical order, so the first
 // fault named is the same whatever order the text gives.
 Result<Settings> read_values(const std::array<std::optional<std::string_view>, kNumFields>& v) {
@@ -332,12 +349,7 @@ Result<Settings> parse_settings(std::string_view text) {
   for (const char c : text) {
     if (c < 0x20 || c > 0x7E) { return value_error(kNotAscii); }
   }
-  std::vector<std::string_view> tokens;
-  for (size_t i = 0; i < text.size();) {
-    const size_t end = std::min(text.find(' ', i), text.size());
-    if (end > i) { tokens.push_back(text.substr(i, end - i)); }
-    i = end + 1;
-  }
+  const std::vector<std::string_view> tokens = split_fields(text);
   if (tokens.empty() || tokens[0] != kVersionToken) {
     const bool versioned = !tokens.empty() && tokens[0].starts_with("tavik/");
     return value_error(versioned ? kOtherVersion : kNoVersion);
@@ -346,10 +358,8 @@ Result<Settings> parse_settings(std::string_view text) {
   for (size_t t = 1; t < tokens.size(); ++t) {
     const size_t equals = tokens[t].find('=');
     if (equals == std::string_view::npos) { return value_error(kNoEquals); }
-    const std::string_view name = tokens[t].substr(0, equals);
-    size_t field = 0;
-    while (field < kNumFields && kFields[field].name != name) { ++field; }
-    if (field == kNumFields) { return value_error(kUnknownField); }
+    const size_t field = field_index(tokens[t].substr(0, equals));
+    if (field == kNumFields) { return value_error(kUnknownSettingsField); }
     if (values[field]) { return value_error(kFields[field].repeated); }
     values[field] = tokens[t].substr(equals + 1);
   }
@@ -364,12 +374,21 @@ Result<Settings> parse_settings(std::string_view text) {
   return read_values(values);
 }
 
+std::string_view unknown_settings_field(std::string_view text) {
+  const std::vector<std::string_view> tokens = split_fields(text);
+  for (size_t t = 1; t < tokens.size(); ++t) {
+    const std::string_view name = tokens[t].substr(0, tokens[t].find('='));
+    if (field_index(name) == kNumFields) { return name; }
+  }
+  return {};
+}
+
 namespace {
 
 constexpr std::array<std::string_view, 12> kGeneralTexts = {
-    kNotAscii,     kNoVersion,     kOtherVersion, kUnknownField,      kNoEquals,
-    kMissingWidth, kBothWidths,    kCipherInPlain, kSepWithNone,      kSepWithFixed,
-    kCipherKeyRequired, kCipherKeyUnused};
+    kNotAscii,      kNoVersion,     kOtherVersion, kUnknownSettingsField,
+    kNoEquals,      kMissingWidth,  kBothWidths,   kCipherInPlain,
+    kSepWithNone,   kSepWithFixed,  kCipherKeyRequired, kCipherKeyUnused};
 constexpr std::array<std::string_view, kGeneralTexts.size() + 4 * kNumFields> kFailureTexts = [] {
   std::array<std::string_view, kGeneralTexts.size() + 4 * kNumFields> texts{};
   size_t i = 0;

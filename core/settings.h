@@ -24,6 +24,8 @@
 //   epoch_ms     -2^63..2^63-1, in decimal        (mode open only, and required there)
 //   granularity  second | minute | hour | day | week | month   (mode open only)
 //
+// A pattern keeps the sizes that with_chunk_pattern keeps (the first 32, then those that can
+// still place a separator), so a longer list builds the codec of its shorter form.
 // Numbers are decimal without sign (but epoch_ms's minus), plus or leading zeros. Fields are
 // separated by spaces and may come in any order after the version; settings_text writes them
 // in the order above. Unknown, repeated, missing and inapplicable fields, another version and
@@ -75,6 +77,12 @@ std::string settings_text(const CodecConfig& config);
 // another version: this tavik reads tavik/1", "settings text has an unknown field",
 // "settings field must be written name=value".
 Result<Settings> parse_settings(std::string_view text);
+
+// kUnknownSettingsField is the message of a field that version 1 does not know;
+// unknown_settings_field returns that field's name (the first such of the text), or an empty
+// view when every field is known, so that a face can show it.
+inline constexpr std::string_view kUnknownSettingsField = "settings text has an unknown field";
+std::string_view unknown_settings_field(std::string_view text);
 
 // config_from_settings builds the codec of a settings text under the keys given: `key` as the
 // constructor takes it, `cipher_key` as with_cipher("feistel", key) takes it. Besides the

@@ -14,6 +14,7 @@
 #include <new>
 #include <optional>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,8 @@ std::vector<std::vector<std::string>> read_lines(const std::string& path) {
   return lines;
 }
 
+constexpr size_t kMaxInput = 1024;  // the longest input a known word may have here
+
 struct Known {
   tavik::Codec codec;
   std::vector<uint8_t> input;
@@ -102,52 +105,73 @@ int main(int argc, char** argv) {
     const auto key = hex(f[1]);
     const auto cipher_key = hex(f[2]);
     const auto typo = hex(f[5]);
+    if (hex(f[3])->size() > kMaxInput) {
+      std::fprintf(stderr, "an input longer than %zu bytes\n", kMaxInput);
+      return 2;
+    }
     known.push_back(Known{tavik::Codec(f[0], key_span(key), key_span(cipher_key)), *hex(f[3]),
                           text_of(*hex(f[4])),
                           typo ? std::optional<std::string>(text_of(*typo)) : std::nullopt,
                           hex(f[6]), f[0].find("mode=plain") != std::string::npos});
   }
-  tavik::Scratch scratch;
-  std::array<char, 3 * TAVIK_MAX_WORD_LEN> words{};
-  std::array<size_t, 3> lens{};
-  std::array<int, 3> statuses{};
-  std::array<tavik::Id, 3> ids{};
-  std::array<uint8_t, 3 * 64> inputs{};
+  tavik::Scratch main_scratch;
+  // replay_all checks every known word with the single calls and the bulk forms, and returns
+  // how many answers differ; it reports nothing, so that it allocates nothing.
+  auto replay_all = [&known](tavik::Scratch& scratch) {
+    std::array<char, 3 * TAVIK_MAX_WORD_LEN> words{};
+    std::array<size_t, 3> lens{};
+    std::array<int, 3> statuses{};
+    std::array<tavik::Id, 3> ids{};
+    std::array<uint8_t, 3 * kMaxInput> inputs{};
+    size_t mismatches = 0;
+    for (const Known& k : known) {
+      std::array<char, TAVIK_MAX_WORD_LEN> word;
+      const size_t len = k.codec.encode_into(k.input, word);
+      mismatches += std::string_view(word.data(), len) != k.word;
+      const tavik::Id decoded = k.codec.decode(k.word);
+      if (!k.plain) { mismatches += k.codec.recover(k.word) != decoded; }
+      if (k.typo) {
+        mismatches += !std::equal(decoded.begin(), decoded.end(), k.recovered->begin());
+        mismatches += k.codec.recover(*k.typo) != decoded;
+      }
+      // Three items through the bulk forms: the word twice and the typo (or the word).
+      for (size_t i = 0; i < 3 && !k.input.empty(); ++i) {
+        std::memcpy(inputs.data() + i * k.input.size(), k.input.data(), k.input.size());
+      }
+      k.codec.encode_many(scratch, {inputs.data(), 3 * k.input.size()}, k.input.size(), words,
+                          TAVIK_MAX_WORD_LEN, lens, statuses);
+      for (size_t i = 0; i < 3; ++i) {
+        mismatches += statuses[i] != TAVIK_OK ||
+                      std::string_view(words.data() + i * TAVIK_MAX_WORD_LEN, lens[i]) != k.word;
+      }
+      k.codec.decode_many(scratch, words, TAVIK_MAX_WORD_LEN, lens, ids, statuses);
+      mismatches += statuses[0] != TAVIK_OK || ids[0] != decoded;
+      if (k.typo) {
+        std::memcpy(words.data() + 2 * TAVIK_MAX_WORD_LEN, k.typo->data(), k.typo->size());
+        lens[2] = k.typo->size();
+        k.codec.recover_many(scratch, words, TAVIK_MAX_WORD_LEN, lens, ids, statuses);
+        mismatches += statuses[2] != TAVIK_OK || ids[2] != decoded;
+      }
+    }
+    return mismatches;
+  };
 
   const long before = allocations.load();
-  size_t mismatches = 0;  // counted, not reported, while allocations are watched
-  for (const Known& k : known) {
-    std::array<char, TAVIK_MAX_WORD_LEN> word;
-    const size_t len = k.codec.encode_into(k.input, word);
-    mismatches += std::string_view(word.data(), len) != k.word;
-    const tavik::Id decoded = k.codec.decode(k.word);
-    if (!k.plain) { mismatches += k.codec.recover(k.word) != decoded; }
-    if (k.typo) {
-      mismatches += !std::equal(decoded.begin(), decoded.end(), k.recovered->begin());
-      mismatches += k.codec.recover(*k.typo) != decoded;
-    }
-    // Three items through the bulk forms: the word twice and the typo (or the word).
-    for (size_t i = 0; i < 3; ++i) {
-      std::memcpy(inputs.data() + i * k.input.size(), k.input.data(), k.input.size());
-    }
-    k.codec.encode_many(scratch, {inputs.data(), 3 * k.input.size()}, k.input.size(), words,
-                        TAVIK_MAX_WORD_LEN, lens, statuses);
-    for (size_t i = 0; i < 3; ++i) {
-      mismatches += statuses[i] != TAVIK_OK ||
-                    std::string_view(words.data() + i * TAVIK_MAX_WORD_LEN, lens[i]) != k.word;
-    }
-    k.codec.decode_many(scratch, words, TAVIK_MAX_WORD_LEN, lens, ids, statuses);
-    mismatches += statuses[0] != TAVIK_OK || ids[0] != decoded;
-    if (k.typo) {
-      std::memcpy(words.data() + 2 * TAVIK_MAX_WORD_LEN, k.typo->data(), k.typo->size());
-      lens[2] = k.typo->size();
-      k.codec.recover_many(scratch, words, TAVIK_MAX_WORD_LEN, lens, ids, statuses);
-      mismatches += statuses[2] != TAVIK_OK || ids[2] != decoded;
-    }
-  }
+  const size_t mismatches = replay_all(main_scratch);
   const long during = allocations.load() - before;
   expect(mismatches == 0, std::to_string(mismatches) + " known answers differ");
   expect(during == 0, "the calls allocated " + std::to_string(during) + " times");
+
+  // Two threads share every codec, each with its own scratch.
+  std::array<size_t, 2> thread_mismatches{};
+  {
+    tavik::Scratch other;
+    std::thread first([&] { thread_mismatches[0] = replay_all(main_scratch); });
+    std::thread second([&] { thread_mismatches[1] = replay_all(other); });
+    first.join();
+    second.join();
+  }
+  expect(thread_mismatches[0] + thread_mismatches[1] == 0, "answers differ with two threads");
 
   size_t refused = 0;
   for (const auto& f : read_lines(dir + "/failures.tsv")) {

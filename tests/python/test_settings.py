@@ -154,6 +154,9 @@ def test_malformed_texts_are_refused_naming_the_field(text, names):
     with pytest.raises(ValueError) as excinfo:
         Tavik.from_settings(text, KEY)
     assert names in str(excinfo.value)
+    if names == "unknown field":
+        name = text.split()[-1].split("=")[0]
+        assert excinfo.value.__notes__[0].startswith(f"unknown field '{name}'")
 
 
 def test_extremes_are_accepted_as_written():
