@@ -17,6 +17,9 @@
 #error "the build defines TAVIK_VERSION"
 #endif
 
+static_assert(TAVIK_MAX_WORD_LEN == tavik::core::kMaxEncodedLen);
+static_assert(TAVIK_ID_LEN == sizeof(tavik::core::Bytes16));
+
 namespace tavik::capi {
 namespace {
 

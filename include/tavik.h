@@ -7,10 +7,10 @@
  * never abort on bad input and never keep state between calls: a NULL or out-of-range argument
  * is a status. Only tavik_codec_new and tavik_scratch_new allocate.
  *
- * Every function returns a status: TAVIK_OK (0) is success, every failure has its own status
- * below, and tavik_status_text gives its text: for the failures that Python reports, exactly the
- * message of the Python exception (a key or settings text that the Python side refuses is
- * refused here with the same text).
+ * Every call that can fail returns a status: TAVIK_OK (0) is success, every failure has its own
+ * status below, and tavik_status_text gives its text: for the failures that Python reports,
+ * exactly the message of the Python exception (a key or settings text that the Python side
+ * refuses is refused here with the same text).
  *
  * Compatibility. TAVIK_ABI_VERSION is the version of this interface; tavik_abi_version() is the
  * version of the library actually loaded, and the shared library's soname carries it
