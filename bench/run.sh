@@ -8,7 +8,9 @@
 #      threads over one codec (bench/bulk_bench.py);
 #   4. the command line on a million UUIDs: encode, decode and the pipe (bench/cli_bench.py);
 #   5. the C interface against the core it calls, single calls and bulk forms
-#      (tavik_capi_bench).
+#      (tavik_capi_bench);
+#   6. the JavaScript package in Node (WebAssembly) against the C library, and the portable
+#      SHA-256 and the SIMD lanes in WebAssembly (bench/js_bench.sh, which builds the package).
 # Installs what it needs first. Usage: bash bench/run.sh [--quick]
 #   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
 #            to build/bench-smoke/ and leaves bench/results.* alone.
@@ -28,6 +30,7 @@ py_args=(--rounds 15 --target-seconds 0.02)
 bulk_args=(--rounds 15)
 cli_args=(--rounds 5)
 capi_rounds=31
+js_rounds=15
 if ((quick)); then
   out_dir=build/bench-smoke
   core_args=(--benchmark_min_time=0.001)
@@ -35,6 +38,7 @@ if ((quick)); then
   bulk_args=(--rounds 1)
   cli_args=(--rounds 1 --count 2000)
   capi_rounds=1
+  js_rounds=1
 fi
 mkdir -p "$out_dir" build/bench
 
@@ -89,4 +93,7 @@ build/release/bench/tavik_capi_bench "$capi_rounds" | tee build/bench/capi.md
   echo "the rounds' ratios ($capi_rounds rounds of 2048 items, one run)."
   echo; echo "Processor: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p'), $(nproc) cores."
   echo; cat build/bench/capi.md; } >>"$out_dir/results.md"
+echo "== JavaScript"
+bash bench/js_bench.sh "$js_rounds" >/dev/null
+{ echo; echo "## JavaScript and WebAssembly"; echo; cat build/bench/js.md; } >>"$out_dir/results.md"
 echo "wrote $out_dir/results.md and $out_dir/results.png"

@@ -12,8 +12,11 @@
 #   6. the C library built with default options and installed into build/prefix, and from
 #      there the C test (C99, found with pkg-config) and the C++ example (found with
 #      find_package), then the same with ASan/UBSan in build/prefix-asan (tools/test_capi.sh);
-#   7. a short run of every fuzz target, 20 seconds each (tools/fuzz.sh);
-#   8. a smoke run of the benchmarks (bench/run.sh --quick), which only checks that they execute.
+#   7. the JavaScript package built with emscripten and packed, its node --test suite against
+#      the packed package, its types under tsc, and the playground page in headless Chromium
+#      (tools/test_js.sh, which runs tools/build_js.sh);
+#   8. a short run of every fuzz target, 20 seconds each (tools/fuzz.sh);
+#   9. a smoke run of the benchmarks (bench/run.sh --quick), which only checks that they execute.
 # Any failure stops the run with a non-zero status; no suite is skipped silently.
 #
 # The run changes no Python of the machine: everything pip installs goes into virtual
@@ -62,6 +65,9 @@ echo "== C library, installed"
 bash tools/test_capi.sh
 echo "== C library, installed (ASan, UBSan)"
 bash tools/test_capi.sh --sanitize
+
+echo "== JavaScript: the WebAssembly package, its tests, the page in Chromium"
+bash tools/test_js.sh
 
 echo "== fuzz smoke run"
 bash tools/fuzz.sh 20
