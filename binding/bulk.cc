@@ -10,8 +10,11 @@
 
 #include "binding/codec_object.h"
 #include "binding/convert.h"
+#include "binding/arrow.h"
 #include "binding/errors.h"
+#include "binding/released_lock.h"
 #include "core/bulk.h"
+#include "core/uuid_text.h"
 
 namespace tavik::binding {
 namespace {
@@ -66,19 +69,6 @@ class BuffersLease {
  private:
   std::unique_ptr<BatchBuffers> own_;
   BatchBuffers* buffers_ = nullptr;
-};
-
-// ReleasedLock releases the interpreter lock for its scope, so that other threads run while
-// a batch is hashed. Nothing in that scope touches a Python object.
-class ReleasedLock {
- public:
-  ReleasedLock() : state_(PyEval_SaveThread()) {}
-  ReleasedLock(const ReleasedLock&) = delete;
-  ReleasedLock& operator=(const ReleasedLock&) = delete;
-  ~ReleasedLock() { PyEval_RestoreThread(state_); }
-
- private:
-  PyThreadState* state_;
 };
 
 // BufferView holds a buffer export for a call: the exporter cannot resize or free it meanwhile.
@@ -243,6 +233,8 @@ class Items {
 template <Op kOp>
 int convert_item(PyObject* item, BatchBuffers& b, size_t at) {
   if constexpr (kOp == Op::kEncode) {
+    // A str is UUID text; its 16 bytes wait in the batch's bytes, which encode leaves unused.
+    if (PyUnicode_Check(item)) { return convert_uuid_text(item, "data", &b.bytes[at], &b.data[at]); }
     return convert_bytes(item, "data", &b.data[at]);
   } else {
     return convert_text(item, "input", &b.words[at]);
@@ -357,6 +349,24 @@ PyObject* read_words_many(PyObject* self, PyObject* const* args, Py_ssize_t narg
   Items words("words", "an iterable of str");
   OnError on_error = OnError::kRaise;
   bool as_buffer = false;
+  const int arrow = exports_arrow(bound[0]);
+  if (arrow < 0) {
+    add_argument_note("words");
+    return nullptr;
+  }
+  if (arrow != 0) {
+    if (convert_on_error(bound[1], &on_error) < 0 ||
+        convert_flag(bound[2], "as_buffer", &as_buffer) < 0) {
+      return nullptr;
+    }
+    if (as_buffer) {
+      PyErr_SetString(PyExc_ValueError, "as_buffer=True does not apply to an Arrow column");
+      add_argument_note("as_buffer");
+      return nullptr;
+    }
+    return arrow_many(self, kOp == Op::kDecode ? ArrowOp::kDecode : ArrowOp::kRecover,
+                      bound[0], "words", on_error == OnError::kRaise);
+  }
   if (words.open(bound[0], /*record_len=*/0) < 0 || convert_on_error(bound[1], &on_error) < 0 ||
       convert_flag(bound[2], "as_buffer", &as_buffer) < 0) {
     return nullptr;
@@ -376,6 +386,15 @@ PyObject* codec_encode_many(PyObject* self, PyObject* const* args, Py_ssize_t na
   const size_t record_len = (as_codec(self)->config.bit_width + 7) / 8;
   Items items("items", "an iterable of bytes or a buffer");
   OnError on_error = OnError::kRaise;
+  const int arrow = exports_arrow(bound[0]);
+  if (arrow < 0) {
+    add_argument_note("items");
+    return nullptr;
+  }
+  if (arrow != 0) {
+    if (convert_on_error(bound[1], &on_error) < 0) { return nullptr; }
+    return arrow_many(self, ArrowOp::kEncode, bound[0], "items", on_error == OnError::kRaise);
+  }
   if (items.open(bound[0], record_len) < 0 || convert_on_error(bound[1], &on_error) < 0) {
     return nullptr;
   }
