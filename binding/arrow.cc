@@ -46,11 +46,12 @@ std::optional<ColumnFormat> parse_column_format(const ArrowSchema& schema) {
 }
 
 bool ArrayReader::check() const {
-  if (a_.length < 0 || a_.offset < 0 || a_.n_buffers < 0 ||
+  if (a_.length < 0 || a_.offset < 0 || base_ < 0 || length_ < 0 || a_.n_buffers < 0 ||
+      base_ > a_.length - length_ ||
       a_.offset > std::numeric_limits<int64_t>::max() - a_.length - 1) {
     return false;
   }
-  const bool empty = a_.length == 0;
+  const bool empty = length_ == 0;
   const int64_t n = a_.n_buffers;
   switch (f_.layout) {
     case ColumnLayout::kNull:
@@ -93,7 +94,7 @@ ColumnItem offset_item(const ArrowArray& a, int64_t at) {
 }  // namespace
 
 ColumnItem ArrayReader::item(int64_t i) const {
-  const int64_t at = a_.offset + i;
+  const int64_t at = base_ + a_.offset + i;
   if (f_.layout == ColumnLayout::kNull) { return {ColumnItem::kNull, {}}; }
   const auto* validity = static_cast<const uint8_t*>(a_.buffers[0]);
   if (validity != nullptr && ((validity[at >> 3] >> (at & 7)) & 1) == 0) {

@@ -94,16 +94,22 @@ struct ColumnItem {
 // object, so it runs with the interpreter lock released. check() must pass before item().
 class ArrayReader {
  public:
-  ArrayReader(const ArrowArray& array, ColumnFormat format) : a_(array), f_(format) {}
+  ArrayReader(const ArrowArray& array, ColumnFormat format)
+      : ArrayReader(array, format, 0, array.length) {}
+  // The column of a table (a struct array): its items [base, base + length) are the rows.
+  ArrayReader(const ArrowArray& array, ColumnFormat format, int64_t base, int64_t length)
+      : a_(array), f_(format), base_(base), length_(length) {}
   // check tells whether the array's shape fits its format: lengths and offsets not negative,
   // the buffers its items need present.
   bool check() const;
-  int64_t length() const { return a_.length; }
+  int64_t length() const { return length_; }
   ColumnItem item(int64_t i) const;
 
  private:
   const ArrowArray& a_;
   ColumnFormat f_;
+  int64_t base_;
+  int64_t length_;
 };
 
 // ---- The columns the bulk methods return ------------------------------------------------------

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string_view>
 
 #include "binding/arrow.h"
 #include "binding/codec_object.h"
@@ -198,25 +199,47 @@ class ArrowSource {
     return 0;
   }
 
-  const ArrowSchema& schema() const { return *schema_; }
+  // schema is the column's schema: a table of one column (a struct, as DuckDB results and
+  // record batches come) stands for that column.
+  const ArrowSchema& schema() const { return is_table() ? *schema_->children[0] : *schema_; }
 
-  // next gives the next array: 1 with *out set, 0 at the end, -1 with an exception set.
-  int next(const ArrowArray** out, const char* name) {
+  // next gives the reader of the next array: 1 with *out set, 0 at the end, -1 with an
+  // exception set.
+  int next(std::optional<ArrayReader>* out, ColumnFormat format, const char* name) {
+    const ArrowArray* array = nullptr;
     if (stream_ == nullptr) {
       if (array_ == nullptr) { return 0; }
-      *out = std::exchange(array_, nullptr);
+      array = std::exchange(array_, nullptr);
+    } else {
+      release_chunk();
+      if (const int code = stream_->get_next(stream_, &chunk_); code != 0) {
+        return stream_error(code, name);
+      }
+      if (chunk_.release == nullptr) { return 0; }
+      array = &chunk_;
+    }
+    if (!is_table()) {
+      out->emplace(*array, format);
       return 1;
     }
-    release_chunk();
-    if (const int code = stream_->get_next(stream_, &chunk_); code != 0) {
-      return stream_error(code, name);
+    // A table's rows are its column's items from the table's offset on; a table with null
+    // rows is refused rather than read as if they held values.
+    const bool null_rows = array->n_buffers >= 1 && array->buffers[0] != nullptr &&
+                           array->null_count != 0;
+    if (array->n_children != 1 || array->children[0] == nullptr || null_rows) {
+      raise_error(kMalformed);
+      return fail(name);
     }
-    if (chunk_.release == nullptr) { return 0; }
-    *out = &chunk_;
+    out->emplace(*array->children[0], format, array->offset, array->length);
     return 1;
   }
 
  private:
+  bool is_table() const {
+    return std::string_view(schema_->format != nullptr ? schema_->format : "") == "+s" &&
+           schema_->n_children == 1 && schema_->children != nullptr &&
+           schema_->children[0] != nullptr;
+  }
   void release_chunk() {
     if (chunk_.release != nullptr) { chunk_.release(&chunk_); }
   }
@@ -262,11 +285,11 @@ PyObject* many(const core::CodecConfig& config, ArrowSource& source, ColumnForma
   ArrowBatch& b = *lease;
   int64_t index = 0;  // of the array's first item in the column
   for (;;) {
-    const ArrowArray* array = nullptr;
-    const int more = source.next(&array, name);
+    std::optional<ArrayReader> next;
+    const int more = source.next(&next, format, name);
     if (more < 0) { return nullptr; }
     if (more == 0) { break; }
-    const ArrayReader reader(*array, format);
+    const ArrayReader& reader = *next;
     if (!reader.check()) {
       raise_error(kMalformed);
       add_argument_note(name);
