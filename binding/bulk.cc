@@ -234,7 +234,9 @@ template <Op kOp>
 int convert_item(PyObject* item, BatchBuffers& b, size_t at) {
   if constexpr (kOp == Op::kEncode) {
     // A str is UUID text; its 16 bytes wait in the batch's bytes, which encode leaves unused.
-    if (PyUnicode_Check(item)) { return convert_uuid_text(item, "data", &b.bytes[at], &b.data[at]); }
+    if (PyUnicode_Check(item)) {
+      return convert_uuid_text(item, "data", &b.bytes[at], &b.data[at]);
+    }
     return convert_bytes(item, "data", &b.data[at]);
   } else {
     return convert_text(item, "input", &b.words[at]);

@@ -7,7 +7,9 @@ __all__ = ["Tavik"]
 __version__: str
 
 class _ArrowArrayExporter(Protocol):
-    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[object, object]: ...
+    def __arrow_c_array__(
+        self, requested_schema: object | None = None
+    ) -> tuple[object, object]: ...
 
 class _ArrowStreamExporter(Protocol):
     def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
