@@ -6,7 +6,8 @@
 #      from this tree and the peer libraries, against the floor measured in step 1;
 #   3. the hashing in lanes against one chain (C++), the bulk methods against the floor, and two
 #      threads over one codec (bench/bulk_bench.py);
-#   4. the command line on a million UUIDs: encode, decode and the pipe (bench/cli_bench.py).
+#   4. the command line on a million UUIDs: encode, decode and the pipe (bench/cli_bench.py);
+#   5. the bulk methods over Arrow columns, pandas and Polars (bench/arrow_bench.py).
 # Installs what it needs first. Usage: bash bench/run.sh [--quick]
 #   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
 #            to build/bench-smoke/ and leaves bench/results.* alone.
@@ -25,12 +26,14 @@ core_args=(--benchmark_repetitions=15 --benchmark_enable_random_interleaving=tru
 py_args=(--rounds 15 --target-seconds 0.02)
 bulk_args=(--rounds 15)
 cli_args=(--rounds 5)
+arrow_args=(--rounds 5)
 if ((quick)); then
   out_dir=build/bench-smoke
   core_args=(--benchmark_min_time=0.001)
   py_args=(--rounds 1 --target-seconds 0.0005)
   bulk_args=(--rounds 1)
   cli_args=(--rounds 1 --count 2000)
+  arrow_args=(--rounds 1 --rows 4000 --pandas-rows 1000)
 fi
 mkdir -p "$out_dir" build/bench
 
@@ -76,4 +79,8 @@ echo "== Command line"
 "$venv/bin/python" bench/cli_bench.py "${cli_args[@]}" | tee build/bench/cli.txt
 { echo; echo "## Command line"; echo; echo '```'; cat build/bench/cli.txt; echo '```'; } \
   >>"$out_dir/results.md"
+echo "== Arrow columns"
+PYTHONPATH=build/bench "$venv/bin/python" bench/arrow_bench.py "${arrow_args[@]}" \
+  --out build/bench/arrow.md
+{ echo; cat build/bench/arrow.md; } >>"$out_dir/results.md"
 echo "wrote $out_dir/results.md and $out_dir/results.png"
