@@ -15,6 +15,7 @@
 #include "binding/args.h"
 #include "binding/errors.h"
 #include "binding/guarded.h"
+#include "binding/released_lock.h"
 #include "core/encode.h"
 #include "core/uuid_text.h"
 
@@ -441,7 +442,7 @@ Py_ssize_t column_length(PyObject* self) {
 // uuid_text_of writes the UUID text of every identifier of a column, with the interpreter
 // lock released; null when memory runs out.
 std::shared_ptr<const ColumnData> uuid_text_of(const ColumnData& identifiers) {
-  PyThreadState* state = PyEval_SaveThread();
+  ReleasedLock unlocked;
   ColumnBuilder builder(ColumnKind::kWords);
   bool ok = true;
   for (const ColumnChunk& chunk : identifiers.chunks) {
@@ -460,9 +461,7 @@ std::shared_ptr<const ColumnData> uuid_text_of(const ColumnData& identifiers) {
       }
     }
   }
-  std::shared_ptr<const ColumnData> result = ok ? builder.finish() : nullptr;
-  PyEval_RestoreThread(state);
-  return result;
+  return ok ? builder.finish() : nullptr;
 }
 
 // requested_form reads the requested_schema argument of an export: for a column of
