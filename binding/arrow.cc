@@ -165,6 +165,14 @@ bool RawBuffer::reserve(size_t more) {
   return true;
 }
 
+void RawBuffer::shrink() {
+  if (len_ == 0 || len_ == capacity_) { return; }
+  void* shrunk = PyMem_RawRealloc(data_, len_);
+  if (shrunk == nullptr) { return; }  // keeps the larger block
+  data_ = static_cast<uint8_t*>(shrunk);
+  capacity_ = len_;
+}
+
 namespace {
 
 // A chunk of words ends before its bytes could pass the 32-bit offsets.
@@ -253,6 +261,12 @@ std::shared_ptr<ColumnData> ColumnBuilder::finish() {
   if (data_->kind == ColumnKind::kWords && chunk().offsets.size() == 0) {
     if (!chunk().offsets.reserve(4)) { return nullptr; }
     append_i32(chunk().offsets, 0);
+  }
+  // A result may live long: it keeps no room for items that never came.
+  for (ColumnChunk& c : data_->chunks) {
+    c.validity.shrink();
+    c.offsets.shrink();
+    c.values.shrink();
   }
   return std::move(data_);
 }

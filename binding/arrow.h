@@ -126,6 +126,8 @@ class RawBuffer {
   ~RawBuffer();
   // reserve makes room for `more` bytes past size(); false when memory runs out.
   bool reserve(size_t more);
+  // shrink gives back the room past size().
+  void shrink();
   uint8_t* end() { return data_ + len_; }
   void grow(size_t n) { len_ += n; }  // after writing n bytes at end()
   const uint8_t* data() const { return data_; }

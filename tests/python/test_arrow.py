@@ -233,3 +233,26 @@ def test_polars_series_in_and_out():
     words = pl.Series(codec.encode_many(series))
     assert words.to_list() == [codec.encode(b) for b in IDS]
     assert pl.Series(codec.decode_many(words).uuid_text()).to_list() == text
+
+
+def test_a_stream_that_calls_the_codec_or_fails_while_it_is_read():
+    codec = Tavik(KEY)
+    schema = pa.schema([("id", pa.binary(16))])
+
+    def batches():
+        for start in range(0, 40, 10):
+            # A bulk call of the same thread while the outer one holds its batch.
+            assert codec.encode_many(IDS[start:start + 10]) == [codec.encode(b)
+                                                                for b in IDS[start:start + 10]]
+            yield pa.record_batch([pa.array(IDS[start:start + 10], pa.binary(16))], schema=schema)
+
+    reader = pa.RecordBatchReader.from_batches(schema, batches())
+    assert pa.array(codec.encode_many(reader)).to_pylist() == [codec.encode(b) for b in IDS]
+
+    def failing():
+        yield pa.record_batch([pa.array(IDS[:3], pa.binary(16))], schema=schema)
+        raise OSError("the disk went away")
+
+    with pytest.raises(RuntimeError, match="the disk went away") as excinfo:
+        codec.encode_many(pa.RecordBatchReader.from_batches(schema, failing()))
+    assert excinfo.value.__notes__[-1] == "while processing 'items'"
