@@ -278,8 +278,8 @@ def test_columns_and_their_exports_leak_nothing():
         back = codec.decode_many(pa.chunked_array([words, words]))
         pa.chunked_array(back.uuid_text())
         pa.array(back, type=pa.large_string())
-        codec.encode_many(pa.RecordBatchReader.from_batches(schema, [pa.record_batch([binary],
-                                                                                     schema=schema)]))
+        batch = pa.record_batch([binary], schema=schema)
+        codec.encode_many(pa.RecordBatchReader.from_batches(schema, [batch]))
         codec.decode_many(bad, errors="none")
         try:
             codec.recover_many(bad)
