@@ -453,6 +453,31 @@ Py_ssize_t column_length(PyObject* self) {
   return static_cast<Py_ssize_t>(length);
 }
 
+// column_item gives row i as the iterable form of the bulk methods gives it: a str for a word
+// (or UUID text), 16 bytes for an identifier, None for a null. So a column also stands where
+// code wanted the list those give (list(), indexing, a pandas column assigned from it).
+PyObject* column_item(PyObject* self, Py_ssize_t i) {
+  const ColumnData& column = *as_column(self)->data;
+  int64_t at = i;
+  for (const ColumnChunk& chunk : column.chunks) {
+    if (at < 0) { break; }
+    if (at >= chunk.length) {
+      at -= chunk.length;
+      continue;
+    }
+    if (!is_valid(chunk, at)) { Py_RETURN_NONE; }
+    if (column.kind == ColumnKind::kIdentifiers) {
+      return PyBytes_FromStringAndSize(
+          reinterpret_cast<const char*>(chunk.values.data()) + 16 * at, 16);
+    }
+    const int32_t begin = offset_at(chunk, at);
+    return PyUnicode_DecodeUTF8(reinterpret_cast<const char*>(chunk.values.data()) + begin,
+                                offset_at(chunk, at + 1) - begin, "strict");
+  }
+  PyErr_SetString(PyExc_IndexError, "column index out of range");
+  return nullptr;
+}
+
 // uuid_text_of writes the UUID text of every identifier of a column, with the interpreter
 // lock released; null when memory runs out.
 std::shared_ptr<const ColumnData> uuid_text_of(const ColumnData& identifiers) {
@@ -600,6 +625,8 @@ PyMethodDef column_methods[] = {
 PyType_Slot column_slots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(column_dealloc)},
     {Py_sq_length, reinterpret_cast<void*>(column_length)},
+    {Py_sq_item, reinterpret_cast<void*>(column_item)},
+    {Py_tp_iter, reinterpret_cast<void*>(PySeqIter_New)},
     {Py_tp_methods, column_methods},
     {Py_tp_doc, const_cast<char*>("")},
     {0, nullptr},

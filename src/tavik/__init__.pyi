@@ -1,4 +1,4 @@
-from collections.abc import Iterable
+from collections.abc import Iterable, Iterator
 from typing import Literal, Protocol, Sequence, SupportsIndex, final, overload
 
 from typing_extensions import Buffer
@@ -31,6 +31,10 @@ class _Column:
 
     def __len__(self) -> int:
         """The number of rows."""
+    def __getitem__(self, index: int) -> str | bytes | None:
+        """Row ``index`` as the iterable form gives it: str, 16 bytes, or None for a null."""
+    def __iter__(self) -> Iterator[str | bytes | None]:
+        """The rows, as __getitem__ gives them (a Python object each)."""
     def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[object, object]:
         """Export the column as one Arrow array (schema and array capsules).
 

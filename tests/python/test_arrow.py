@@ -308,3 +308,19 @@ def rss_kib():
             if line.startswith("VmRSS:"):
                 return int(line.split()[1])
     raise AssertionError("no VmRSS")
+
+
+def test_a_column_stands_where_the_list_stood():
+    # A pandas Series exports Arrow: code that assigned the list encode_many gave must get the
+    # words, not the column object in every row.
+    pd = pytest.importorskip("pandas",
+                             reason="pandas is not installed (the test extra installs it)")
+    codec = Tavik(KEY)
+    frame = pd.DataFrame({"id": pd.Series(with_nulls(IDS), dtype=object)})
+    frame["word"] = codec.encode_many(frame["id"])
+    assert [None if pd.isna(w) else w for w in frame["word"]] == single(codec.encode,
+                                                                         with_nulls(IDS))
+    back = codec.decode_many(pa.array(frame["word"]))
+    assert list(back) == with_nulls(IDS) and back[-1] == IDS[-1]
+    with pytest.raises(IndexError):
+        back[len(IDS)]
