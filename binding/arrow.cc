@@ -216,6 +216,20 @@ bool ColumnBuilder::reserve(size_t count) {
          c.values.reserve(count * value_len);
 }
 
+bool ColumnBuilder::expect(size_t count) {
+  ColumnChunk& c = chunk();
+  size_t value_len = 16;
+  if (data_->kind == ColumnKind::kWords) {
+    // The words to come are as long as those so far, with a sixteenth to spare.
+    const size_t so_far = c.length > 0 ? c.values.size() / static_cast<size_t>(c.length) : 0;
+    value_len = so_far + so_far / 16;
+  }
+  const size_t room = std::min(count * value_len, kMaxChunkBytes - c.values.size());
+  return c.validity.reserve(count / 8 + 1) &&
+         (data_->kind == ColumnKind::kIdentifiers || c.offsets.reserve(4 * (count + 1))) &&
+         c.values.reserve(room);
+}
+
 void ColumnBuilder::set_valid(bool valid) {
   ColumnChunk& c = chunk();
   const int64_t i = c.length++;

@@ -167,6 +167,9 @@ class ColumnBuilder {
   explicit ColumnBuilder(ColumnKind kind);
   // reserve makes room for `count` more items; false when memory runs out.
   bool reserve(size_t count);
+  // expect makes room for `count` more items at once, so that a result known to come does not
+  // grow step by step: exactly for identifiers, by the words so far for words.
+  bool expect(size_t count);
   void add_word(std::string_view word);
   void add_identifier(const uint8_t bytes[16]);
   void add_null();

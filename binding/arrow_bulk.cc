@@ -299,6 +299,11 @@ PyObject* many(const core::CodecConfig& config, ArrowSource& source, ColumnForma
     for (int64_t first = 0; first < reader.length(); first += kStep) {
       // A long column stays interruptible.
       if (PyErr_CheckSignals() < 0) { return nullptr; }
+      // The result's room for the whole array, at its start and once its first words are in.
+      if ((first == 0 || first == kStep) &&
+          !out.expect(static_cast<size_t>(reader.length() - first))) {
+        return PyErr_NoMemory();
+      }
       const auto count = static_cast<size_t>(std::min(kStep, reader.length() - first));
       Outcome outcome;
       {
