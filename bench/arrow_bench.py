@@ -61,7 +61,10 @@ def processor() -> str:
     fields = dict(line.split(":", 1) for line in out.splitlines() if ":" in line)
     name = fields.get("Model name", "?").strip()
     cpus = fields.get("CPU(s)", "?").strip()
-    return f"{name}, {cpus} CPUs"
+    flags = fields.get("Flags", "").split()
+    extensions = [label for flag, label in (("sha_ni", "SHA-NI"), ("avx512f", "AVX-512"),
+                                            ("avx2", "AVX2")) if flag in flags]
+    return f"{name} ({', '.join(extensions) or 'no SHA-NI'}), {cpus} CPUs (lscpu)"
 
 
 def pairs(rounds: int, cases: dict[str, tuple]) -> dict[str, tuple[float, float, float]]:
