@@ -68,15 +68,18 @@ struct Outcome {
   Error error{};
 };
 
-// read_items fills the batch's slots for items [first, first + count) of an array.
+// read_items fills the batch's slots for items [first, first + *count) of an array, and gives
+// the number of items for the core. A malformed item ends the batch before it: *count becomes
+// its place, so that a failure of an item before it still comes first.
 template <ArrowOp kOp>
-std::optional<Outcome> read_items(const ArrayReader& reader, ColumnFormat format, int64_t first,
-                                  size_t count, ArrowBatch& b, size_t* num_read) {
+size_t read_items(const ArrayReader& reader, ColumnFormat format, int64_t first, size_t* count,
+                  ArrowBatch& b) {
   size_t m = 0;
-  for (size_t i = 0; i < count; ++i) {
+  for (size_t i = 0; i < *count; ++i) {
     const ColumnItem item = reader.item(first + static_cast<int64_t>(i));
     if (item.kind == ColumnItem::kMalformed) {
-      return Outcome{Outcome::kFailed, first + static_cast<int64_t>(i), kMalformed};
+      *count = i;
+      break;
     }
     if (item.kind == ColumnItem::kNull) {
       b.slot[i] = ArrowBatch::kNull;
@@ -106,8 +109,7 @@ std::optional<Outcome> read_items(const ArrayReader& reader, ColumnFormat format
     }
     b.slot[i] = static_cast<uint32_t>(m++);
   }
-  *num_read = m;
-  return std::nullopt;
+  return m;
 }
 
 // run_batch reads, runs and writes items [first, first + count) of an array. Runs with the
@@ -116,10 +118,8 @@ template <ArrowOp kOp>
 Outcome run_batch(const core::CodecConfig& config, const ArrayReader& reader,
                   ColumnFormat format, int64_t first, size_t count, ArrowBatch& b,
                   ColumnBuilder& out, bool raise_failures) {
-  size_t m = 0;
-  if (std::optional<Outcome> stop = read_items<kOp>(reader, format, first, count, b, &m)) {
-    return *stop;
-  }
+  const size_t asked = count;
+  const size_t m = read_items<kOp>(reader, format, first, &count, b);
   const std::span<std::optional<Error>> errors(b.errors.data(), m);
   if constexpr (kOp == ArrowOp::kEncode) {
     core::encode_many(config, {b.data.data(), m}, {b.texts.data(), m}, errors, b.scratch);
@@ -147,6 +147,9 @@ Outcome run_batch(const core::CodecConfig& config, const ArrayReader& reader,
     } else {
       out.add_identifier(b.bytes[at].data());
     }
+  }
+  if (count < asked) {
+    return Outcome{Outcome::kFailed, first + static_cast<int64_t>(count), kMalformed};
   }
   return Outcome{};
 }

@@ -204,6 +204,9 @@ def test_malformed_arrays_are_refused_not_read_out_of_bounds():
     array = pa.StringArray.from_buffers(2, backwards, data)
     with pytest.raises(ValueError, match="malformed Arrow array"):
         codec.decode_many(array, errors="none")
+    # An item that fails before the malformed one is the first failure.
+    with pytest.raises(ValueError, match="input normalization failed"):
+        codec.decode_many(array)
     # A view that points past its data buffer.
     view = b"".join(n.to_bytes(4, "little") for n in (40, 0x78787878, 0, 30))
     array = pa.Array.from_buffers(pa.string_view(), 1, [None, pa.py_buffer(view), data])
