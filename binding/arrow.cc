@@ -15,7 +15,7 @@
 #include "binding/args.h"
 #include "binding/errors.h"
 #include "binding/guarded.h"
-#include "binding/released_lock.h"
+#include "binding/without_lock.h"
 #include "core/encode.h"
 #include "core/uuid_text.h"
 
@@ -495,26 +495,29 @@ PyObject* column_item(PyObject* self, Py_ssize_t i) {
 // uuid_text_of writes the UUID text of every identifier of a column, with the interpreter
 // lock released; null when memory runs out.
 std::shared_ptr<const ColumnData> uuid_text_of(const ColumnData& identifiers) {
-  ReleasedLock unlocked;
-  ColumnBuilder builder(ColumnKind::kWords);
-  bool ok = true;
-  for (const ColumnChunk& chunk : identifiers.chunks) {
-    constexpr int64_t kStep = 4096;
-    for (int64_t first = 0; ok && first < chunk.length; first += kStep) {
-      const int64_t last = std::min(chunk.length, first + kStep);
-      ok = builder.reserve(static_cast<size_t>(last - first));
-      for (int64_t i = first; ok && i < last; ++i) {
-        if (!is_valid(chunk, i)) {
-          builder.add_null();
-          continue;
+  std::shared_ptr<const ColumnData> result;
+  without_lock([&] {
+    ColumnBuilder builder(ColumnKind::kWords);
+    bool ok = true;
+    for (const ColumnChunk& chunk : identifiers.chunks) {
+      constexpr int64_t kStep = 4096;
+      for (int64_t first = 0; ok && first < chunk.length; first += kStep) {
+        const int64_t last = std::min(chunk.length, first + kStep);
+        ok = builder.reserve(static_cast<size_t>(last - first));
+        for (int64_t i = first; ok && i < last; ++i) {
+          if (!is_valid(chunk, i)) {
+            builder.add_null();
+            continue;
+          }
+          char text[core::kUuidTextLen];
+          core::format_uuid_text(chunk.values.data() + 16 * i, text);
+          builder.add_word({text, sizeof text});
         }
-        char text[core::kUuidTextLen];
-        core::format_uuid_text(chunk.values.data() + 16 * i, text);
-        builder.add_word({text, sizeof text});
       }
     }
-  }
-  return ok ? builder.finish() : nullptr;
+    if (ok) { result = builder.finish(); }
+  });
+  return result;
 }
 
 // requested_form reads the requested_schema argument of an export: for a column of

@@ -14,7 +14,7 @@
 #include "binding/arrow.h"
 #include "binding/codec_object.h"
 #include "binding/errors.h"
-#include "binding/released_lock.h"
+#include "binding/without_lock.h"
 #include "core/bulk.h"
 #include "core/uuid_text.h"
 
@@ -161,15 +161,19 @@ class ArrowSource {
   ArrowSource() = default;
   ArrowSource(const ArrowSource&) = delete;
   ArrowSource& operator=(const ArrowSource&) = delete;
+  // A producer's release may need the interpreter: a thread that lost it at finalization
+  // leaves what it read as it is (see lock_held).
   ~ArrowSource() {
+    if (!lock_held()) { return; }
     release_chunk();
     if (stream_schema_.release != nullptr) { stream_schema_.release(&stream_schema_); }
   }
 
   int open(PyObject* obj, const char* name) {
-    PyRef method = PyRef::steal(PyObject_GetAttrString(obj, "__arrow_c_array__"));
+    PyRef method = PyRef::steal(
+        python_call([&] { return PyObject_GetAttrString(obj, "__arrow_c_array__"); }));
     if (method) {
-      PyRef pair = PyRef::steal(PyObject_CallNoArgs(method.get()));
+      PyRef pair = PyRef::steal(python_call([&] { return PyObject_CallNoArgs(method.get()); }));
       if (!pair) { return fail(name); }
       if (!PyTuple_Check(pair.get()) || PyTuple_GET_SIZE(pair.get()) != 2) {
         PyErr_SetString(PyExc_TypeError,
@@ -187,15 +191,18 @@ class ArrowSource {
     }
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) { return fail(name); }
     PyErr_Clear();
-    method = PyRef::steal(PyObject_GetAttrString(obj, "__arrow_c_stream__"));
+    method = PyRef::steal(
+        python_call([&] { return PyObject_GetAttrString(obj, "__arrow_c_stream__"); }));
     if (!method) { return fail(name); }
-    capsules_[0] = PyRef::steal(PyObject_CallNoArgs(method.get()));
+    capsules_[0] = PyRef::steal(python_call([&] { return PyObject_CallNoArgs(method.get()); }));
     if (!capsules_[0]) { return fail(name); }
     stream_ = static_cast<ArrowArrayStream*>(
         PyCapsule_GetPointer(capsules_[0].get(), "arrow_array_stream"));
     if (stream_ == nullptr) { return fail(name); }
     if (stream_->release == nullptr) { return released(name); }
-    if (const int code = stream_->get_schema(stream_, &stream_schema_); code != 0) {
+    // A stream's callbacks may run Python code (a reader over a generator).
+    if (const int code = python_call([&] { return stream_->get_schema(stream_, &stream_schema_); });
+        code != 0) {
       return stream_error(code, name);
     }
     schema_ = &stream_schema_;
@@ -215,7 +222,8 @@ class ArrowSource {
       array = std::exchange(array_, nullptr);
     } else {
       release_chunk();
-      if (const int code = stream_->get_next(stream_, &chunk_); code != 0) {
+      if (const int code = python_call([&] { return stream_->get_next(stream_, &chunk_); });
+          code != 0) {
         return stream_error(code, name);
       }
       if (chunk_.release == nullptr) { return 0; }
@@ -244,7 +252,7 @@ class ArrowSource {
            schema_->children[0] != nullptr;
   }
   void release_chunk() {
-    if (chunk_.release != nullptr) { chunk_.release(&chunk_); }
+    if (chunk_.release != nullptr) { python_call([&] { chunk_.release(&chunk_); }); }
   }
   static int fail(const char* name) {
     add_argument_note(name);
@@ -301,7 +309,7 @@ PyObject* many(const core::CodecConfig& config, ArrowSource& source, ColumnForma
     constexpr int64_t kStep = static_cast<int64_t>(kBatchLen);
     for (int64_t first = 0; first < reader.length(); first += kStep) {
       // A long column stays interruptible.
-      if (PyErr_CheckSignals() < 0) { return nullptr; }
+      if (python_call([] { return PyErr_CheckSignals(); }) < 0) { return nullptr; }
       // The result's room for the whole array, at its start and once its first words are in.
       if ((first == 0 || first == kStep) &&
           !out.expect(static_cast<size_t>(reader.length() - first))) {
@@ -309,10 +317,9 @@ PyObject* many(const core::CodecConfig& config, ArrowSource& source, ColumnForma
       }
       const auto count = static_cast<size_t>(std::min(kStep, reader.length() - first));
       Outcome outcome;
-      {
-        ReleasedLock unlocked;
+      without_lock([&] {
         outcome = run_batch<kOp>(config, reader, format, first, count, b, out, raise_failures);
-      }
+      });
       if (outcome.kind == Outcome::kNoMemory) { return PyErr_NoMemory(); }
       if (outcome.kind == Outcome::kFailed) {
         raise_error(outcome.error);
@@ -336,7 +343,7 @@ int exports_arrow(PyObject* obj) {
     return 0;
   }
   for (const char* name : {"__arrow_c_array__", "__arrow_c_stream__"}) {
-    PyRef attr = PyRef::steal(PyObject_GetAttrString(obj, name));
+    PyRef attr = PyRef::steal(python_call([&] { return PyObject_GetAttrString(obj, name); }));
     if (attr) { return 1; }
     if (!PyErr_ExceptionMatches(PyExc_AttributeError)) { return -1; }
     PyErr_Clear();
