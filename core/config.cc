@@ -92,7 +92,7 @@ Result<CodecConfig> construct_config(std::optional<std::span<const uint8_t>> key
   CodecConfig config;
   config.level = *parsed_level;
   config.mode = *parsed_mode;
-  if (key) { config.key.emplace(*key); }
+  if (key) { config.key = std::make_shared<const SecretBytes>(*key); }
   if (config.mode != Mode::kPlain) {
     config.check_key =
         std::make_shared<const fpe::HmacKey>(fpe::HmacKey::derive(config.key->bytes()));

@@ -150,9 +150,12 @@ class Tavik:
 
     # The bulk methods: each item's result is what the single call gives it, but the hashing
     # of many items runs in lanes, with the interpreter lock released, at a fraction of the
-    # cost per item. With errors="raise" (the default) the first failing item raises what the
-    # single call would, with a note naming its index; with errors="none" a failed item gives
-    # None instead.
+    # cost per item. With errors="raise" (the default) the first failing item in order raises
+    # what the single call would, with a note naming its index, whatever fails after it (the
+    # iterable's own error included); with errors="none" a failed item gives None instead.
+    # Items are read in batches of 512: after a failure an iterator has been read to the end of
+    # the failing item's batch (items 0 to 511, 512 to 1023, ...), or to where it ended or
+    # raised, and no further, whatever the kind of the failure.
     @overload
     def encode_many(
         self, items: Iterable[bytes] | Buffer, errors: Literal["raise"] = "raise"
@@ -161,9 +164,11 @@ class Tavik:
 
         ``items`` is any iterable of bytes (each read as encode reads its argument), or one
         buffer (bytes, bytearray, memoryview, a NumPy array) of identifiers of the codec's
-        byte count each: ceil(bit_width / 8) bytes, 16 by default. Raises ValueError for a
-        buffer that does not hold whole identifiers, or for errors other than "raise" or
-        "none".
+        byte count each: ceil(bit_width / 8) bytes, 16 by default. The buffer holds bytes
+        (format 'B', 'b' or 'c') or records of exactly that many bytes ('16s', '16B', NumPy's
+        'V16'); any other format (objects, text, numbers) raises TypeError naming it. Raises
+        ValueError for a buffer that does not hold whole identifiers, or for errors other than
+        "raise" or "none".
         """
     @overload
     def encode_many(
