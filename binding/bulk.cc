@@ -82,9 +82,7 @@ void without_lock(Work&& work) {
   PyThreadState* state = PyEval_SaveThread();
   std::exception_ptr failure;
   try {
-    work();
-  } catch (abi::__forced_unwind&) {
-    throw;
+    work();  // C++ alone: no cancellation point, so no forced unwinding starts in it
   } catch (...) {
     failure = std::current_exception();
   }
