@@ -7,6 +7,8 @@
 
 #include "base/result.h"
 
+#include <string_view>
+
 namespace tavik::binding {
 
 // internal_error_type is the exception of a broken internal invariant; it derives from
@@ -49,6 +51,8 @@ void restore_exception(PyObject* exception);
 
 // add_argument_note adds the note "while processing 'NAME'" to the pending exception.
 void add_argument_note(const char* name);
+// add_text_note adds a note of ASCII text to the pending exception.
+void add_text_note(std::string_view text);
 // add_item_note adds the note "while processing item INDEX of 'NAME'" (bulk methods).
 void add_item_note(size_t index, const char* name);
 

@@ -78,11 +78,14 @@ uint32_t clamp_bit_width(uint32_t bits);
 // with_cipher, the chosen kind rebuilt with the chosen key for the domain.
 void rekey_cipher(CodecConfig& config);
 
+// The constructor's refusals of a key in modes sealed and open.
+inline constexpr Error kKeyMissing = value_error("key is required for sealed and open modes");
+inline constexpr Error kKeyEmpty = value_error("key must not be empty for sealed/open modes");
+
 // construct_config is the constructor after argument conversion: it parses level and mode,
 // checks the key, clamps the width and builds the record, keyed once for its domain. Errors
 // (kValue), in this order: "level must be one of: universal, eu, en, numeric", "mode must be
-// one of: sealed, open, plain", "key is required for sealed and open modes", "key must not be
-// empty for sealed/open modes".
+// one of: sealed, open, plain", kKeyMissing, kKeyEmpty.
 Result<CodecConfig> construct_config(std::optional<std::span<const uint8_t>> key,
                                      std::string_view level, std::string_view mode,
                                      uint32_t bit_width);

@@ -21,9 +21,34 @@ class Tavik:
 
     Decode with the settings that encoded: a word decoded under another mode, cipher or width
     mostly passes its check and gives another identifier, without an error.
-    ``repr`` shows every setting a word depends on, and never the key: store it beside the
-    words.
+    ``repr`` and ``settings`` show every setting a word depends on, and never the key: store
+    ``settings`` beside the words and build the codec back with ``from_settings``.
     """
+
+    @property
+    def settings(self) -> str:
+        """The settings text: one line of printable ASCII that names every setting a code word
+        depends on, and never any key material, for example
+        ``tavik/1 level=universal mode=sealed bits=128 cipher=feistel8:key check=1 case=upper
+        chunk=balanced sep=U+002D``. ``Tavik.from_settings(c.settings, key, cipher_key)`` builds a
+        codec that writes the same words. Like the code words it is a format: every text that
+        tavik has written keeps building the same codec. The README describes its fields.
+        """
+    @classmethod
+    def from_settings(
+        cls, settings: str, key: bytes | None = None, cipher_key: bytes | None = None
+    ) -> Tavik:
+        """Build the codec of a settings text (see ``settings``) under the keys given.
+
+        ``key`` is the constructor's key (required and non-empty in modes "sealed" and
+        "open"); ``cipher_key`` is the key given to ``with_cipher("feistel", key)``, required
+        when the text says ``cipher=feistel8:cipher_key`` and refused otherwise. Fields may come
+        in any order. Raises ValueError, naming the field, for a text that is not version 1,
+        has an unknown, repeated, missing or inapplicable field (``epoch_ms`` and
+        ``granularity`` belong to mode "open" only) or a value out of range: nothing is
+        clamped. Raises ValueError for a missing key as the constructor does, and TypeError for
+        arguments of the wrong type.
+        """
 
     def __new__(
         cls,
