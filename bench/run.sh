@@ -10,7 +10,8 @@
 #   5. the C interface against the core it calls, single calls and bulk forms
 #      (tavik_capi_bench);
 #   6. the JavaScript package in Node (WebAssembly) against the C library, and the portable
-#      SHA-256 and the SIMD lanes in WebAssembly (bench/js_bench.sh, which builds the package).
+#      SHA-256 and the SIMD lanes in WebAssembly (bench/js_bench.sh, which builds the package);
+#   7. the bulk methods over Arrow columns, pandas and Polars (bench/arrow_bench.py).
 # Installs what it needs first. Usage: bash bench/run.sh [--quick]
 #   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
 #            to build/bench-smoke/ and leaves bench/results.* alone.
@@ -31,6 +32,7 @@ bulk_args=(--rounds 15)
 cli_args=(--rounds 5)
 capi_rounds=31
 js_rounds=15
+arrow_args=(--rounds 5)
 if ((quick)); then
   out_dir=build/bench-smoke
   core_args=(--benchmark_min_time=0.001)
@@ -39,6 +41,7 @@ if ((quick)); then
   cli_args=(--rounds 1 --count 2000)
   capi_rounds=1
   js_rounds=1
+  arrow_args=(--rounds 1 --rows 4000 --pandas-rows 1000)
 fi
 mkdir -p "$out_dir" build/bench
 
@@ -96,4 +99,8 @@ build/release/bench/tavik_capi_bench "$capi_rounds" | tee build/bench/capi.md
 echo "== JavaScript"
 bash bench/js_bench.sh "$js_rounds" >/dev/null
 { echo; echo "## JavaScript and WebAssembly"; echo; cat build/bench/js.md; } >>"$out_dir/results.md"
+echo "== Arrow columns"
+PYTHONPATH=build/bench "$venv/bin/python" bench/arrow_bench.py "${arrow_args[@]}" \
+  --out build/bench/arrow.md
+{ echo; cat build/bench/arrow.md; } >>"$out_dir/results.md"
 echo "wrote $out_dir/results.md and $out_dir/results.png"

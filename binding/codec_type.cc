@@ -15,6 +15,7 @@
 #include "binding/codec_object.h"
 #include "binding/convert.h"
 #include "binding/errors.h"
+#include "binding/guarded.h"
 #include "core/builders.h"
 #include "core/config.h"
 #include "core/decode.h"
@@ -294,22 +295,6 @@ PyObject* codec_repr(PyObject* self) {
 }
 
 #undef TAVIK_FASTCALL_ARGS
-
-// Guarded wraps an entry point from Python so that no C++ exception leaves it: whatever the
-// C++ code under it throws becomes a Python exception (guarded).
-template <auto Function>
-struct Guarded;
-template <typename... Args, PyObject* (*Function)(Args...)>
-struct Guarded<Function> {
-  static PyObject* call(Args... args) {
-    return guarded<PyObject*>(nullptr, [&] { return Function(args...); });
-  }
-};
-
-template <auto Method>
-PyCFunction fastcall() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Guarded<Method>::call));
-}
 
 PyDoc_STRVAR(codec_doc,
              "Tavik(key=None, level=\"universal\", mode=\"sealed\", bit_width=128)\n--\n\n");
