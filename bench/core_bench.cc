@@ -30,6 +30,7 @@
 #include "core/normalize.h"
 #include "core/recover.h"
 #include "core/render.h"
+#include "fpe/backend.h"
 #include "fpe/cipher.h"
 #include "fpe/feistel.h"
 #include "fpe/hmac.h"
@@ -493,7 +494,7 @@ class FloorReporter : public benchmark::ConsoleReporter {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) { return 1; }
-  std::printf("SHA instructions: %s\n", tavik::fpe::sha256_has_shani() ? "yes" : "no");
+  std::printf("backend: %s\n", std::string(tavik::fpe::backend().name).c_str());
   tavik::FloorReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   reporter.print_floor();

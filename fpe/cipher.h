@@ -67,7 +67,8 @@ class FpeCipher {
   // write_block runs while the first round's compressions do and the HMAC runs side by side
   // with the second round, so a decoder lays out its check block and has its check digest at
   // almost no extra time. Before any further pass of a cycle walk it asks `walk_on` about the
-  // MAC: when that says no, the walk stops and the result is meaningless (a word whose check
+  // MAC: when that says no, the walk stops after its first pass and the result is that pass's,
+  // above the domain, the same on every backend (a word whose check
   // fails is refused after one pass, however long its walk would be). Never fails, never
   // allocates.
   virtual U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,

@@ -233,8 +233,9 @@ TEST(Lanes, HmacBlocksMatchTheSingleHmac) {
 TEST(LanePaths, TheChosenPathRunsHereAndTheOthersFallBackToIt) {
   EXPECT_TRUE(lane_path_available(lane_path()));
   EXPECT_TRUE(lane_path_available(LanePath::kSingle));
-  if (sha256_has_shani()) {
-    EXPECT_TRUE(lane_path() == LanePath::kSha2 || lane_path() == LanePath::kSha4 ||
+  if (lane_path_available(LanePath::kSha1)) {
+    EXPECT_TRUE(lane_path() == LanePath::kSha1 || lane_path() == LanePath::kSha2 ||
+                lane_path() == LanePath::kSha3 || lane_path() == LanePath::kSha4 ||
                 lane_path() == LanePath::kSha4Vl);
   }
   // A path this processor lacks is replaced, not run.
