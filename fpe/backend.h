@@ -96,7 +96,7 @@ struct LaneTiming {
 // fastest_sha_lanes times the SHA lane paths this processor runs (HMAC finishes of one block
 // under one key, each path against the others, interleaved and repeated; about a millisecond
 // in all) and returns the one with the lowest cost per HMAC, preferring fewer lanes where
-// another is within 3 % of it, so that noise does not flip the choice between near equals.
+// another is within 5 % of it, so that noise does not flip the choice between near equals.
 // timings, when given, receives every path's figure (at most std::size(kAllLanePaths)) and
 // *num_timings their number. Only for processors with the SHA instructions; kSingle otherwise.
 LanePath fastest_sha_lanes(LaneTiming* timings = nullptr, size_t* num_timings = nullptr);

@@ -1,5 +1,7 @@
 #include "fpe/cipher.h"
 
+#include <cstring>
+
 #include "fpe/feistel.h"
 
 namespace tavik::fpe {
@@ -13,6 +15,10 @@ CipherHandle build(CipherKind kind, std::optional<std::span<const uint8_t>> key,
 }
 
 }  // namespace
+
+void BlockCopy::operator()(uint8_t block[kSha256BlockLen]) const {
+  std::memcpy(block, block_, kSha256BlockLen);
+}
 
 U128 FpeCipher::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
                                  const BlockWriter& write_block, uint32_t mac[8],

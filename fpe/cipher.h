@@ -41,9 +41,9 @@ class BlockWriter {
 class BlockCopy final : public BlockWriter {
  public:
   explicit BlockCopy(const uint8_t block[kSha256BlockLen]) : block_(block) {}
-  void operator()(uint8_t block[kSha256BlockLen]) const override {
-    std::memcpy(block, block_, kSha256BlockLen);
-  }
+  // Defined out of line: an inline body could be copied, speculatively devirtualized, into the
+  // files compiled for other instruction sets, and that copy kept for the whole program.
+  void operator()(uint8_t block[kSha256BlockLen]) const override;
 
  private:
   const uint8_t* block_;

@@ -283,13 +283,14 @@ LanePath fastest_sha_lanes(LaneTiming* timings, size_t* num_timings) {
     }
   }
   secure_wipe(macs, sizeof(macs));
-  // The fewest lanes within 3 % of the fastest: near equals are not worth the registers, and
-  // the choice then stays the same from run to run.
+  // The fewest lanes within 5 % of the fastest: near equals are not worth the registers, and
+  // the choice then stays the same from run to run (the figures of one path vary by about 1 %
+  // between measurements on a quiet machine, 3 % on a busy one).
   double fastest = 1e300;
   for (size_t c = 1; c < kNumCandidates; ++c) { fastest = std::min(fastest, best[c]); }
   LanePath chosen = LanePath::kSha1;
   for (size_t c = 1; c < kNumCandidates; ++c) {
-    if (best[c] <= fastest * 1.03) {
+    if (best[c] <= fastest * 1.05) {
       chosen = kCandidates[c];
       break;
     }
