@@ -127,22 +127,22 @@ void check_batch(const CodecConfig& config, std::mt19937_64& rng, size_t num_ite
 TEST(Bulk, EveryItemAsTheSingleCallOnEveryBackend) {
   std::mt19937_64 rng(2024);
   BatchScratch scratch;
-  Seen seen;
   for (const fpe::Backend& backend : fpe::available_backends()) {
     const testing::ScopedBackend scoped(backend);
     SCOPED_TRACE("backend " + std::string(backend.name));
+    Seen seen;
     for (const size_t num_items : {size_t{0}, size_t{1}, size_t{3}, size_t{4}, size_t{5},
                                    size_t{17}, kBatchLen - 1, kBatchLen}) {
       SCOPED_TRACE("batch of " + std::to_string(num_items));
       check_batch(random_config(rng), rng, num_items, scratch, seen);
     }
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < 16; ++round) {
       check_batch(random_config(rng), rng, 37, scratch, seen);
     }
+    EXPECT_GT(seen.encode_failed, 25);
+    EXPECT_GT(seen.decode_failed, 250);
+    EXPECT_GT(seen.corrected, 25);
   }
-  EXPECT_GT(seen.encode_failed, 100);
-  EXPECT_GT(seen.decode_failed, 1000);
-  EXPECT_GT(seen.corrected, 100);
 }
 
 }  // namespace
