@@ -68,14 +68,7 @@ const BlockForm& best_form() {
 
 Backend detect_backend() {
   const BlockForm& form = best_form();
-  LanePath lanes = LanePath::kSingle;
-  if (has_sha()) {
-    lanes = fastest_sha_lanes();
-  } else if (lane_path_available(LanePath::kAvx512x16)) {
-    lanes = LanePath::kAvx512x16;
-  } else if (lane_path_available(LanePath::kAvx2x8)) {
-    lanes = LanePath::kAvx2x8;
-  }
+  const LanePath lanes = fastest_lanes(form.hmac_block);
   for (const Backend& b : available_backends()) {
     if (b.compress == form.compress && b.lanes == lanes) { return b; }
   }
@@ -96,17 +89,17 @@ std::span<const Backend> available_backends() {
     };
 #if defined(__x86_64__) || defined(__aarch64__)
     if (has_sha()) {
-      for (const LanePath lanes : {LanePath::kSingle, LanePath::kSha1, LanePath::kSha2,
-                                   LanePath::kSha3, LanePath::kSha4, LanePath::kSha4Vl}) {
-        add(kSha, lanes);
-      }
+      for (const LanePath lanes : kAllLanePaths) { add(kSha, lanes); }
     }
 #endif
 #if defined(__x86_64__)
+    // The vector lanes with our own rounds only where no SHA instructions are there to take
+    // them (with them, "sha" above runs the same lane kernels).
     if (cpu_features().bmi2) {
-      for (const LanePath lanes :
-           {LanePath::kSingle, LanePath::kAvx2x8, LanePath::kAvx512x16}) {
-        add(kBmi2, lanes);
+      add(kBmi2, LanePath::kSingle);
+      if (!has_sha()) {
+        add(kBmi2, LanePath::kAvx2x8);
+        add(kBmi2, LanePath::kAvx512x16);
       }
     }
 #endif

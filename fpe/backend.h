@@ -71,9 +71,9 @@ struct Backend {
 const Backend& backend();
 
 // detect_backend is the best backend for this processor: the SHA instructions where it has
-// them, with the lane count that a short measurement on first use finds fastest
-// (fastest_sha_lanes); else our own rounds (BMI2 form where present) with the widest vector
-// lanes it has. It measures each time it is called: call it once.
+// them, else our own rounds (the BMI2 form where present), with the lanes that a short
+// measurement finds fastest (fastest_lanes): SHA chains or vector lanes, and how many. It
+// measures each time it is called: call it once.
 Backend detect_backend();
 
 // available_backends lists every backend this processor can run: each form of the block
@@ -93,13 +93,16 @@ struct LaneTiming {
   double relative_cost;
 };
 
-// fastest_sha_lanes times the SHA lane paths this processor runs (HMAC finishes of one block
-// under one key, each path against the others, interleaved and repeated; about a millisecond
-// in all) and returns the one with the lowest cost per HMAC, preferring fewer lanes where
-// another is within 5 % of it, so that noise does not flip the choice between near equals.
-// timings, when given, receives every path's figure (at most std::size(kAllLanePaths)) and
-// *num_timings their number. Only for processors with the SHA instructions; kSingle otherwise.
-LanePath fastest_sha_lanes(LaneTiming* timings = nullptr, size_t* num_timings = nullptr);
+// fastest_lanes times every lane path this processor runs (HMAC finishes of one block under
+// one key; each path against the others, interleaved and repeated; a fraction of a
+// millisecond in all) and returns the one with the lowest cost per HMAC, preferring fewer
+// lanes where another is within 5 % of it, so that noise does not flip the choice between
+// near equals; kSingle where no path beats `single`, the single chain's HMAC finish, which
+// it must be given directly (it runs while the table is being chosen). timings, when given,
+// receives every path's cost against the single chain (at most std::size(kAllLanePaths)) and
+// *num_timings their number.
+LanePath fastest_lanes(HmacBlockFn single, LaneTiming* timings = nullptr,
+                       size_t* num_timings = nullptr);
 
 }  // namespace tavik::fpe
 

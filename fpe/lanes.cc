@@ -13,7 +13,6 @@
 #include "fpe/feistel_pass.h"
 #include "fpe/hmac.h"
 #include "fpe/lane_kernels.h"
-#include "fpe/sha256_kernels.h"
 
 
 namespace tavik::fpe {
@@ -241,15 +240,15 @@ void feistel_many(const CipherKeyState& state, std::span<const uint8_t> tweak,
 
 LanePath lane_path() { return backend().lanes; }
 
-#if defined(__x86_64__) || defined(__aarch64__)
-LanePath fastest_sha_lanes(LaneTiming* timings, size_t* num_timings) {
-  constexpr LanePath kCandidates[] = {LanePath::kSingle, LanePath::kSha1, LanePath::kSha2,
-                                      LanePath::kSha3,   LanePath::kSha4, LanePath::kSha4Vl};
+LanePath fastest_lanes(HmacBlockFn single, LaneTiming* timings, size_t* num_timings) {
+  // In order of preference among near equals: fewer lanes first.
+  constexpr LanePath kCandidates[] = {LanePath::kSingle, LanePath::kSha1,   LanePath::kSha2,
+                                      LanePath::kSha3,   LanePath::kSha4,   LanePath::kSha4Vl,
+                                      LanePath::kAvx2x8, LanePath::kAvx512x16};
   constexpr size_t kNumCandidates = std::size(kCandidates);
   constexpr size_t kBlocks = 48;  // a multiple of every lane count: no lane runs short
   constexpr int kRounds = 9;
   if (num_timings != nullptr) { *num_timings = 0; }
-  if (!lane_path_available(LanePath::kSha1)) { return LanePath::kSingle; }
   // Blocks and key states of no meaning; nothing here is secret. This runs while the backend
   // table is being chosen, so it calls the kernels directly, never through the table.
   const uint32_t* inner = kSha256InitialValue;
@@ -260,6 +259,7 @@ LanePath fastest_sha_lanes(LaneTiming* timings, size_t* num_timings) {
     pad_hmac_block(blocks[i], 16);
   }
   uint32_t macs[kBlocks][8];
+  clear_upper_state();
   double best[kNumCandidates];
   for (double& b : best) { b = 1e300; }
   // Each round times every path once, so that a change of clock speed or a neighbour's load
@@ -271,7 +271,7 @@ LanePath fastest_sha_lanes(LaneTiming* timings, size_t* num_timings) {
       const lanes::LaneKernel* kernel = kernel_of(kCandidates[c]);
       const auto start = std::chrono::steady_clock::now();
       if (kernel == nullptr) {
-        for (size_t i = 0; i < kBlocks; ++i) { sha256_hmac_block_sha(inner, outer, blocks[i], macs[i]); }
+        for (size_t i = 0; i < kBlocks; ++i) { single(inner, outer, blocks[i], macs[i]); }
       } else {
         for (size_t i = 0; i < kBlocks; i += kernel->num_lanes) {
           kernel->hmac_blocks(inner, outer, blocks + i, kernel->num_lanes, macs + i);
@@ -288,9 +288,9 @@ LanePath fastest_sha_lanes(LaneTiming* timings, size_t* num_timings) {
   // between measurements on a quiet machine, 3 % on a busy one).
   double fastest = 1e300;
   for (size_t c = 1; c < kNumCandidates; ++c) { fastest = std::min(fastest, best[c]); }
-  LanePath chosen = LanePath::kSha1;
+  LanePath chosen = LanePath::kSingle;
   for (size_t c = 1; c < kNumCandidates; ++c) {
-    if (best[c] <= fastest * 1.05) {
+    if (best[c] <= fastest * 1.05 && best[c] < best[0]) {
       chosen = kCandidates[c];
       break;
     }
@@ -303,12 +303,6 @@ LanePath fastest_sha_lanes(LaneTiming* timings, size_t* num_timings) {
   }
   return chosen;
 }
-#else
-LanePath fastest_sha_lanes(LaneTiming* /*timings*/, size_t* num_timings) {
-  if (num_timings != nullptr) { *num_timings = 0; }
-  return LanePath::kSingle;
-}
-#endif
 
 // ---- The bulk functions ----
 

@@ -17,9 +17,8 @@
 
 namespace tavik::fpe {
 
-// lane_path is the lanes of the backend table (fpe/backend.h): on processors with the SHA
-// instructions the lane count that measured fastest on first use, else the widest vector
-// lanes the processor has, else kSingle.
+// lane_path is the lanes of the backend table (fpe/backend.h): the path that measured fastest
+// on first use.
 LanePath lane_path();
 
 // feistel_encrypt_many writes to out[i] what Feistel8(state).encrypt(in[i], tweak) gives, for
