@@ -68,9 +68,9 @@ class FpeCipher {
   // with the second round, so a decoder lays out its check block and has its check digest at
   // almost no extra time. Before any further pass of a cycle walk it asks `walk_on` about the
   // MAC: when that says no, the walk stops after its first pass and the result is that pass's,
-  // above the domain, the same on every backend (a word whose check
-  // fails is refused after one pass, however long its walk would be). Never fails, never
-  // allocates.
+  // above the domain, the same on every backend (a word whose check fails is refused after one
+  // pass, however long its walk would be). A cipher without a walk of its own ignores
+  // `walk_on`. Never fails, never allocates.
   virtual U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
                                 const BlockWriter& write_block, uint32_t mac[8],
                                 const MacFilter& walk_on) const;
