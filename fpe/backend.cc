@@ -104,6 +104,7 @@ std::span<const Backend> available_backends() {
     }
 #endif
     add(kGeneric, LanePath::kSingle);
+    add(kGeneric, LanePath::kWasm4);
     return n;
   }();
   return {all.data(), count};
@@ -120,6 +121,11 @@ bool lane_path_available(LanePath path) {
     case LanePath::kSha4Vl: return f.sha && f.avx512vl;
     case LanePath::kAvx2x8: return f.avx2;
     case LanePath::kAvx512x16: return f.avx512f;
+#if defined(__wasm_simd128__)
+    case LanePath::kWasm4: return true;
+#else
+    case LanePath::kWasm4: return false;
+#endif
   }
   return false;
 }
@@ -134,6 +140,7 @@ std::string_view lane_path_name(LanePath path) {
     case LanePath::kSha4Vl: return "sha4-vl";
     case LanePath::kAvx2x8: return "avx2x8";
     case LanePath::kAvx512x16: return "avx512x16";
+    case LanePath::kWasm4: return "wasm-simd4";
   }
   return "?";
 }

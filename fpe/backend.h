@@ -25,14 +25,18 @@ namespace tavik::fpe {
 //   kSha4Vl     4 such chains on x86, built with AVX-512VL for its extra registers (also needs
 //               the operating system to keep the AVX-512 state);
 //   kAvx2x8     8 lanes on AVX2 vectors, for processors without the SHA instructions;
-//   kAvx512x16  16 lanes on AVX-512F vectors, for processors without the SHA instructions.
+//   kAvx512x16  16 lanes on AVX-512F vectors, for processors without the SHA instructions;
+//   kWasm4      4 lanes on WebAssembly SIMD vectors (only in a WebAssembly build with SIMD).
 // The SHA paths finish the last values with fewer chains (never an empty lane); the vector
 // paths run the last few values on the single chain.
-enum class LanePath : uint8_t { kSingle, kSha1, kSha2, kSha3, kSha4, kSha4Vl, kAvx2x8, kAvx512x16 };
+enum class LanePath : uint8_t {
+  kSingle, kSha1, kSha2, kSha3, kSha4, kSha4Vl, kAvx2x8, kAvx512x16, kWasm4
+};
 
 inline constexpr LanePath kAllLanePaths[] = {
     LanePath::kSingle, LanePath::kSha1,    LanePath::kSha2,   LanePath::kSha3,
-    LanePath::kSha4,   LanePath::kSha4Vl,  LanePath::kAvx2x8, LanePath::kAvx512x16};
+    LanePath::kSha4,   LanePath::kSha4Vl,  LanePath::kAvx2x8, LanePath::kAvx512x16,
+    LanePath::kWasm4};
 
 using HmacBlockFn = void (*)(const uint32_t inner[8], const uint32_t outer[8],
                              const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
@@ -84,7 +88,7 @@ std::span<const Backend> available_backends();
 bool lane_path_available(LanePath path);
 
 // lane_path_name is a short fixed name for reports: "single", "sha1" .. "sha4", "sha4-vl",
-// "avx2x8", "avx512x16".
+// "avx2x8", "avx512x16", "wasm-simd4".
 std::string_view lane_path_name(LanePath path);
 
 // LaneTiming is one measured lane path: its cost per HMAC relative to the single chain's.
