@@ -48,7 +48,7 @@ mkdir -p "$out_dir" build/bench
 echo "== C++ core benchmark"
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target tavik_core_bench tavik_lanes_bench \
-  tavik_capi_bench
+  tavik_capi_bench tavik_lane_choice
 build/release/bench/tavik_core_bench "${core_args[@]}" \
   --benchmark_out=build/bench/core.json --benchmark_out_format=json
 
@@ -73,11 +73,19 @@ echo "== Lanes"
 lanes_args=(--benchmark_repetitions=5 --benchmark_min_time=0.2)
 if ((quick)); then lanes_args=(--benchmark_min_time=0.001); fi
 build/release/bench/tavik_lanes_bench "${lanes_args[@]}" >build/bench/lanes.txt
-sed -n '/^SHA instructions/p; /^Per value/,$p' build/bench/lanes.txt
+sed -n '/^backend:/p; /^Per value/,$p' build/bench/lanes.txt
 { echo; echo "## SHA-256 in lanes"; echo
   echo "Each lane path against the single chain, on the same values in the same run."
-  echo; echo '```'; sed -n '/^SHA instructions/p; /^Per value/,$p' build/bench/lanes.txt
+  echo; echo '```'; sed -n '/^backend:/p; /^Per value/,$p' build/bench/lanes.txt
   echo '```'; } >>"$out_dir/results.md"
+
+echo "== Lane count by measurement"
+choice_runs=20
+if ((quick)); then choice_runs=2; fi
+build/release/bench/tavik_lane_choice "$choice_runs" | tee build/bench/lane_choice.txt
+{ echo; echo "## The lane count by measurement"; echo
+  echo "The measurement that chooses the lane count on first use, made $choice_runs times in one run."
+  echo; echo '```'; cat build/bench/lane_choice.txt; echo '```'; } >>"$out_dir/results.md"
 
 echo "== Bulk methods"
 PYTHONPATH=build/bench "$venv/bin/python" bench/bulk_bench.py "${bulk_args[@]}" \
