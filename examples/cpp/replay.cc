@@ -127,7 +127,8 @@ int main(int argc, char** argv) {
     size_t mismatches = 0;
     for (const Known& k : known) {
       std::array<char, TAVIK_MAX_SETTINGS_LEN> settings;
-      mismatches += std::string_view(settings.data(), k.codec.settings_into(settings)) != k.settings;
+      const size_t settings_len = k.codec.settings_into(settings);
+      mismatches += std::string_view(settings.data(), settings_len) != k.settings;
       std::array<char, TAVIK_MAX_WORD_LEN> word;
       const size_t len = k.codec.encode_into(k.input, word);
       mismatches += std::string_view(word.data(), len) != k.word;
