@@ -16,6 +16,7 @@
 #include "binding/codec_object.h"
 #include "binding/convert.h"
 #include "binding/errors.h"
+#include "binding/guarded.h"
 #include "core/builders.h"
 #include "core/config.h"
 #include "core/decode.h"
@@ -187,8 +188,9 @@ PyObject* read_word(TAVIK_FASTCALL_ARGS) {
   core::CodeUnits input;
   if (convert_text(bound[0], "input", &input) < 0) { return nullptr; }
   SharedBorrow borrow(self);
-  const Result<core::Bytes16> bytes = Read(as_codec(self)->config, input);
-  if (!bytes.ok()) { return raise_error(bytes.error()); }
+  const CodecConfig& config = as_codec(self)->config;
+  const Result<core::Bytes16> bytes = Read(config, input);
+  if (!bytes.ok()) { return raise_read_error(bytes.error(), config, input); }
   return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.value().data()), 16);
 }
 
@@ -277,30 +279,8 @@ PyObject* codec_repr(PyObject* self) {
 
 #undef TAVIK_FASTCALL_ARGS
 
-// Guarded wraps an entry point from Python so that no C++ exception leaves it: whatever the
-// C++ code under it throws becomes a Python exception (raise_current_exception).
-template <auto Function>
-struct Guarded;
-template <typename... Args, PyObject* (*Function)(Args...)>
-struct Guarded<Function> {
-  static PyObject* call(Args... args) noexcept {
-    try {
-      return Function(args...);
-    } catch (...) {
-      return raise_current_exception();
-    }
-  }
-};
-
-template <auto Method>
-PyCFunction fastcall() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Guarded<Method>::call));
-}
-
 PyDoc_STRVAR(codec_doc,
              "Tavik(key=None, level=\"universal\", mode=\"sealed\", bit_width=128)\n--\n\n");
-
-constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;
 
 PyMethodDef codec_methods[] = {
     {"with_bit_width",

@@ -1,0 +1,36 @@
+#ifndef TAVIK_BINDING_GUARDED_H_
+#define TAVIK_BINDING_GUARDED_H_
+
+// Entry points from Python: no C++ exception may leave them.
+
+#include "binding/errors.h"
+#include "binding/py_ref.h"
+
+namespace tavik::binding {
+
+// Guarded wraps an entry point from Python so that no C++ exception leaves it: whatever the
+// C++ code under it throws becomes a Python exception (raise_current_exception).
+template <auto Function>
+struct Guarded;
+template <typename... Args, PyObject* (*Function)(Args...)>
+struct Guarded<Function> {
+  static PyObject* call(Args... args) noexcept {
+    try {
+      return Function(args...);
+    } catch (...) {
+      return raise_current_exception();
+    }
+  }
+};
+
+// fastcall is a guarded METH_FASTCALL | METH_KEYWORDS method as a method table takes it.
+template <auto Method>
+PyCFunction fastcall() {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Guarded<Method>::call));
+}
+
+inline constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;
+
+}  // namespace tavik::binding
+
+#endif  // TAVIK_BINDING_GUARDED_H_

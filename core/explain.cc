@@ -1,0 +1,70 @@
+#include "core/explain.h"
+
+#include "core/decode.h"
+#include "core/keyring.h"
+#include "core/recover.h"
+
+namespace tavik::core {
+
+namespace {
+
+std::string syllables(size_t n) {
+  return std::to_string(n) + (n == 1 ? " syllable" : " syllables");
+}
+
+std::string explain_normalization(const CodecConfig& config, CodeUnits text) {
+  const size_t num_data = data_syllable_count(config);
+  const size_t num_check = config.check_syllables;
+  const NormalizeFailure failure =
+      diagnose_normalize(static_cast<uint8_t>(config.level), text, 2 * num_data, 2 * num_check);
+  const std::string level(level_name(config.level));
+  switch (failure.kind) {
+    case NormalizeFailure::Kind::kNone: return {};
+    case NormalizeFailure::Kind::kNoLetter: return "the input holds no ASCII letter";
+    case NormalizeFailure::Kind::kLetter: {
+      const std::string head = "'" + std::string(1, failure.letter) + "' at index " +
+                               std::to_string(failure.index) + " cannot stand there: ";
+      if (failure.onset_expected) {
+        return head + "a syllable of level " + level + " must begin there, and no onset of " +
+               level + " begins with it";
+      }
+      return head + "a vowel (a, e, i, o or u) must follow the onset before it";
+    }
+    case NormalizeFailure::Kind::kTooShort: {
+      std::string found = "found " + syllables(failure.num_units / 2);
+      if (failure.num_units % 2 != 0) { found += " and an onset without its vowel"; }
+      return found + ", expected " + syllables(num_data + num_check) + " (" +
+             std::to_string(num_data) + " data and " + std::to_string(num_check) +
+             " check): a syllable may be missing, or the word was written with another " +
+             "bit_width or number of check syllables";
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::string explain_read_failure(const CodecConfig& config, CodeUnits text, const Error& error,
+                                 size_t num_keys) {
+  if (error == kNormalizationFailed) { return explain_normalization(config, text); }
+  if (error == kCheckFailed) {
+    const std::string where =
+        num_keys > 1 ? "the check syllables match under none of the " +
+                           std::to_string(num_keys) + " keys"
+                     : std::string("the check syllables do not match");
+    return where +
+           ": the usual causes are a wrong key, settings other than those the word was written "
+           "with, or a typo; recover() corrects one confused sound";
+  }
+  if (error == kUnrecoverable) {
+    return "no single confused sound explains the word: the usual causes are a wrong key, "
+           "settings other than those the word was written with, or more than one typo";
+  }
+  if (error == kAmbiguousKey) {
+    return "with two or more check syllables (with_check_syllables) a word almost never passes "
+           "under a second key";
+  }
+  return {};
+}
+
+}  // namespace tavik::core
