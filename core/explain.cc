@@ -22,13 +22,10 @@ std::string explain_normalization(const CodecConfig& config, CodeUnits text) {
     case NormalizeFailure::Kind::kNone: return {};
     case NormalizeFailure::Kind::kNoLetter: return "the input holds no ASCII letter";
     case NormalizeFailure::Kind::kLetter: {
-      const std::string head = "'" + std::string(1, failure.letter) + "' at index " +
-                               std::to_string(failure.index) + " cannot stand there: ";
-      if (failure.onset_expected) {
-        return head + "a syllable of level " + level + " must begin there, and no onset of " +
-               level + " begins with it";
-      }
-      return head + "a vowel (a, e, i, o or u) must follow the onset before it";
+      const std::string head =
+          "'" + std::string(1, failure.letter) + "' at index " + std::to_string(failure.index);
+      if (failure.onset_expected) { return head + " cannot begin a syllable of level " + level; }
+      return head + " stands where a vowel (a, e, i, o or u) must follow the onset before it";
     }
     case NormalizeFailure::Kind::kTooShort: {
       std::string found = "found " + syllables(failure.num_units / 2);

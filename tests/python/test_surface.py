@@ -32,9 +32,15 @@ def notes(excinfo):
 
 
 def test_module_and_class_names():
-    assert tavik.__all__ == ["Tavik"]
-    assert tavik.tavik.__all__ == ["Tavik"]
+    assert tavik.__all__ == ["Tavik", "Keyring"]
+    assert tavik.tavik.__all__ == ["Tavik", "Keyring"]
     assert tavik.Tavik is tavik.tavik.Tavik
+    assert tavik.Keyring is tavik.tavik.Keyring
+    assert tavik.Keyring.__module__ == "builtins"
+    assert [str(inspect.signature(getattr(tavik.Keyring, m))) for m in
+            ("decode", "recover", "decode_many", "rekey_many")] == [
+        "(self, /, input)", "(self, /, input)", "(self, /, words, errors='raise')",
+        "(self, /, words, errors='raise')"]
     assert Tavik.__module__ == "builtins"
     assert Tavik.__name__ == "Tavik"
     assert tavik.tavik.__doc__ == ""
