@@ -323,7 +323,8 @@ def test_blank_lines_and_a_byte_order_mark():
     status, out, err = run("encode", "--mode", "plain", stdin=stdin)
     # Only a mark that starts the input is ignored; the numbers still count blank lines.
     assert (status, out) == (1, (word + "\n") * 2)
-    assert err == "tavik: line 6: not a UUID or a string of hex digits\n"
+    assert err == ("tavik: line 6: not a UUID or a string of hex digits\n"
+                   "tavik: 1 of 3 lines failed\n")
     assert run("decode", "--mode", "plain", stdin=f"\ufeff{word}\n\n".encode())[:2] == (
         0, f"{UUID}\n")
     assert run("encode", "--mode", "plain", stdin=b"\xef\xbb\xbf\n\n")[:2] == (0, "")
@@ -589,7 +590,8 @@ def lines_and_arguments(args: list[str], lines: list[bytes]) -> tuple[tuple, tup
         assert b"Traceback" not in result.stdout
         return result.returncode, result.stdout
     status, out = merged([*args, "--", *lines], b"")
-    by_argument = (status, out.replace(b"tavik: argument ", b"tavik: line "))
+    by_argument = (status, out.replace(b"tavik: argument ", b"tavik: line ")
+                   .replace(b" arguments failed\n", b" lines failed\n"))
     return merged(args, b"\n".join(lines) + b"\n"), by_argument
 
 
@@ -679,4 +681,5 @@ def test_decode_output_and_recover():
     typo = word[: match.start()] + ("L" if match.group() != "L" else "N") + word[match.end():]
     assert run("decode", *opts, typo)[0] == 1
     assert run("recover", *opts, typo, "KA-KA-KA") == (
-        1, f"{UUID}\n", "tavik: argument 2: input normalization failed\n")
+        1, f"{UUID}\n",
+        "tavik: argument 2: input normalization failed\ntavik: 1 of 2 arguments failed\n")
