@@ -583,7 +583,7 @@ def build_codec(args: argparse.Namespace, stdin_closed: bool = False) -> Tavik:
     key = read_key(args, stdin_closed)
     # A key written with echo ends with a newline, which is part of the key: said once when a
     # word then fails its check.
-    args.key_ends_with_newline = bool(key) and key.endswith(b"\n")
+    args.key_ends_with_newline = key is not None and key.endswith(b"\n")
     if args.mode != "plain" and not key:
         raise UsageError(f"mode {args.mode} needs a non-empty key: give --key-file, --key-env "
                          "or --key-hex, or use --mode plain")
@@ -752,8 +752,10 @@ def make_handler(args: argparse.Namespace, codec: Tavik,
             return rekey
         read = keyring.decode if args.command == "decode" else keyring.recover
 
-        def method(text: str) -> bytes:
+        def read_bytes(text: str) -> bytes:
             return read(text)[0]
+
+        method: Callable[[str], bytes] = read_bytes
     else:
         method = reader.decode if args.command == "decode" else reader.recover
     as_hex = args.hex
