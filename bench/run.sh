@@ -6,7 +6,9 @@
 #      from this tree and the peer libraries, against the floor measured in step 1;
 #   3. the hashing in lanes against one chain (C++), the bulk methods against the floor, and two
 #      threads over one codec (bench/bulk_bench.py);
-#   4. the command line on a million UUIDs: encode, decode and the pipe (bench/cli_bench.py).
+#   4. the command line on a million UUIDs: encode, decode and the pipe (bench/cli_bench.py);
+#   5. key rotation: two keys against one (C++ and Python), the rate of words passing a second
+#      key's check, and `tavik rekey` of a million words (keyring_bench.cc, rekey_bench.py).
 # Installs what it needs first. Usage: bash bench/run.sh [--quick]
 #   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
 #            to build/bench-smoke/ and leaves bench/results.* alone.
@@ -36,7 +38,8 @@ mkdir -p "$out_dir" build/bench
 
 echo "== C++ core benchmark"
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target tavik_core_bench tavik_lanes_bench
+cmake --build --preset release -j "$(nproc)" --target tavik_core_bench tavik_lanes_bench \
+  tavik_keyring_bench
 build/release/bench/tavik_core_bench "${core_args[@]}" \
   --benchmark_out=build/bench/core.json --benchmark_out_format=json
 
@@ -75,5 +78,13 @@ PYTHONPATH=build/bench "$venv/bin/python" bench/bulk_bench.py "${bulk_args[@]}" 
 echo "== Command line"
 "$venv/bin/python" bench/cli_bench.py "${cli_args[@]}" | tee build/bench/cli.txt
 { echo; echo "## Command line"; echo; echo '```'; cat build/bench/cli.txt; echo '```'; } \
+  >>"$out_dir/results.md"
+echo "== Key rotation"
+keyring_args=()
+rekey_args=(--rounds 5)
+if ((quick)); then keyring_args=(--slices 3 --samples 10000); rekey_args=(--rounds 1 --count 2000); fi
+{ build/release/bench/tavik_keyring_bench "${keyring_args[@]}"
+  "$venv/bin/python" bench/rekey_bench.py "${rekey_args[@]}"; } | tee build/bench/keyring.txt
+{ echo; echo "## Key rotation"; echo; echo '```'; cat build/bench/keyring.txt; echo '```'; } \
   >>"$out_dir/results.md"
 echo "wrote $out_dir/results.md and $out_dir/results.png"

@@ -1,5 +1,8 @@
 #include "core/explain.h"
 
+#include <initializer_list>
+#include <string_view>
+
 #include "core/decode.h"
 #include "core/keyring.h"
 #include "core/recover.h"
@@ -8,8 +11,16 @@ namespace tavik::core {
 
 namespace {
 
+// join puts pieces together in one string (appends, rather than a chain of `+`, which GCC 12
+// at -O3 takes for overlapping copies).
+std::string join(std::initializer_list<std::string_view> pieces) {
+  std::string text;
+  for (const std::string_view piece : pieces) { text.append(piece); }
+  return text;
+}
+
 std::string syllables(size_t n) {
-  return std::to_string(n) + (n == 1 ? " syllable" : " syllables");
+  return join({std::to_string(n), n == 1 ? " syllable" : " syllables"});
 }
 
 std::string explain_normalization(const CodecConfig& config, CodeUnits text) {
@@ -17,24 +28,26 @@ std::string explain_normalization(const CodecConfig& config, CodeUnits text) {
   const size_t num_check = config.check_syllables;
   const NormalizeFailure failure =
       diagnose_normalize(static_cast<uint8_t>(config.level), text, 2 * num_data, 2 * num_check);
-  const std::string level(level_name(config.level));
   switch (failure.kind) {
     case NormalizeFailure::Kind::kNone: return {};
     case NormalizeFailure::Kind::kNoLetter: return "the input holds no ASCII letter";
     case NormalizeFailure::Kind::kLetter: {
-      const std::string head =
-          "'" + std::string(1, failure.letter) + "' at index " + std::to_string(failure.index);
-      if (failure.onset_expected) { return head + " cannot begin a syllable of level " + level; }
-      return head + " stands where a vowel (a, e, i, o or u) must follow the onset before it";
+      const char letter[] = {'\'', failure.letter, '\''};
+      const std::string index = std::to_string(failure.index);
+      if (failure.onset_expected) {
+        return join({{letter, 3}, " at index ", index, " cannot begin a syllable of level ",
+                     level_name(config.level)});
+      }
+      return join({{letter, 3}, " at index ", index,
+                   " stands where a vowel (a, e, i, o or u) must follow the onset before it"});
     }
-    case NormalizeFailure::Kind::kTooShort: {
-      std::string found = "found " + syllables(failure.num_units / 2);
-      if (failure.num_units % 2 != 0) { found += " and an onset without its vowel"; }
-      return found + ", expected " + syllables(num_data + num_check) + " (" +
-             std::to_string(num_data) + " data and " + std::to_string(num_check) +
-             " check): a syllable may be missing, or the word was written with another " +
-             "bit_width or number of check syllables";
-    }
+    case NormalizeFailure::Kind::kTooShort:
+      return join({"found ", syllables(failure.num_units / 2),
+                   failure.num_units % 2 != 0 ? " and an onset without its vowel" : "",
+                   ", expected ", syllables(num_data + num_check), " (",
+                   std::to_string(num_data), " data and ", std::to_string(num_check),
+                   " check): a syllable may be missing, or the word was written with another "
+                   "bit_width or number of check syllables"});
   }
   return {};
 }
@@ -46,12 +59,12 @@ std::string explain_read_failure(const CodecConfig& config, CodeUnits text, cons
   if (error == kNormalizationFailed) { return explain_normalization(config, text); }
   if (error == kCheckFailed) {
     const std::string where =
-        num_keys > 1 ? "the check syllables match under none of the " +
-                           std::to_string(num_keys) + " keys"
+        num_keys > 1 ? join({"the check syllables match under none of the ",
+                             std::to_string(num_keys), " keys"})
                      : std::string("the check syllables do not match");
-    return where +
-           ": the usual causes are a wrong key, settings other than those the word was written "
-           "with, or a typo; recover() corrects one confused sound";
+    return join({where,
+                 ": the usual causes are a wrong key, settings other than those the word was "
+                 "written with, or a typo; recover() corrects one confused sound"});
   }
   if (error == kUnrecoverable) {
     return "no single confused sound explains the word: the usual causes are a wrong key, "
