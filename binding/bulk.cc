@@ -283,16 +283,6 @@ void run_batch(const Target& target, BatchBuffers& b, size_t n) {
 // the first failing item, in order, raises what the single call raises, with a note naming
 // its index; with errors="none" it gives None (or, with as_buffer, 16 zero bytes and its index
 // in the list of failures).
-// keyed_result is the (bytes, key index) pair of a keyring's decode.
-PyObject* keyed_result(const core::KeyedBytes& keyed) {
-  PyRef bytes = PyRef::steal(
-      PyBytes_FromStringAndSize(reinterpret_cast<const char*>(keyed.bytes.data()), 16));
-  if (!bytes) { return nullptr; }
-  PyRef index = PyRef::steal(PyLong_FromUnsignedLong(keyed.key_index));
-  if (!index) { return nullptr; }
-  return PyTuple_Pack(2, bytes.get(), index.get());
-}
-
 template <Op kOp>
 PyObject* bulk(const Target& target, Items& items, OnError on_error, bool as_buffer) {
   const core::CodecConfig& config = *target.config;

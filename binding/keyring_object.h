@@ -22,6 +22,9 @@ struct KeyringObject {
 
 inline KeyringObject* as_keyring(PyObject* self) { return reinterpret_cast<KeyringObject*>(self); }
 
+// keyed_result is the (bytes, key index) pair of a word read under a keyring.
+PyObject* keyed_result(const core::KeyedBytes& keyed);
+
 // keyring_type is the class Keyring, created once per process.
 PyObject* keyring_type();
 

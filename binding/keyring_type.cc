@@ -89,12 +89,7 @@ PyObject* keyring_read(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   const core::Keyring keyring = as_keyring(self)->keyring();
   const Result<core::KeyedBytes> read = Read(keyring, input);
   if (!read.ok()) { return raise_read_error(read.error(), *keyring[0], input, keyring.size()); }
-  PyRef bytes = PyRef::steal(
-      PyBytes_FromStringAndSize(reinterpret_cast<const char*>(read.value().bytes.data()), 16));
-  if (!bytes) { return nullptr; }
-  PyRef index = PyRef::steal(PyLong_FromUnsignedLong(read.value().key_index));
-  if (!index) { return nullptr; }
-  return PyTuple_Pack(2, bytes.get(), index.get());
+  return keyed_result(read.value());
 }
 
 constexpr char kDecode[] = "decode";
@@ -154,6 +149,19 @@ PyType_Spec keyring_spec = {
 };
 
 }  // namespace
+
+PyObject* keyed_result(const core::KeyedBytes& keyed) {
+  PyRef pair = PyRef::steal(PyTuple_New(2));
+  if (!pair) { return nullptr; }
+  PyObject* bytes =
+      PyBytes_FromStringAndSize(reinterpret_cast<const char*>(keyed.bytes.data()), 16);
+  if (bytes == nullptr) { return nullptr; }
+  PyTuple_SET_ITEM(pair.get(), 0, bytes);  // steals
+  PyObject* index = PyLong_FromUnsignedLong(keyed.key_index);
+  if (index == nullptr) { return nullptr; }
+  PyTuple_SET_ITEM(pair.get(), 1, index);
+  return pair.release();
+}
 
 PyObject* keyring_type() {
   // Created once per process (under the interpreter lock); later imports reuse it.
