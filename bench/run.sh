@@ -7,7 +7,11 @@
 #   3. the hashing in lanes against one chain (C++), the bulk methods against the floor, and two
 #      threads over one codec (bench/bulk_bench.py);
 #   4. the command line on a million UUIDs: encode, decode and the pipe (bench/cli_bench.py);
-#   5. key rotation: two keys against one (C++ and Python), the rate of words passing a second
+#   5. the C interface against the core it calls, single calls and bulk forms
+#      (tavik_capi_bench);
+#   6. the JavaScript package in Node (WebAssembly) against the C library, and the portable
+#      SHA-256 and the SIMD lanes in WebAssembly (bench/js_bench.sh, which builds the package);
+#   7. key rotation: two keys against one (C++ and Python), the rate of words passing a second
 #      key's check, and `tavik rekey` of a million words (keyring_bench.cc, rekey_bench.py).
 # Installs what it needs first. Usage: bash bench/run.sh [--quick]
 #   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
@@ -27,19 +31,23 @@ core_args=(--benchmark_repetitions=15 --benchmark_enable_random_interleaving=tru
 py_args=(--rounds 15 --target-seconds 0.02)
 bulk_args=(--rounds 15)
 cli_args=(--rounds 5)
+capi_rounds=31
+js_rounds=15
 if ((quick)); then
   out_dir=build/bench-smoke
   core_args=(--benchmark_min_time=0.001)
   py_args=(--rounds 1 --target-seconds 0.0005)
   bulk_args=(--rounds 1)
   cli_args=(--rounds 1 --count 2000)
+  capi_rounds=1
+  js_rounds=1
 fi
 mkdir -p "$out_dir" build/bench
 
 echo "== C++ core benchmark"
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target tavik_core_bench tavik_lanes_bench \
-  tavik_keyring_bench
+  tavik_capi_bench tavik_keyring_bench
 build/release/bench/tavik_core_bench "${core_args[@]}" \
   --benchmark_out=build/bench/core.json --benchmark_out_format=json
 
@@ -79,6 +87,17 @@ echo "== Command line"
 "$venv/bin/python" bench/cli_bench.py "${cli_args[@]}" | tee build/bench/cli.txt
 { echo; echo "## Command line"; echo; echo '```'; cat build/bench/cli.txt; echo '```'; } \
   >>"$out_dir/results.md"
+echo "== C interface"
+build/release/bench/tavik_capi_bench "$capi_rounds" | tee build/bench/capi.md
+{ echo; echo "## C interface"; echo
+  echo "tavik_encode and tavik_decode through the shared library against the core's own calls,"
+  echo "and the bulk forms against the core's lanes path, per item; each ratio is the median of"
+  echo "the rounds' ratios ($capi_rounds rounds of 2048 items, one run)."
+  echo; echo "Processor: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p'), $(nproc) cores."
+  echo; cat build/bench/capi.md; } >>"$out_dir/results.md"
+echo "== JavaScript"
+bash bench/js_bench.sh "$js_rounds" >/dev/null
+{ echo; echo "## JavaScript and WebAssembly"; echo; cat build/bench/js.md; } >>"$out_dir/results.md"
 echo "== Key rotation"
 keyring_args=()
 rekey_args=(--rounds 5)

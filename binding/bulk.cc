@@ -1,10 +1,13 @@
 #include "binding/bulk.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -72,18 +75,26 @@ class BuffersLease {
   BatchBuffers* buffers_ = nullptr;
 };
 
-// ReleasedLock releases the interpreter lock for its scope, so that other threads run while
-// a batch is hashed. Nothing in that scope touches a Python object.
-class ReleasedLock {
- public:
-  ReleasedLock() : state_(PyEval_SaveThread()) {}
-  ReleasedLock(const ReleasedLock&) = delete;
-  ReleasedLock& operator=(const ReleasedLock&) = delete;
-  ~ReleasedLock() { PyEval_RestoreThread(state_); }
-
- private:
-  PyThreadState* state_;
-};
+// without_lock runs `work` with the interpreter lock released, so that other threads run
+// while a batch is hashed; `work` touches no Python object. The lock is retaken here, in
+// ordinary flow and never in a destructor: at finalization CPython 3.11 to 3.13 end a thread
+// that retakes it (pthread_exit), and the forced unwinding that starts there must pass through
+// every frame of ours up to the interpreter's (the references those frames hold stay as they
+// are: see lock_held and python_call).
+template <typename Work>
+void without_lock(Work&& work) {
+  PyThreadState* state = PyEval_SaveThread();
+  std::exception_ptr failure;
+  try {
+    work();
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  python_call([&] { PyEval_RestoreThread(state); });
+  if (failure) { std::rethrow_exception(failure); }
+}
 
 // BufferView holds a buffer export for a call: the exporter cannot resize or free it meanwhile.
 struct BufferView {
@@ -93,7 +104,7 @@ struct BufferView {
   BufferView(const BufferView&) = delete;
   BufferView& operator=(const BufferView&) = delete;
   ~BufferView() {
-    if (held) { PyBuffer_Release(&view); }
+    if (held && lock_held()) { PyBuffer_Release(&view); }
   }
 };
 
@@ -120,7 +131,7 @@ int convert_flag(PyObject* obj, const char* name, bool* out) {
     *out = false;
     return 0;
   }
-  const int truth = PyObject_IsTrue(obj);
+  const int truth = python_call([&] { return PyObject_IsTrue(obj); });
   if (truth < 0) {
     add_argument_note(name);
     return -1;
@@ -181,6 +192,25 @@ class Results {
   PyRef failed_;
 };
 
+// holds_records tells whether a buffer of items of `format` (struct module syntax) and
+// `itemsize` bytes holds raw bytes: single bytes ('B', 'b', 'c') or records of exactly
+// record_len bytes ('16s', '16B', '16x' for 16-byte records). Anything else (an object
+// array's pointers, text, numbers) is no identifier whatever its size.
+bool holds_records(std::string_view format, size_t itemsize, size_t record_len) {
+  if (!format.empty() && std::string_view("@=<>!").find(format.front()) != std::string_view::npos) {
+    format.remove_prefix(1);
+  }
+  const auto is_byte = [](std::string_view code) {
+    return code == "B" || code == "b" || code == "c";
+  };
+  if (itemsize == 1 && is_byte(format)) { return true; }
+  if (itemsize != record_len) { return false; }
+  const std::string count = std::to_string(record_len);
+  if (!format.starts_with(count)) { return false; }
+  const std::string_view code = format.substr(count.size());
+  return is_byte(code) || code == "s" || code == "x";
+}
+
 // Items yields the items of a call a batch at a time: from an iterator, or cut in records of
 // record_len bytes from one buffer.
 class Items {
@@ -194,12 +224,23 @@ class Items {
       return -1;
     }
     if (record_len != 0 && PyObject_CheckBuffer(obj)) {
-      if (PyObject_GetBuffer(obj, &buffer_.view, PyBUF_SIMPLE) < 0) {
+      if (python_call([&] {
+            return PyObject_GetBuffer(obj, &buffer_.view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS);
+          }) < 0) {
         add_argument_note(name_);
         return -1;
       }
       buffer_.held = true;
       record_len_ = record_len;
+      const char* format = buffer_.view.format == nullptr ? "B" : buffer_.view.format;
+      if (!holds_records(format, static_cast<size_t>(buffer_.view.itemsize), record_len)) {
+        PyErr_Format(PyExc_TypeError,
+                     "%s must be a buffer of bytes (format 'B', 'b' or 'c') or of records of "
+                     "%zu bytes, not of format '%s'",
+                     name_, record_len, format);
+        add_argument_note(name_);
+        return -1;
+      }
       if (static_cast<size_t>(buffer_.view.len) % record_len != 0) {
         PyErr_Format(PyExc_ValueError,
                      "a buffer of %zd bytes does not hold whole identifiers of %zu bytes",
@@ -209,7 +250,7 @@ class Items {
       }
       return 0;
     }
-    iterator_ = PyRef::steal(PyObject_GetIter(obj));
+    iterator_ = PyRef::steal(python_call([&] { return PyObject_GetIter(obj); }));
     if (!iterator_) {
       add_argument_note(name_);
       return -1;
@@ -229,7 +270,9 @@ class Items {
 
   // next_object gives a new reference to the iterator's next item; null at its end, or with
   // its exception set.
-  PyRef next_object() { return PyRef::steal(PyIter_Next(iterator_.get())); }
+  PyRef next_object() {
+    return PyRef::steal(python_call([&] { return PyIter_Next(iterator_.get()); }));
+  }
 
   const char* name() const { return name_; }
 
@@ -281,8 +324,10 @@ void run_batch(const Target& target, BatchBuffers& b, size_t n) {
 // bulk is the body of the three methods: read a batch (interpreter lock held), hash it (lock
 // released), turn it into results (lock held), until the items run out. With errors="raise"
 // the first failing item, in order, raises what the single call raises, with a note naming
-// its index; with errors="none" it gives None (or, with as_buffer, 16 zero bytes and its index
-// in the list of failures).
+// its index, whatever the kind of its failure and whatever fails after it (the iterator's own
+// error included); the batch that holds it is read to its end (or to the iterator's end or
+// error) and no further, whichever the failure. With errors="none" a failed item gives None
+// (or, with as_buffer, 16 zero bytes and its index in the list of failures).
 template <Op kOp>
 PyObject* bulk(const Target& target, Items& items, OnError on_error, bool as_buffer) {
   const core::CodecConfig& config = *target.config;
@@ -301,7 +346,11 @@ PyObject* bulk(const Target& target, Items& items, OnError on_error, bool as_buf
   while (!done) {
     // A long call stays interruptible: the iterator may run no Python code between items.
     if (PyErr_CheckSignals() < 0) { return nullptr; }
-    PyRef pending;  // the conversion error that ends the call once the items before it are out
+    // The batch's first failure while reading (an item that does not convert, with
+    // errors="raise", or the iterator's error) and its place: it is raised once the items
+    // before it are out. Items after it are read but neither converted nor hashed.
+    PyRef pending;
+    size_t pending_at = kBatchLen;
     size_t n = 0;
     size_t m = 0;
     while (n < kBatchLen) {
@@ -315,33 +364,34 @@ PyObject* bulk(const Target& target, Items& items, OnError on_error, bool as_buf
       }
       PyRef item = items.next_object();
       if (!item) {
-        if (PyErr_Occurred()) { return nullptr; }
+        if (PyErr_Occurred() && !pending) {
+          pending = PyRef::steal(fetch_exception());
+          pending_at = n;
+        }
+        PyErr_Clear();  // an earlier item's failure wins over the iterator's error
         done = true;
         break;
       }
-      if (convert_item<kOp>(item.get(), b, m) < 0) {
-        if (on_error == OnError::kNone) {
-          PyErr_Clear();
-          b.slot[n++] = BatchBuffers::kNotConverted;
-          continue;
+      if (pending || convert_item<kOp>(item.get(), b, m) < 0) {
+        if (!pending && on_error == OnError::kRaise) {
+          add_item_note(index + n, items.name());
+          pending = PyRef::steal(fetch_exception());
+          pending_at = n;
         }
-        add_item_note(index + n, items.name());
-        pending = PyRef::steal(fetch_exception());
-        done = true;
-        break;
+        PyErr_Clear();
+        b.slot[n++] = BatchBuffers::kNotConverted;
+        continue;
       }
       b.refs.push_back(std::move(item));
       b.slot[n++] = m++;
     }
-    {
-      ReleasedLock unlocked;
-      run_batch<kOp>(target, b, m);
-    }
-    if (results.grow(n) < 0) { return nullptr; }
-    for (size_t i = 0; i < n; ++i) {
+    without_lock([&] { run_batch<kOp>(target, b, m); });
+    const size_t out = std::min(n, pending_at);
+    if (results.grow(out) < 0) { return nullptr; }
+    for (size_t i = 0; i < out; ++i) {
       const size_t at = b.slot[i];
       const bool failed = at == BatchBuffers::kNotConverted || b.errors[at].has_value();
-      if (failed && on_error == OnError::kRaise && at != BatchBuffers::kNotConverted) {
+      if (failed && on_error == OnError::kRaise) {
         if constexpr (kOp == Op::kEncode) {
           raise_error(*b.errors[at]);
         } else {

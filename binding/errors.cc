@@ -96,15 +96,17 @@ PyObject* raise_read_error(const Error& error, const core::CodecConfig& config,
                            core::CodeUnits text, size_t num_keys) {
   raise_error(error);
   const std::string note = core::explain_read_failure(config, text, error, num_keys);
-  if (!note.empty()) {
-    add_note(PyRef::steal(
-        PyUnicode_FromStringAndSize(note.data(), static_cast<Py_ssize_t>(note.size()))));
-  }
+  if (!note.empty()) { add_text_note(note); }
   return nullptr;
 }
 
 void add_argument_note(const char* name) {
   add_note(PyRef::steal(PyUnicode_FromFormat("while processing '%s'", name)));
+}
+
+void add_text_note(std::string_view text) {
+  add_note(PyRef::steal(
+      PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))));
 }
 
 void add_item_note(size_t index, const char* name) {

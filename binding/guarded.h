@@ -9,17 +9,13 @@
 namespace tavik::binding {
 
 // Guarded wraps an entry point from Python so that no C++ exception leaves it: whatever the
-// C++ code under it throws becomes a Python exception (raise_current_exception).
+// C++ code under it throws becomes a Python exception (guarded).
 template <auto Function>
 struct Guarded;
 template <typename... Args, PyObject* (*Function)(Args...)>
 struct Guarded<Function> {
-  static PyObject* call(Args... args) noexcept {
-    try {
-      return Function(args...);
-    } catch (...) {
-      return raise_current_exception();
-    }
+  static PyObject* call(Args... args) {
+    return guarded<PyObject*>(nullptr, [&] { return Function(args...); });
   }
 };
 

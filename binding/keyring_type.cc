@@ -107,12 +107,8 @@ PyObject* keyring_codecs(PyObject* self, void* /*unused*/) {
   return tuple.release();
 }
 
-PyObject* guarded_codecs(PyObject* self, void* closure) noexcept {
-  try {
-    return keyring_codecs(self, closure);
-  } catch (...) {
-    return raise_current_exception();
-  }
+PyObject* guarded_codecs(PyObject* self, void* closure) {
+  return guarded<PyObject*>(nullptr, [&] { return keyring_codecs(self, closure); });
 }
 
 PyMethodDef keyring_methods[] = {

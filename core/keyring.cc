@@ -1,11 +1,15 @@
 #include "core/keyring.h"
 
 #include <algorithm>
+#include <string>
+#include <string_view>
+#include <utility>
 
 #include "base/secure_wipe.h"
 #include "core/check.h"
 #include "core/decode.h"
 #include "core/recover.h"
+#include "core/settings.h"
 #include "fpe/lanes.h"
 
 namespace tavik::core {
@@ -17,43 +21,55 @@ namespace {
 constexpr uint32_t kNoKey = ~uint32_t{0};
 constexpr uint32_t kSeveralKeys = kNoKey - 1;
 
-bool same_bytes(const std::optional<SecretBytes>& a, const std::optional<SecretBytes>& b) {
-  if (a.has_value() != b.has_value()) { return false; }
+bool same_bytes(const SharedSecret& a, const SharedSecret& b) {
+  if ((a == nullptr) != (b == nullptr)) { return false; }
   if (!a) { return true; }
   const auto x = a->bytes();
   const auto y = b->bytes();
   return x.size() == y.size() && std::equal(x.begin(), x.end(), y.begin());
 }
 
-// differing_setting names the first setting other than the keys in which b differs from a.
-std::optional<Error> differing_setting(const CodecConfig& a, const CodecConfig& b) {
-  if (a.level != b.level) { return value_error("keyring codecs differ in level"); }
-  if (a.mode != b.mode) { return value_error("keyring codecs differ in mode"); }
-  if (a.domain.kind != b.domain.kind || a.domain.modulus != b.domain.modulus) {
-    return value_error("keyring codecs differ in modulus");
-  }
-  if (a.bit_width != b.bit_width) { return value_error("keyring codecs differ in bit_width"); }
-  if (a.cipher->kind() != b.cipher->kind() ||
-      cipher_key_source(a) != cipher_key_source(b)) {
-    return value_error("keyring codecs differ in cipher");
-  }
-  if (a.check_syllables != b.check_syllables) {
-    return value_error("keyring codecs differ in check_syllables");
-  }
-  if (a.letter_case != b.letter_case) { return value_error("keyring codecs differ in case"); }
-  ChunkLayout layout = b.chunk_layout;
-  layout.separator = a.chunk_layout.separator;
-  if (!(layout == a.chunk_layout)) { return value_error("keyring codecs differ in chunk"); }
-  if (a.chunk_layout.separator != b.chunk_layout.separator) {
-    return value_error("keyring codecs differ in separator");
-  }
-  if (a.mode == Mode::kOpen) {
-    if (a.epoch_ms != b.epoch_ms) { return value_error("keyring codecs differ in epoch_ms"); }
-    if (a.granularity != b.granularity) {
-      return value_error("keyring codecs differ in granularity");
+// kSettingDiffers names each field of the settings text (in the order settings_text writes
+// them) by the setting a user chose it with.
+constexpr std::pair<std::string_view, Error> kSettingDiffers[] = {
+    {"level", value_error("keyring codecs differ in level")},
+    {"mode", value_error("keyring codecs differ in mode")},
+    {"bits", value_error("keyring codecs differ in bit_width")},
+    {"modulus", value_error("keyring codecs differ in modulus")},
+    {"cipher", value_error("keyring codecs differ in cipher")},
+    {"check", value_error("keyring codecs differ in check_syllables")},
+    {"case", value_error("keyring codecs differ in case")},
+    {"chunk", value_error("keyring codecs differ in chunk")},
+    {"sep", value_error("keyring codecs differ in separator")},
+    {"epoch_ms", value_error("keyring codecs differ in epoch_ms")},
+    {"granularity", value_error("keyring codecs differ in granularity")},
+};
+
+// field_value is the value of a field of a settings text, or an empty view when it has none.
+std::string_view field_value(std::string_view text, std::string_view name) {
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t end = std::min(text.find(' ', at), text.size());
+    const std::string_view field = text.substr(at, end - at);
+    if (field.size() > name.size() && field.substr(0, name.size()) == name &&
+        field[name.size()] == '=') {
+      return field.substr(name.size() + 1);
     }
+    at = end + 1;
   }
-  return std::nullopt;
+  return {};
+}
+
+// differing_setting names the first setting in which b differs from a: the codecs of a keyring
+// have one settings text, which holds every setting a word depends on and no key.
+std::optional<Error> differing_setting(const CodecConfig& a, const CodecConfig& b) {
+  const std::string text_a = settings_text(a);
+  const std::string text_b = settings_text(b);
+  if (text_a == text_b) { return std::nullopt; }
+  for (const auto& [name, differs] : kSettingDiffers) {
+    if (field_value(text_a, name) != field_value(text_b, name)) { return differs; }
+  }
+  return Error{ErrorCode::kInternal, "settings texts differ in no field"};
 }
 
 // check_mac is the keyed check MAC of one laid-out block under a codec's key.

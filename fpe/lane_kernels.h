@@ -95,6 +95,14 @@ void round_heads_avx512(const RoundKey& key, const uint64_t* hi, const uint64_t*
 void hmac_blocks_avx512(const uint32_t inner[8], const uint32_t outer[8],
                         const uint8_t (*blocks)[kSha256BlockLen], size_t n, uint32_t (*macs)[8]);
 #endif
+// - round_heads_wasm4, hmac_blocks_wasm4 (fpe/lanes_wasm_simd.cc): n of 1 to 4 on WebAssembly
+//   SIMD; always computes all 4 lanes. Only in a build with -msimd128.
+#if defined(__wasm_simd128__)
+void round_heads_wasm4(const RoundKey& key, const uint64_t* hi, const uint64_t* lo, size_t n,
+                       uint64_t* heads);
+void hmac_blocks_wasm4(const uint32_t inner[8], const uint32_t outer[8],
+                       const uint8_t (*blocks)[kSha256BlockLen], size_t n, uint32_t (*macs)[8]);
+#endif
 
 // The driver, for any kernel (the public functions of fpe/lanes.h pick the kernel; tests may
 // hand in their own). Results and preconditions are those of feistel_encrypt_many and

@@ -66,7 +66,14 @@ const lanes::LaneKernel* kernel_of(LanePath path) {
     case LanePath::kSha4Vl: return &kShaVl;
     case LanePath::kAvx2x8: return &kAvx2;
     case LanePath::kAvx512x16: return &kAvx512;
+    case LanePath::kWasm4: return nullptr;
   }
+#elif defined(__wasm_simd128__)
+  // One 4-lane call costs about 2.3 HMACs of the single chain (Node 20 on a Xeon, 208 ns a lane
+  // against 358 ns a chain, bench/js_bench.mjs): from three values on, the lanes are cheaper.
+  static constexpr lanes::LaneKernel kWasm4 = {4, 3, lanes::round_heads_wasm4,
+                                               lanes::hmac_blocks_wasm4};
+  if (path == LanePath::kWasm4) { return &kWasm4; }
 #else
   (void)path;
 #endif
@@ -234,7 +241,11 @@ LanePath lane_path() {
   if (f.sha) { return f.avx512vl ? LanePath::kSha4Vl : LanePath::kSha4; }
   if (f.avx512f) { return LanePath::kAvx512x16; }
   if (f.avx2) { return LanePath::kAvx2x8; }
+#if defined(__wasm_simd128__)
+  return LanePath::kWasm4;
+#else
   return LanePath::kSingle;
+#endif
 }
 
 bool lane_path_available(LanePath path) {
@@ -248,6 +259,11 @@ bool lane_path_available(LanePath path) {
     case LanePath::kSha4Vl: return f.sha && f.avx512vl;
     case LanePath::kAvx2x8: return f.avx2;
     case LanePath::kAvx512x16: return f.avx512f;
+#if defined(__wasm_simd128__)
+    case LanePath::kWasm4: return true;
+#else
+    case LanePath::kWasm4: return false;
+#endif
   }
   return false;
 }
@@ -262,6 +278,7 @@ std::string_view lane_path_name(LanePath path) {
     case LanePath::kSha4Vl: return "sha4-vl";
     case LanePath::kAvx2x8: return "avx2x8";
     case LanePath::kAvx512x16: return "avx512x16";
+    case LanePath::kWasm4: return "wasm-simd4";
   }
   return "?";
 }

@@ -8,12 +8,25 @@
 #     module never links it);
 #   the benchmarks: libbenchmark-dev; the memcheck run (tools/memcheck.sh): valgrind;
 #   Python: python3-dev and python3-venv, for a python3 that is Debian's own.
+# With the argument `js`, instead: what tools/build_js.sh and tools/test_js.sh need for the
+# WebAssembly build, the npm package and the page: emscripten (with binaryen, and node-acorn,
+# which Debian's emscripten needs under a newer Node), Node and npm where there are none yet,
+# node-typescript (tsc checks the package's types), esbuild (bundles the page as a browser
+# bundle), and chromium with chromium-driver (the page's test), python3-venv (selenium).
 # Python packages are not installed here: every script installs those it needs into a virtual
 # environment under build/venvs/ (tools/venv.sh), never into an interpreter of the machine.
 set -euo pipefail
 
-debian_packages=(g++ cmake ninja-build pkg-config binutils clang libclang-rt-14-dev libgtest-dev
-                 libssl-dev libbenchmark-dev valgrind python3-dev python3-venv)
+if [ "${1:-}" = js ]; then
+  debian_packages=(cmake ninja-build emscripten binaryen node-acorn node-typescript esbuild
+                   chromium chromium-driver python3-venv)
+  # A Node from elsewhere (with its own npm) stays as it is.
+  command -v node >/dev/null || debian_packages+=(nodejs)
+  command -v npm >/dev/null || debian_packages+=(npm)
+else
+  debian_packages=(g++ cmake ninja-build pkg-config binutils clang libclang-rt-14-dev
+                   libgtest-dev libssl-dev libbenchmark-dev valgrind python3-dev python3-venv)
+fi
 missing=()
 for pkg in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
@@ -26,6 +39,7 @@ if ((${#missing[@]})); then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   echo "installing Debian packages (apt-get, as root): ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+    "${missing[@]}" >/dev/null
 fi

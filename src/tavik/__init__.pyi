@@ -28,9 +28,34 @@ class Tavik:
 
     Decode with the settings that encoded: a word decoded under another mode, cipher or width
     mostly passes its check and gives another identifier, without an error.
-    ``repr`` shows every setting a word depends on, and never the key: store it beside the
-    words.
+    ``repr`` and ``settings`` show every setting a word depends on, and never the key: store
+    ``settings`` beside the words and build the codec back with ``from_settings``.
     """
+
+    @property
+    def settings(self) -> str:
+        """The settings text: one line of printable ASCII that names every setting a code word
+        depends on, and never any key material, for example
+        ``tavik/1 level=universal mode=sealed bits=128 cipher=feistel8:key check=1 case=upper
+        chunk=balanced sep=U+002D``. ``Tavik.from_settings(c.settings, key, cipher_key)`` builds a
+        codec that writes the same words. Like the code words it is a format: every text that
+        tavik has written keeps building the same codec. The README describes its fields.
+        """
+    @classmethod
+    def from_settings(
+        cls, settings: str, key: bytes | None = None, cipher_key: bytes | None = None
+    ) -> Tavik:
+        """Build the codec of a settings text (see ``settings``) under the keys given.
+
+        ``key`` is the constructor's key (required and non-empty in modes "sealed" and
+        "open"); ``cipher_key`` is the key given to ``with_cipher("feistel", key)``, required
+        when the text says ``cipher=feistel8:cipher_key`` and refused otherwise. Fields may come
+        in any order. Raises ValueError, naming the field, for a text that is not version 1,
+        has an unknown, repeated, missing or inapplicable field (``epoch_ms`` and
+        ``granularity`` belong to mode "open" only) or a value out of range: nothing is
+        clamped. Raises ValueError for a missing key as the constructor does, and TypeError for
+        arguments of the wrong type.
+        """
 
     def __new__(
         cls,
@@ -134,9 +159,12 @@ class Tavik:
 
     # The bulk methods: each item's result is what the single call gives it, but the hashing
     # of many items runs in lanes, with the interpreter lock released, at a fraction of the
-    # cost per item. With errors="raise" (the default) the first failing item raises what the
-    # single call would, with a note naming its index; with errors="none" a failed item gives
-    # None instead.
+    # cost per item. With errors="raise" (the default) the first failing item in order raises
+    # what the single call would, with a note naming its index, whatever fails after it (the
+    # iterable's own error included); with errors="none" a failed item gives None instead.
+    # Items are read in batches of 512: after a failure an iterator has been read to the end of
+    # the failing item's batch (items 0 to 511, 512 to 1023, ...), or to where it ended or
+    # raised, and no further, whatever the kind of the failure.
     @overload
     def encode_many(
         self, items: Iterable[bytes] | Buffer, errors: Literal["raise"] = "raise"
@@ -145,9 +173,11 @@ class Tavik:
 
         ``items`` is any iterable of bytes (each read as encode reads its argument), or one
         buffer (bytes, bytearray, memoryview, a NumPy array) of identifiers of the codec's
-        byte count each: ceil(bit_width / 8) bytes, 16 by default. Raises ValueError for a
-        buffer that does not hold whole identifiers, or for errors other than "raise" or
-        "none".
+        byte count each: ceil(bit_width / 8) bytes, 16 by default. The buffer holds bytes
+        (format 'B', 'b' or 'c') or records of exactly that many bytes ('16s', '16B', NumPy's
+        'V16'); any other format (objects, text, numbers) raises TypeError naming it. Raises
+        ValueError for a buffer that does not hold whole identifiers, or for errors other than
+        "raise" or "none".
         """
     @overload
     def encode_many(

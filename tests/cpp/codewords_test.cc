@@ -19,6 +19,7 @@
 #include "core/config.h"
 #include "core/decode.h"
 #include "core/recover.h"
+#include "core/settings.h"
 #include "fpe/cpu.h"
 
 namespace tavik::core {
@@ -338,6 +339,28 @@ TEST(KnownCodeWords, EncodeWritesEveryWordAndDecodeReadsItBack) {
       ASSERT_TRUE(recovered.ok()) << recovered.error().message;
       EXPECT_EQ(to_hex(recovered.value()), want);
     }
+  }
+}
+
+// The settings text of every line builds, with the line's keys, a codec that has the same
+// settings and writes the same word as the one the constructor and the builders made.
+TEST(KnownCodeWords, SettingsTextBuildsTheSameCodec) {
+  for (const auto& [number, line] : known_words()) {
+    SCOPED_TRACE("codewords.jsonl line " + std::to_string(number));
+    const Result<CodecConfig> built = build(line);
+    ASSERT_TRUE(built.ok()) << built.error().message;
+    const std::string& settings = line.at("settings").text;
+    EXPECT_EQ(settings_text(built.value()), settings);
+    std::vector<uint8_t> key;
+    std::vector<uint8_t> cipher_key;
+    const Result<CodecConfig> config =
+        config_from_settings(settings, optional_bytes(&line.at("key"), key),
+                             optional_bytes(&line.at("cipher_key"), cipher_key));
+    ASSERT_TRUE(config.ok()) << config.error().message;
+    EXPECT_EQ(settings_text(config.value()), settings);
+    const Result<EncodedText> encoded = encode(config.value(), from_hex(line.at("input").text));
+    ASSERT_TRUE(encoded.ok()) << encoded.error().message;
+    EXPECT_EQ(encoded.value().view(), line.at("word").text);
   }
 }
 
