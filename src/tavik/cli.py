@@ -524,15 +524,17 @@ def build_reader(args: argparse.Namespace, codec: Tavik,
         raise UsageError("rekey needs the old key: give --old-key-file or --old-key-env")
     if not old_keys:
         return codec
-    if args.mode == "plain":
+    fields = settings_fields(codec)
+    if fields["mode"] == "plain":
         raise UsageError("old keys need mode sealed or open: mode plain has no key to tell")
+    # Each old key's codec has the settings of the codec, under that key (and, for a feistel
+    # cipher under the key given, as its cipher key too).
+    uses_cipher_key = fields["cipher"] == "feistel8:cipher_key"
     codecs = [codec]
     for key in old_keys:
         if not key:
             raise UsageError("an old key must not be empty")
-        old_args = argparse.Namespace(**vars(args))
-        old_args.key_file, old_args.key_env, old_args.key_hex = None, None, key.hex()
-        codecs.append(build_codec(old_args, stdin_closed))
+        codecs.append(Tavik.from_settings(codec.settings, key, key if uses_cipher_key else None))
     try:
         return Keyring(codecs)
     except ValueError as exc:

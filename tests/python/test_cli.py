@@ -711,6 +711,9 @@ def test_rekey_moves_a_million_words_in_one_pass(tmp_path):
                            expected[1])
     assert (status, out, err) == (0, f"{ids[:16].hex()}\n{ids[16:32].hex()}\n", "")
     assert run("rekey", "--check", "3", "--key-file", tmp_path / "new", old_words[0])[0] == 2
+    # With the settings text in place of the options, old keys get the same settings.
+    assert run("rekey", "--settings", new.settings, "--key-file", tmp_path / "new",
+               "--old-key-file", tmp_path / "old", old_words[0])[:2] == (0, expected[0] + "\n")
 
 
 def test_failures_end_with_a_count_and_the_likely_causes(tmp_path):
