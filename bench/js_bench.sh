@@ -12,7 +12,8 @@ rounds=${1:-15}
 cmake --preset release >/dev/null
 cmake --build --preset release -j2 --target tavik_c_static >/dev/null
 ${CXX:-g++} -std=c++20 -O2 -Wall -Wno-attributes -I. bench/wasm/native_rounds.cc \
-  bench/wasm/lanes_wasm_bench.cc build/release/libtavik.a -o build/release/native_rounds
+  bench/wasm/lanes_wasm_bench.cc tests/support/backend_swap.cc build/release/libtavik.a \
+  -o build/release/native_rounds
 
 consumer=$(mktemp -d "$PWD/build/js/bench-XXXXXX")
 trap 'rm -rf "$consumer"' EXIT

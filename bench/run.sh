@@ -11,7 +11,8 @@
 #      (tavik_capi_bench);
 #   6. the JavaScript package in Node (WebAssembly) against the C library, and the portable
 #      SHA-256 and the SIMD lanes in WebAssembly (bench/js_bench.sh, which builds the package);
-#   7. key rotation: two keys against one (C++ and Python), the rate of words passing a second
+#   7. the bulk methods over Arrow columns, pandas and Polars (bench/arrow_bench.py);
+#   8. key rotation: two keys against one (C++ and Python), the rate of words passing a second
 #      key's check, and `tavik rekey` of a million words (keyring_bench.cc, rekey_bench.py).
 # Installs what it needs first. Usage: bash bench/run.sh [--quick]
 #   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
@@ -33,6 +34,7 @@ bulk_args=(--rounds 15)
 cli_args=(--rounds 5)
 capi_rounds=31
 js_rounds=15
+arrow_args=(--rounds 5)
 if ((quick)); then
   out_dir=build/bench-smoke
   core_args=(--benchmark_min_time=0.001)
@@ -41,13 +43,14 @@ if ((quick)); then
   cli_args=(--rounds 1 --count 2000)
   capi_rounds=1
   js_rounds=1
+  arrow_args=(--rounds 1 --rows 4000 --pandas-rows 1000)
 fi
 mkdir -p "$out_dir" build/bench
 
 echo "== C++ core benchmark"
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target tavik_core_bench tavik_lanes_bench \
-  tavik_capi_bench tavik_keyring_bench
+  tavik_capi_bench tavik_lane_choice tavik_keyring_bench
 build/release/bench/tavik_core_bench "${core_args[@]}" \
   --benchmark_out=build/bench/core.json --benchmark_out_format=json
 
@@ -72,11 +75,19 @@ echo "== Lanes"
 lanes_args=(--benchmark_repetitions=5 --benchmark_min_time=0.2)
 if ((quick)); then lanes_args=(--benchmark_min_time=0.001); fi
 build/release/bench/tavik_lanes_bench "${lanes_args[@]}" >build/bench/lanes.txt
-sed -n '/^SHA instructions/p; /^Per value/,$p' build/bench/lanes.txt
+sed -n '/^backend:/p; /^Per value/,$p' build/bench/lanes.txt
 { echo; echo "## SHA-256 in lanes"; echo
   echo "Each lane path against the single chain, on the same values in the same run."
-  echo; echo '```'; sed -n '/^SHA instructions/p; /^Per value/,$p' build/bench/lanes.txt
+  echo; echo '```'; sed -n '/^backend:/p; /^Per value/,$p' build/bench/lanes.txt
   echo '```'; } >>"$out_dir/results.md"
+
+echo "== Lane count by measurement"
+choice_runs=20
+if ((quick)); then choice_runs=2; fi
+build/release/bench/tavik_lane_choice "$choice_runs" | tee build/bench/lane_choice.txt
+{ echo; echo "## The lane count by measurement"; echo
+  echo "The measurement that chooses the lane count on first use, made $choice_runs times in one run."
+  echo; echo '```'; cat build/bench/lane_choice.txt; echo '```'; } >>"$out_dir/results.md"
 
 echo "== Bulk methods"
 PYTHONPATH=build/bench "$venv/bin/python" bench/bulk_bench.py "${bulk_args[@]}" \
@@ -98,6 +109,10 @@ build/release/bench/tavik_capi_bench "$capi_rounds" | tee build/bench/capi.md
 echo "== JavaScript"
 bash bench/js_bench.sh "$js_rounds" >/dev/null
 { echo; echo "## JavaScript and WebAssembly"; echo; cat build/bench/js.md; } >>"$out_dir/results.md"
+echo "== Arrow columns"
+PYTHONPATH=build/bench "$venv/bin/python" bench/arrow_bench.py "${arrow_args[@]}" \
+  --out build/bench/arrow.md
+{ echo; cat build/bench/arrow.md; } >>"$out_dir/results.md"
 echo "== Key rotation"
 keyring_args=()
 rekey_args=(--rounds 5)

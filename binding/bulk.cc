@@ -13,10 +13,13 @@
 
 #include "binding/codec_object.h"
 #include "binding/convert.h"
+#include "binding/arrow.h"
 #include "binding/errors.h"
 #include "binding/keyring_object.h"
+#include "binding/without_lock.h"
 #include "core/bulk.h"
 #include "core/keyring.h"
+#include "core/uuid_text.h"
 
 namespace tavik::binding {
 namespace {
@@ -74,27 +77,6 @@ class BuffersLease {
   std::unique_ptr<BatchBuffers> own_;
   BatchBuffers* buffers_ = nullptr;
 };
-
-// without_lock runs `work` with the interpreter lock released, so that other threads run
-// while a batch is hashed; `work` touches no Python object. The lock is retaken here, in
-// ordinary flow and never in a destructor: at finalization CPython 3.11 to 3.13 end a thread
-// that retakes it (pthread_exit), and the forced unwinding that starts there must pass through
-// every frame of ours up to the interpreter's (the references those frames hold stay as they
-// are: see lock_held and python_call).
-template <typename Work>
-void without_lock(Work&& work) {
-  PyThreadState* state = PyEval_SaveThread();
-  std::exception_ptr failure;
-  try {
-    work();
-  } catch (abi::__forced_unwind&) {
-    throw;
-  } catch (...) {
-    failure = std::current_exception();
-  }
-  python_call([&] { PyEval_RestoreThread(state); });
-  if (failure) { std::rethrow_exception(failure); }
-}
 
 // BufferView holds a buffer export for a call: the exporter cannot resize or free it meanwhile.
 struct BufferView {
@@ -290,6 +272,10 @@ class Items {
 template <Op kOp>
 int convert_item(PyObject* item, BatchBuffers& b, size_t at) {
   if constexpr (kOp == Op::kEncode) {
+    // A str is UUID text; its 16 bytes wait in the batch's bytes, which encode leaves unused.
+    if (PyUnicode_Check(item)) {
+      return convert_uuid_text(item, "data", &b.bytes[at], &b.data[at]);
+    }
     return convert_bytes(item, "data", &b.data[at]);
   } else {
     return convert_text(item, "input", &b.words[at]);
@@ -436,6 +422,24 @@ PyObject* read_words_many(PyObject* self, PyObject* const* args, Py_ssize_t narg
   Items words("words", "an iterable of str");
   OnError on_error = OnError::kRaise;
   bool as_buffer = false;
+  const int arrow = exports_arrow(bound[0]);
+  if (arrow < 0) {
+    add_argument_note("words");
+    return nullptr;
+  }
+  if (arrow != 0) {
+    if (convert_on_error(bound[1], &on_error) < 0 ||
+        convert_flag(bound[2], "as_buffer", &as_buffer) < 0) {
+      return nullptr;
+    }
+    if (as_buffer) {
+      PyErr_SetString(PyExc_ValueError, "as_buffer=True does not apply to an Arrow column");
+      add_argument_note("as_buffer");
+      return nullptr;
+    }
+    return arrow_many(self, kOp == Op::kDecode ? ArrowOp::kDecode : ArrowOp::kRecover,
+                      bound[0], "words", on_error == OnError::kRaise);
+  }
   if (words.open(bound[0], /*record_len=*/0) < 0 || convert_on_error(bound[1], &on_error) < 0 ||
       convert_flag(bound[2], "as_buffer", &as_buffer) < 0) {
     return nullptr;
@@ -483,6 +487,15 @@ PyObject* codec_encode_many(PyObject* self, PyObject* const* args, Py_ssize_t na
   const size_t record_len = (as_codec(self)->config.bit_width + 7) / 8;
   Items items("items", "an iterable of bytes or a buffer");
   OnError on_error = OnError::kRaise;
+  const int arrow = exports_arrow(bound[0]);
+  if (arrow < 0) {
+    add_argument_note("items");
+    return nullptr;
+  }
+  if (arrow != 0) {
+    if (convert_on_error(bound[1], &on_error) < 0) { return nullptr; }
+    return arrow_many(self, ArrowOp::kEncode, bound[0], "items", on_error == OnError::kRaise);
+  }
   if (items.open(bound[0], record_len) < 0 || convert_on_error(bound[1], &on_error) < 0) {
     return nullptr;
   }

@@ -300,6 +300,8 @@ PyObject* codec_repr(PyObject* self) {
 PyDoc_STRVAR(codec_doc,
              "Tavik(key=None, level=\"universal\", mode=\"sealed\", bit_width=128)\n--\n\n");
 
+constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;
+
 PyMethodDef codec_methods[] = {
     {"with_bit_width",
      fastcall<one_arg_builder<kWithBitWidth, kBits, uint32_t, &core::with_bit_width>>(), kFastKw,

@@ -4,6 +4,7 @@
 
 #include "binding/errors.h"
 #include "core/chunk/engine.h"
+#include "core/uuid_text.h"
 
 namespace tavik::binding {
 
@@ -54,6 +55,23 @@ int convert_bytes(PyObject* obj, const char* name, std::span<const uint8_t>* out
   if (!PyBytes_Check(obj)) { return type_error(obj, name, "bytes"); }
   *out = {reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(obj)),
           static_cast<size_t>(PyBytes_GET_SIZE(obj))};
+  return 0;
+}
+
+int convert_uuid_text(PyObject* obj, const char* name, core::Bytes16* bytes,
+                      std::span<const uint8_t>* out) {
+  // UUID text is ASCII: any other str fails the parse as it stands.
+  const Result<core::Bytes16> parsed =
+      PyUnicode_IS_ASCII(obj)
+          ? core::parse_uuid_text({static_cast<const char*>(PyUnicode_DATA(obj)),
+                                   static_cast<size_t>(PyUnicode_GET_LENGTH(obj))})
+          : Result<core::Bytes16>(core::kNotUuidText);
+  if (!parsed.ok()) {
+    raise_error(parsed.error());
+    return fail(name);
+  }
+  *bytes = parsed.value();
+  *out = *bytes;
   return 0;
 }
 

@@ -2,6 +2,9 @@
 #define TAVIK_BINDING_ERRORS_H_
 
 #include "binding/py_ref.h"
+
+#include <cxxabi.h>
+
 #include "base/result.h"
 #include "core/config.h"
 #include "core/normalize.h"
@@ -35,9 +38,10 @@ PyObject* raise_current_exception() noexcept;
 // guarded calls `function` and turns whatever C++ exception leaves it into a Python exception
 // (raise_current_exception), but for the forced unwinding that ends a thread (pthread_exit, as
 // CPython does to a thread that retakes the interpreter lock during finalization): that one
-// passes on, and nothing on its way may be noexcept.
+// passes on, and nothing on its way may be noexcept. (Its handler binds a reference to an
+// object that does not exist, which the sanitizer's null check would report.)
 template <typename Result, typename Function>
-Result guarded(Result on_error, Function&& function) {
+__attribute__((no_sanitize("null"))) Result guarded(Result on_error, Function&& function) {
   try {
     return function();
   } catch (abi::__forced_unwind&) {

@@ -1,10 +1,9 @@
 #ifndef TAVIK_BINDING_GUARDED_H_
 #define TAVIK_BINDING_GUARDED_H_
 
-// Entry points from Python: no C++ exception may leave them.
+#include "binding/py_ref.h"
 
 #include "binding/errors.h"
-#include "binding/py_ref.h"
 
 namespace tavik::binding {
 
@@ -19,13 +18,11 @@ struct Guarded<Function> {
   }
 };
 
-// fastcall is a guarded METH_FASTCALL | METH_KEYWORDS method as a method table takes it.
+// fastcall is a guarded fast-call method with keywords, as a method table takes it.
 template <auto Method>
 PyCFunction fastcall() {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Guarded<Method>::call));
 }
-
-inline constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;
 
 }  // namespace tavik::binding
 

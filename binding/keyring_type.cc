@@ -111,6 +111,8 @@ PyObject* guarded_codecs(PyObject* self, void* closure) {
   return guarded<PyObject*>(nullptr, [&] { return keyring_codecs(self, closure); });
 }
 
+constexpr int kFastKw = METH_FASTCALL | METH_KEYWORDS;
+
 PyMethodDef keyring_methods[] = {
     {"decode", fastcall<keyring_read<kDecode, &core::keyring_decode>>(), kFastKw,
      "decode($self, input)\n--\n\n"},

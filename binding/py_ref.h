@@ -4,8 +4,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#include <cxxabi.h>
-
+#include <type_traits>
 #include <utility>
 
 namespace tavik::binding {
@@ -22,14 +21,24 @@ inline thread_local bool lock_lost = false;
 inline bool lock_held() { return !lock_lost && PyGILState_Check() != 0; }
 
 // python_call makes a call into the interpreter that may run Python code, and so let go of the
-// lock and retake it: a thread ended there is marked (lock_lost) before its frames unwind.
+// lock and retake it: a thread ended there is marked (lock_lost) before its frames unwind. The
+// interpreter's functions throw nothing else, so leaving the call by unwinding means exactly
+// that (and a sentinel tells it without catching the forced unwinding, whose object is none).
 template <typename Call>
 auto python_call(Call&& call) -> decltype(call()) {
-  try {
-    return call();
-  } catch (abi::__forced_unwind&) {
-    lock_lost = true;
-    throw;
+  struct Sentinel {
+    bool returned = false;
+    ~Sentinel() {
+      if (!returned) { lock_lost = true; }
+    }
+  } sentinel;
+  if constexpr (std::is_void_v<decltype(call())>) {
+    call();
+    sentinel.returned = true;
+  } else {
+    auto result = call();
+    sentinel.returned = true;
+    return result;
   }
 }
 

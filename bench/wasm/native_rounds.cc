@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "fpe/cpu.h"
+#include "fpe/backend.h"
 #include "include/tavik.h"
+#include "tests/support/backend_swap.h"
 
 extern "C" uint32_t bench_compress(uint32_t n);
 extern "C" uint32_t bench_hmac_blocks(uint32_t n, uint32_t lanes);
@@ -82,7 +83,12 @@ int main(int argc, char** argv) {
   double compress_portable = 0;
   double hmac_portable = 0;
   {
-    const tavik::fpe::ScopedCpuFeatures portable(tavik::fpe::CpuFeatures{});
+    // Our own SHA-256 in plain C++, through the test program's way to swap the backend table.
+    const tavik::fpe::Backend* generic = &tavik::fpe::backend();
+    for (const tavik::fpe::Backend& b : tavik::fpe::available_backends()) {
+      if (b.name == "generic/single") { generic = &b; }
+    }
+    const tavik::testing::ScopedBackend portable(*generic);
     compress_portable = per_item(hashes, [&] { sink = bench_compress(hashes); });
     hmac_portable = per_item(hashes, [&] { sink = bench_hmac_blocks(hashes, 0); });
   }

@@ -2,6 +2,7 @@
 is driven through a failure of each of its allocations in turn. Needs a module built with
 TAVIK_FAULT_INJECTION (the sanitizer run builds one); skipped elsewhere."""
 
+import importlib.util
 import subprocess
 import sys
 
@@ -45,6 +46,17 @@ CALLS = {
     "decode_many": ("codec.decode_many([word] * 3)", True),
     "recover_many": ("codec.recover_many([word] * 3)", True),
 }
+# Over Arrow columns: the thread's batch, the result's record, and an export of it.
+if importlib.util.find_spec("pyarrow") is not None:
+    SETUP += "import pyarrow as pa\n"
+    CALLS |= {
+        "encode_many of a column": (
+            "pa.array(codec.encode_many(pa.array([bytes(16), None], pa.binary(16))))", True),
+        "decode_many of a column": (
+            "pa.array(codec.decode_many(pa.chunked_array([[word], [None, word]])).uuid_text())",
+            True),
+        "recover_many of a column": ("codec.recover_many(pa.array([word]), errors='none')", True),
+    }
 
 DRIVER = """
 import sys

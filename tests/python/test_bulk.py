@@ -104,9 +104,9 @@ def test_the_first_failure_raises_the_single_calls_exception_with_its_index(wher
     assert excinfo.value.__notes__ == [f"while processing item {at} of 'items'"]
     # An item of the wrong type raises encode's TypeError, with its note and the index.
     with pytest.raises(TypeError, match="data must be bytes") as excinfo:
-        codec.encode_many([b"\x00\x01"] * at + ["text"])
+        codec.encode_many([b"\x00\x01"] * at + [bytearray(2)])
     assert excinfo.value.__notes__ == ["while processing 'data'", f"while processing item {at} of 'items'"]
-    got = codec.encode_many(items[:at] + ["text"] + items[at + 1:], errors="none")
+    got = codec.encode_many(items[:at] + [bytearray(2)] + items[at + 1:], errors="none")
     assert got[at] is None and got[:at] == codec.encode_many(items[:at])
 
 
