@@ -154,7 +154,8 @@ TEST(Config, FreshRecordDefaultsAndWidthClamp) {
     EXPECT_NE(c.cipher, nullptr);
     EXPECT_FALSE(c.explicit_cipher);
     ASSERT_TRUE(c.key.has_value());
-    EXPECT_TRUE(std::ranges::equal(c.key->bytes(), kKey));
+    const auto key = c.key->bytes();
+    EXPECT_EQ(std::vector<uint8_t>(key.begin(), key.end()), kKey);
     EXPECT_EQ(c.check_syllables, 1u);
     EXPECT_EQ(c.letter_case, LetterCase::kUpper);
     EXPECT_EQ(c.chunk_layout, ChunkLayout::balanced('-'));
