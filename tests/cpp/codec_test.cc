@@ -411,9 +411,9 @@ TEST(Codec, ModulusRefusesValuesNotBelowIt) {
 // instead of writing a word that decodes to other bytes; every other value round-trips.
 TEST(Codec, ModulusRefusesValuesItCannotEncipher) {
   const CodecConfig config =
-      with_modulus(make(Level::kEn, Mode::kPlain), U128::from_u64(0x101010)).value();
+      with_modulus(make(Level::kEn, Mode::kPlain), U128::from_u64(0x1010)).value();
   int refused = 0;
-  for (uint64_t v = 0x100000; v < 0x101010; ++v) {
+  for (uint64_t v = 0x1000; v < 0x1010; ++v) {
     const Bytes16 data = be_bytes(U128::from_u64(v));
     const Result<EncodedText> r = encode(config, data);
     if (!r.ok()) {
@@ -427,6 +427,7 @@ TEST(Codec, ModulusRefusesValuesItCannotEncipher) {
     ASSERT_EQ(back.value(), data) << v;
   }
   EXPECT_GT(refused, 0);
+  EXPECT_LT(refused, 16);
 }
 
 TEST(Codec, WordsOutsideTheDomainFailTheCheck) {
