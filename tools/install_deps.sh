@@ -7,13 +7,19 @@
 #   the C++ tests: libgtest-dev, and libssl-dev (OpenSSL's SHA-256 is the tests' reference: the
 #     module never links it);
 #   the benchmarks: libbenchmark-dev; the memcheck run (tools/memcheck.sh): valgrind;
-#   Python: python3-dev and python3-venv, for a python3 that is Debian's own.
+#   Python: python3-dev and python3-venv, for a python3 that is Debian's own;
+#   other platforms: libc++-dev and libc++abi-dev (the clang-libcxx preset; GoogleTest is built
+#     from the sources of googletest), g++-aarch64-linux-gnu and binutils-aarch64-linux-gnu (the
+#     aarch64 wheels and C++ suite), qemu-user and qemu-user-static (running aarch64 programs)
+#     and debootstrap (an arm64 Debian root: tools/arm64_root.sh).
 # Python packages are not installed here: every script installs those it needs into a virtual
 # environment under build/venvs/ (tools/venv.sh), never into an interpreter of the machine.
 set -euo pipefail
 
 debian_packages=(g++ cmake ninja-build pkg-config binutils clang libclang-rt-14-dev libgtest-dev
-                 libssl-dev libbenchmark-dev valgrind python3-dev python3-venv)
+                 googletest libssl-dev libbenchmark-dev valgrind python3-dev python3-venv
+                 libc++-dev libc++abi-dev gcc-aarch64-linux-gnu g++-aarch64-linux-gnu
+                 binutils-aarch64-linux-gnu qemu-user qemu-user-static debootstrap)
 missing=()
 for pkg in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
@@ -26,6 +32,8 @@ if ((${#missing[@]})); then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   echo "installing Debian packages (apt-get, as root): ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}" >/dev/null
+  # Another apt-get of the machine may hold the lock: wait for it.
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+    "${missing[@]}" >/dev/null
 fi
