@@ -247,8 +247,8 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) { return 1; }
   const LanePath chosen = tavik::fpe::lane_path();
-  std::printf("SHA instructions: %s; lane path chosen: %s\n",
-              tavik::fpe::sha256_has_shani() ? "yes" : "no",
+  std::printf("backend: %s; lane path chosen: %s\n",
+              std::string(tavik::fpe::backend().name).c_str(),
               std::string(tavik::fpe::lane_path_name(chosen)).c_str());
   std::vector<std::string> names;
   auto add = [&names](const std::string& name, auto function, auto... args) {

@@ -6,7 +6,12 @@
 #      from this tree and the peer libraries, against the floor measured in step 1;
 #   3. the hashing in lanes against one chain (C++), the bulk methods against the floor, and two
 #      threads over one codec (bench/bulk_bench.py);
-#   4. the command line on a million UUIDs: encode, decode and the pipe (bench/cli_bench.py).
+#   4. the command line on a million UUIDs: encode, decode and the pipe (bench/cli_bench.py);
+#   5. the C interface against the core it calls, single calls and bulk forms
+#      (tavik_capi_bench);
+#   6. the JavaScript package in Node (WebAssembly) against the C library, and the portable
+#      SHA-256 and the SIMD lanes in WebAssembly (bench/js_bench.sh, which builds the package);
+#   7. the bulk methods over Arrow columns, pandas and Polars (bench/arrow_bench.py).
 # Installs what it needs first. Usage: bash bench/run.sh [--quick]
 #   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
 #            to build/bench-smoke/ and leaves bench/results.* alone.
@@ -25,18 +30,25 @@ core_args=(--benchmark_repetitions=15 --benchmark_enable_random_interleaving=tru
 py_args=(--rounds 15 --target-seconds 0.02)
 bulk_args=(--rounds 15)
 cli_args=(--rounds 5)
+capi_rounds=31
+js_rounds=15
+arrow_args=(--rounds 5)
 if ((quick)); then
   out_dir=build/bench-smoke
   core_args=(--benchmark_min_time=0.001)
   py_args=(--rounds 1 --target-seconds 0.0005)
   bulk_args=(--rounds 1)
   cli_args=(--rounds 1 --count 2000)
+  capi_rounds=1
+  js_rounds=1
+  arrow_args=(--rounds 1 --rows 4000 --pandas-rows 1000)
 fi
 mkdir -p "$out_dir" build/bench
 
 echo "== C++ core benchmark"
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target tavik_core_bench tavik_lanes_bench
+cmake --build --preset release -j "$(nproc)" --target tavik_core_bench tavik_lanes_bench \
+  tavik_capi_bench tavik_lane_choice
 build/release/bench/tavik_core_bench "${core_args[@]}" \
   --benchmark_out=build/bench/core.json --benchmark_out_format=json
 
@@ -61,11 +73,19 @@ echo "== Lanes"
 lanes_args=(--benchmark_repetitions=5 --benchmark_min_time=0.2)
 if ((quick)); then lanes_args=(--benchmark_min_time=0.001); fi
 build/release/bench/tavik_lanes_bench "${lanes_args[@]}" >build/bench/lanes.txt
-sed -n '/^SHA instructions/p; /^Per value/,$p' build/bench/lanes.txt
+sed -n '/^backend:/p; /^Per value/,$p' build/bench/lanes.txt
 { echo; echo "## SHA-256 in lanes"; echo
   echo "Each lane path against the single chain, on the same values in the same run."
-  echo; echo '```'; sed -n '/^SHA instructions/p; /^Per value/,$p' build/bench/lanes.txt
+  echo; echo '```'; sed -n '/^backend:/p; /^Per value/,$p' build/bench/lanes.txt
   echo '```'; } >>"$out_dir/results.md"
+
+echo "== Lane count by measurement"
+choice_runs=20
+if ((quick)); then choice_runs=2; fi
+build/release/bench/tavik_lane_choice "$choice_runs" | tee build/bench/lane_choice.txt
+{ echo; echo "## The lane count by measurement"; echo
+  echo "The measurement that chooses the lane count on first use, made $choice_runs times in one run."
+  echo; echo '```'; cat build/bench/lane_choice.txt; echo '```'; } >>"$out_dir/results.md"
 
 echo "== Bulk methods"
 PYTHONPATH=build/bench "$venv/bin/python" bench/bulk_bench.py "${bulk_args[@]}" \
@@ -76,4 +96,19 @@ echo "== Command line"
 "$venv/bin/python" bench/cli_bench.py "${cli_args[@]}" | tee build/bench/cli.txt
 { echo; echo "## Command line"; echo; echo '```'; cat build/bench/cli.txt; echo '```'; } \
   >>"$out_dir/results.md"
+echo "== C interface"
+build/release/bench/tavik_capi_bench "$capi_rounds" | tee build/bench/capi.md
+{ echo; echo "## C interface"; echo
+  echo "tavik_encode and tavik_decode through the shared library against the core's own calls,"
+  echo "and the bulk forms against the core's lanes path, per item; each ratio is the median of"
+  echo "the rounds' ratios ($capi_rounds rounds of 2048 items, one run)."
+  echo; echo "Processor: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p'), $(nproc) cores."
+  echo; cat build/bench/capi.md; } >>"$out_dir/results.md"
+echo "== JavaScript"
+bash bench/js_bench.sh "$js_rounds" >/dev/null
+{ echo; echo "## JavaScript and WebAssembly"; echo; cat build/bench/js.md; } >>"$out_dir/results.md"
+echo "== Arrow columns"
+PYTHONPATH=build/bench "$venv/bin/python" bench/arrow_bench.py "${arrow_args[@]}" \
+  --out build/bench/arrow.md
+{ echo; cat build/bench/arrow.md; } >>"$out_dir/results.md"
 echo "wrote $out_dir/results.md and $out_dir/results.png"

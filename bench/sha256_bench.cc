@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "fpe/backend.h"
 #include "fpe/cipher.h"
 #include "fpe/feistel.h"
 #include "fpe/hmac.h"
@@ -252,21 +253,21 @@ int main(int argc, char** argv) {
   std::vector<Case> cases;
   cases.push_back(transform_case());
   cases.push_back(compress_case("openssl, wrapped (today)", openssl_reference::sha256_compress_openssl));
-  cases.push_back(compress_case("portable generic", fpe::sha256_compress_generic));
-  if (fpe::sha256_has_bmi2()) {
-    cases.push_back(compress_case("portable bmi2", fpe::sha256_compress_bmi2));
+  // One case per form of the block functions this processor runs, and the chosen one.
+  std::vector<const fpe::Backend*> forms;
+  for (const fpe::Backend& b : fpe::available_backends()) {
+    bool seen = false;
+    for (const fpe::Backend* f : forms) { seen = seen || f->compress == b.compress; }
+    if (!seen) { forms.push_back(&b); }
   }
-  cases.push_back(compress_case("portable, dispatched", fpe::sha256_compress_portable));
-  if (fpe::sha256_has_shani()) {
-    cases.push_back(compress_case("sha instructions", fpe::sha256_compress_shani));
-  }
+  auto form = [](const fpe::Backend* b) {
+    return std::string(b->name.substr(0, b->name.find('/')));
+  };
+  for (const fpe::Backend* b : forms) { cases.push_back(compress_case("ours: " + form(b), b->compress)); }
+  cases.push_back(compress_case("ours, through the table", fpe::sha256_compress));
   cases.push_back(hmac_block_case("hmac: ours, openssl blocks", openssl_reference::sha256_hmac_block_openssl));
-  cases.push_back(hmac_block_case("hmac: ours, generic", fpe::sha256_hmac_block_generic));
-  if (fpe::sha256_has_bmi2()) {
-    cases.push_back(hmac_block_case("hmac: ours, bmi2", fpe::sha256_hmac_block_bmi2));
-  }
-  if (fpe::sha256_has_shani()) {
-    cases.push_back(hmac_block_case("hmac: ours, sha instructions", fpe::sha256_hmac_block_shani));
+  for (const fpe::Backend* b : forms) {
+    cases.push_back(hmac_block_case("hmac: ours, " + form(b), b->hmac_block));
   }
   cases.push_back(evp_mac_reinit_case());
   cases.push_back(evp_mac_dup_case());
@@ -298,9 +299,9 @@ int main(int argc, char** argv) {
   }
 
   const char* caps = std::getenv("OPENSSL_ia32cap");
-  std::printf("OPENSSL_ia32cap=%s; SHA instructions %s, BMI2 %s; %zu rounds of slices\n",
-              caps == nullptr ? "(unset)" : caps, fpe::sha256_has_shani() ? "yes" : "no",
-              fpe::sha256_has_bmi2() ? "yes" : "no", num_rounds);
+  std::printf("OPENSSL_ia32cap=%s; backend %s; %zu rounds of slices\n",
+              caps == nullptr ? "(unset)" : caps, std::string(fpe::backend().name).c_str(),
+              num_rounds);
   std::printf("%-30s %10s %10s %10s\n", "ns per call", "fastest", "median", "/ openssl");
   double reference = 0;
   for (size_t c = 0; c < cases.size(); ++c) {

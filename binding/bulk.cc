@@ -1,17 +1,23 @@
 #include "binding/bulk.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "binding/codec_object.h"
 #include "binding/convert.h"
+#include "binding/arrow.h"
 #include "binding/errors.h"
+#include "binding/without_lock.h"
 #include "core/bulk.h"
+#include "core/uuid_text.h"
 
 namespace tavik::binding {
 namespace {
@@ -68,19 +74,6 @@ class BuffersLease {
   BatchBuffers* buffers_ = nullptr;
 };
 
-// ReleasedLock releases the interpreter lock for its scope, so that other threads run while
-// a batch is hashed. Nothing in that scope touches a Python object.
-class ReleasedLock {
- public:
-  ReleasedLock() : state_(PyEval_SaveThread()) {}
-  ReleasedLock(const ReleasedLock&) = delete;
-  ReleasedLock& operator=(const ReleasedLock&) = delete;
-  ~ReleasedLock() { PyEval_RestoreThread(state_); }
-
- private:
-  PyThreadState* state_;
-};
-
 // BufferView holds a buffer export for a call: the exporter cannot resize or free it meanwhile.
 struct BufferView {
   Py_buffer view{};
@@ -89,7 +82,7 @@ struct BufferView {
   BufferView(const BufferView&) = delete;
   BufferView& operator=(const BufferView&) = delete;
   ~BufferView() {
-    if (held) { PyBuffer_Release(&view); }
+    if (held && lock_held()) { PyBuffer_Release(&view); }
   }
 };
 
@@ -116,7 +109,7 @@ int convert_flag(PyObject* obj, const char* name, bool* out) {
     *out = false;
     return 0;
   }
-  const int truth = PyObject_IsTrue(obj);
+  const int truth = python_call([&] { return PyObject_IsTrue(obj); });
   if (truth < 0) {
     add_argument_note(name);
     return -1;
@@ -177,6 +170,25 @@ class Results {
   PyRef failed_;
 };
 
+// holds_records tells whether a buffer of items of `format` (struct module syntax) and
+// `itemsize` bytes holds raw bytes: single bytes ('B', 'b', 'c') or records of exactly
+// record_len bytes ('16s', '16B', '16x' for 16-byte records). Anything else (an object
+// array's pointers, text, numbers) is no identifier whatever its size.
+bool holds_records(std::string_view format, size_t itemsize, size_t record_len) {
+  if (!format.empty() && std::string_view("@=<>!").find(format.front()) != std::string_view::npos) {
+    format.remove_prefix(1);
+  }
+  const auto is_byte = [](std::string_view code) {
+    return code == "B" || code == "b" || code == "c";
+  };
+  if (itemsize == 1 && is_byte(format)) { return true; }
+  if (itemsize != record_len) { return false; }
+  const std::string count = std::to_string(record_len);
+  if (!format.starts_with(count)) { return false; }
+  const std::string_view code = format.substr(count.size());
+  return is_byte(code) || code == "s" || code == "x";
+}
+
 // Items yields the items of a call a batch at a time: from an iterator, or cut in records of
 // record_len bytes from one buffer.
 class Items {
@@ -190,12 +202,23 @@ class Items {
       return -1;
     }
     if (record_len != 0 && PyObject_CheckBuffer(obj)) {
-      if (PyObject_GetBuffer(obj, &buffer_.view, PyBUF_SIMPLE) < 0) {
+      if (python_call([&] {
+            return PyObject_GetBuffer(obj, &buffer_.view, PyBUF_FORMAT | PyBUF_C_CONTIGUOUS);
+          }) < 0) {
         add_argument_note(name_);
         return -1;
       }
       buffer_.held = true;
       record_len_ = record_len;
+      const char* format = buffer_.view.format == nullptr ? "B" : buffer_.view.format;
+      if (!holds_records(format, static_cast<size_t>(buffer_.view.itemsize), record_len)) {
+        PyErr_Format(PyExc_TypeError,
+                     "%s must be a buffer of bytes (format 'B', 'b' or 'c') or of records of "
+                     "%zu bytes, not of format '%s'",
+                     name_, record_len, format);
+        add_argument_note(name_);
+        return -1;
+      }
       if (static_cast<size_t>(buffer_.view.len) % record_len != 0) {
         PyErr_Format(PyExc_ValueError,
                      "a buffer of %zd bytes does not hold whole identifiers of %zu bytes",
@@ -205,7 +228,7 @@ class Items {
       }
       return 0;
     }
-    iterator_ = PyRef::steal(PyObject_GetIter(obj));
+    iterator_ = PyRef::steal(python_call([&] { return PyObject_GetIter(obj); }));
     if (!iterator_) {
       add_argument_note(name_);
       return -1;
@@ -225,7 +248,9 @@ class Items {
 
   // next_object gives a new reference to the iterator's next item; null at its end, or with
   // its exception set.
-  PyRef next_object() { return PyRef::steal(PyIter_Next(iterator_.get())); }
+  PyRef next_object() {
+    return PyRef::steal(python_call([&] { return PyIter_Next(iterator_.get()); }));
+  }
 
   const char* name() const { return name_; }
 
@@ -243,6 +268,10 @@ class Items {
 template <Op kOp>
 int convert_item(PyObject* item, BatchBuffers& b, size_t at) {
   if constexpr (kOp == Op::kEncode) {
+    // A str is UUID text; its 16 bytes wait in the batch's bytes, which encode leaves unused.
+    if (PyUnicode_Check(item)) {
+      return convert_uuid_text(item, "data", &b.bytes[at], &b.data[at]);
+    }
     return convert_bytes(item, "data", &b.data[at]);
   } else {
     return convert_text(item, "input", &b.words[at]);
@@ -264,8 +293,10 @@ void run_batch(const core::CodecConfig& config, BatchBuffers& b, size_t n) {
 // bulk is the body of the three methods: read a batch (interpreter lock held), hash it (lock
 // released), turn it into results (lock held), until the items run out. With errors="raise"
 // the first failing item, in order, raises what the single call raises, with a note naming
-// its index; with errors="none" it gives None (or, with as_buffer, 16 zero bytes and its index
-// in the list of failures).
+// its index, whatever the kind of its failure and whatever fails after it (the iterator's own
+// error included); the batch that holds it is read to its end (or to the iterator's end or
+// error) and no further, whichever the failure. With errors="none" a failed item gives None
+// (or, with as_buffer, 16 zero bytes and its index in the list of failures).
 template <Op kOp>
 PyObject* bulk(PyObject* self, Items& items, OnError on_error, bool as_buffer) {
   const core::CodecConfig& config = as_codec(self)->config;
@@ -278,7 +309,11 @@ PyObject* bulk(PyObject* self, Items& items, OnError on_error, bool as_buffer) {
   while (!done) {
     // A long call stays interruptible: the iterator may run no Python code between items.
     if (PyErr_CheckSignals() < 0) { return nullptr; }
-    PyRef pending;  // the conversion error that ends the call once the items before it are out
+    // The batch's first failure while reading (an item that does not convert, with
+    // errors="raise", or the iterator's error) and its place: it is raised once the items
+    // before it are out. Items after it are read but neither converted nor hashed.
+    PyRef pending;
+    size_t pending_at = kBatchLen;
     size_t n = 0;
     size_t m = 0;
     while (n < kBatchLen) {
@@ -292,33 +327,34 @@ PyObject* bulk(PyObject* self, Items& items, OnError on_error, bool as_buffer) {
       }
       PyRef item = items.next_object();
       if (!item) {
-        if (PyErr_Occurred()) { return nullptr; }
+        if (PyErr_Occurred() && !pending) {
+          pending = PyRef::steal(fetch_exception());
+          pending_at = n;
+        }
+        PyErr_Clear();  // an earlier item's failure wins over the iterator's error
         done = true;
         break;
       }
-      if (convert_item<kOp>(item.get(), b, m) < 0) {
-        if (on_error == OnError::kNone) {
-          PyErr_Clear();
-          b.slot[n++] = BatchBuffers::kNotConverted;
-          continue;
+      if (pending || convert_item<kOp>(item.get(), b, m) < 0) {
+        if (!pending && on_error == OnError::kRaise) {
+          add_item_note(index + n, items.name());
+          pending = PyRef::steal(fetch_exception());
+          pending_at = n;
         }
-        add_item_note(index + n, items.name());
-        pending = PyRef::steal(fetch_exception());
-        done = true;
-        break;
+        PyErr_Clear();
+        b.slot[n++] = BatchBuffers::kNotConverted;
+        continue;
       }
       b.refs.push_back(std::move(item));
       b.slot[n++] = m++;
     }
-    {
-      ReleasedLock unlocked;
-      run_batch<kOp>(config, b, m);
-    }
-    if (results.grow(n) < 0) { return nullptr; }
-    for (size_t i = 0; i < n; ++i) {
+    without_lock([&] { run_batch<kOp>(config, b, m); });
+    const size_t out = std::min(n, pending_at);
+    if (results.grow(out) < 0) { return nullptr; }
+    for (size_t i = 0; i < out; ++i) {
       const size_t at = b.slot[i];
       const bool failed = at == BatchBuffers::kNotConverted || b.errors[at].has_value();
-      if (failed && on_error == OnError::kRaise && at != BatchBuffers::kNotConverted) {
+      if (failed && on_error == OnError::kRaise) {
         raise_error(*b.errors[at]);
         add_item_note(index + i, items.name());
         return nullptr;
@@ -357,6 +393,24 @@ PyObject* read_words_many(PyObject* self, PyObject* const* args, Py_ssize_t narg
   Items words("words", "an iterable of str");
   OnError on_error = OnError::kRaise;
   bool as_buffer = false;
+  const int arrow = exports_arrow(bound[0]);
+  if (arrow < 0) {
+    add_argument_note("words");
+    return nullptr;
+  }
+  if (arrow != 0) {
+    if (convert_on_error(bound[1], &on_error) < 0 ||
+        convert_flag(bound[2], "as_buffer", &as_buffer) < 0) {
+      return nullptr;
+    }
+    if (as_buffer) {
+      PyErr_SetString(PyExc_ValueError, "as_buffer=True does not apply to an Arrow column");
+      add_argument_note("as_buffer");
+      return nullptr;
+    }
+    return arrow_many(self, kOp == Op::kDecode ? ArrowOp::kDecode : ArrowOp::kRecover,
+                      bound[0], "words", on_error == OnError::kRaise);
+  }
   if (words.open(bound[0], /*record_len=*/0) < 0 || convert_on_error(bound[1], &on_error) < 0 ||
       convert_flag(bound[2], "as_buffer", &as_buffer) < 0) {
     return nullptr;
@@ -376,6 +430,15 @@ PyObject* codec_encode_many(PyObject* self, PyObject* const* args, Py_ssize_t na
   const size_t record_len = (as_codec(self)->config.bit_width + 7) / 8;
   Items items("items", "an iterable of bytes or a buffer");
   OnError on_error = OnError::kRaise;
+  const int arrow = exports_arrow(bound[0]);
+  if (arrow < 0) {
+    add_argument_note("items");
+    return nullptr;
+  }
+  if (arrow != 0) {
+    if (convert_on_error(bound[1], &on_error) < 0) { return nullptr; }
+    return arrow_many(self, ArrowOp::kEncode, bound[0], "items", on_error == OnError::kRaise);
+  }
   if (items.open(bound[0], record_len) < 0 || convert_on_error(bound[1], &on_error) < 0) {
     return nullptr;
   }

@@ -6,7 +6,6 @@
 #include <array>
 #include <atomic>
 #include <cstring>
-#include <iterator>
 #include <new>
 #include <string>
 #include <utility>
@@ -16,11 +15,13 @@
 #include "binding/codec_object.h"
 #include "binding/convert.h"
 #include "binding/errors.h"
+#include "binding/guarded.h"
 #include "core/builders.h"
 #include "core/config.h"
 #include "core/decode.h"
 #include "core/encode.h"
 #include "core/recover.h"
+#include "core/settings.h"
 
 namespace tavik::binding {
 namespace {
@@ -166,6 +167,36 @@ PyObject* codec_with_timestamp_config(TAVIK_FASTCALL_ARGS) {
       self, core::with_timestamp_config(as_codec(self)->config, epoch_ms, granularity.text));
 }
 
+// from_settings is a class method: `self` is the class, or the subclass it was called on.
+PyObject* codec_from_settings(TAVIK_FASTCALL_ARGS) {
+  static constexpr std::array<const char*, 3> kNames = {"settings", "key", "cipher_key"};
+  BoundArguments<3> bound;
+  if (bind("from_settings", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  Utf8Arg settings;
+  std::optional<std::span<const uint8_t>> key;
+  std::optional<std::span<const uint8_t>> cipher_key;
+  if (convert_str(bound[0], "settings", &settings) < 0) { return nullptr; }
+  if (convert_optional_bytes(bound[1], "key", &key) < 0) { return nullptr; }
+  if (convert_optional_bytes(bound[2], "cipher_key", &cipher_key) < 0) { return nullptr; }
+  Result<CodecConfig> config = core::config_from_settings(settings.text, key, cipher_key);
+  if (!config.ok()) {
+    raise_error(config.error());
+    if (config.error().message == core::kUnknownSettingsField) {
+      add_text_note("unknown field '" + std::string(core::unknown_settings_field(settings.text)) +
+                    "'; the fields are level, mode, bits, modulus, cipher, check, case, chunk, "
+                    "sep, epoch_ms, granularity");
+    }
+    return nullptr;
+  }
+  return wrap_config(reinterpret_cast<PyTypeObject*>(self), std::move(config).value());
+}
+
+PyObject* codec_settings(PyObject* self, void* /*unused*/) {
+  SharedBorrow borrow(self);
+  const std::string text = core::settings_text(as_codec(self)->config);
+  return PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+}
+
 PyObject* codec_encode(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 1> kNames = {"data"};
   BoundArguments<1> bound;
@@ -196,18 +227,6 @@ PyObject* read_word(TAVIK_FASTCALL_ARGS) {
 
 constexpr char kDecode[] = "decode";
 constexpr char kRecover[] = "recover";
-
-// u128_decimal writes a 128-bit value in decimal.
-std::string u128_decimal(U128 value) {
-  char digits[40];
-  size_t len = 0;
-  do {
-    uint64_t digit = 0;
-    value = value.divmod_u64(10, &digit);
-    digits[len++] = static_cast<char>('0' + digit);
-  } while (value != U128());
-  return std::string(std::make_reverse_iterator(digits + len), std::make_reverse_iterator(digits));
-}
 
 // layout_text describes a chunk layout: "balanced", "none", "fixed:N" or "pattern:A,B,...".
 std::string layout_text(const core::ChunkLayout& layout) {
@@ -250,7 +269,7 @@ PyObject* codec_repr(PyObject* self) {
   const CodecConfig& config = as_codec(self)->config;
   std::string domain;
   if (config.domain.kind == fpe::CipherDomain::Kind::kModulus) {
-    domain = "modulus=" + u128_decimal(config.domain.modulus);
+    domain = "modulus=" + core::decimal_text(config.domain.modulus);
   } else {
     domain = "bit_width=" + std::to_string(config.bit_width);
   }
@@ -278,26 +297,6 @@ PyObject* codec_repr(PyObject* self) {
 }
 
 #undef TAVIK_FASTCALL_ARGS
-
-// Guarded wraps an entry point from Python so that no C++ exception leaves it: whatever the
-// C++ code under it throws becomes a Python exception (raise_current_exception).
-template <auto Function>
-struct Guarded;
-template <typename... Args, PyObject* (*Function)(Args...)>
-struct Guarded<Function> {
-  static PyObject* call(Args... args) noexcept {
-    try {
-      return Function(args...);
-    } catch (...) {
-      return raise_current_exception();
-    }
-  }
-};
-
-template <auto Method>
-PyCFunction fastcall() {
-  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&Guarded<Method>::call));
-}
 
 PyDoc_STRVAR(codec_doc,
              "Tavik(key=None, level=\"universal\", mode=\"sealed\", bit_width=128)\n--\n\n");
@@ -332,6 +331,8 @@ PyMethodDef codec_methods[] = {
      kFastKw, "with_chunk_pattern($self, pattern)\n--\n\n"},
     {"with_timestamp_config", fastcall<codec_with_timestamp_config>(), kFastKw,
      "with_timestamp_config($self, epoch_ms, granularity=\"month\")\n--\n\n"},
+    {"from_settings", fastcall<codec_from_settings>(), kFastKw | METH_CLASS,
+     "from_settings($type, settings, key=None, cipher_key=None)\n--\n\n"},
     {"encode", fastcall<codec_encode>(), kFastKw, "encode($self, data)\n--\n\n"},
     {"decode", fastcall<read_word<kDecode, &core::decode_text>>(), kFastKw,
      "decode($self, input)\n--\n\n"},
@@ -346,11 +347,17 @@ PyMethodDef codec_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+PyGetSetDef codec_getset[] = {
+    {"settings", Guarded<codec_settings>::call, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 PyType_Slot codec_slots[] = {
     {Py_tp_new, reinterpret_cast<void*>(Guarded<codec_new>::call)},
     {Py_tp_dealloc, reinterpret_cast<void*>(codec_dealloc)},
     {Py_tp_repr, reinterpret_cast<void*>(Guarded<codec_repr>::call)},
     {Py_tp_methods, codec_methods},
+    {Py_tp_getset, codec_getset},
     {Py_tp_doc, const_cast<char*>(codec_doc)},
     {0, nullptr},
 };

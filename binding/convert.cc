@@ -4,6 +4,7 @@
 
 #include "binding/errors.h"
 #include "core/chunk/engine.h"
+#include "core/uuid_text.h"
 
 namespace tavik::binding {
 
@@ -33,7 +34,7 @@ bool has_surrogate(const Unit* units, Py_ssize_t len) {
 // MemoryError, SystemExit) propagates. A range is not asked: its length can exceed what the
 // host reports without error, and it is read by its ends.
 int ask_length(PyObject* obj) {
-  if (PyRange_Check(obj) || PySequence_Size(obj) >= 0) { return 0; }
+  if (PyRange_Check(obj) || python_call([&] { return PySequence_Size(obj); }) >= 0) { return 0; }
   if (!PyErr_ExceptionMatches(PyExc_TypeError)) { return -1; }
   PyErr_Clear();
   return 0;
@@ -44,7 +45,9 @@ constexpr uint64_t kItemsBetweenSignalChecks = 4096;
 
 // index_of returns the int behind an integer argument (a new reference), or null with a
 // TypeError for anything without __index__ (floats included).
-PyRef index_of(PyObject* obj) { return PyRef::steal(PyNumber_Index(obj)); }
+PyRef index_of(PyObject* obj) {
+  return PyRef::steal(python_call([&] { return PyNumber_Index(obj); }));
+}
 
 }  // namespace
 
@@ -52,6 +55,23 @@ int convert_bytes(PyObject* obj, const char* name, std::span<const uint8_t>* out
   if (!PyBytes_Check(obj)) { return type_error(obj, name, "bytes"); }
   *out = {reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(obj)),
           static_cast<size_t>(PyBytes_GET_SIZE(obj))};
+  return 0;
+}
+
+int convert_uuid_text(PyObject* obj, const char* name, core::Bytes16* bytes,
+                      std::span<const uint8_t>* out) {
+  // UUID text is ASCII: any other str fails the parse as it stands.
+  const Result<core::Bytes16> parsed =
+      PyUnicode_IS_ASCII(obj)
+          ? core::parse_uuid_text({static_cast<const char*>(PyUnicode_DATA(obj)),
+                                   static_cast<size_t>(PyUnicode_GET_LENGTH(obj))})
+          : Result<core::Bytes16>(core::kNotUuidText);
+  if (!parsed.ok()) {
+    raise_error(parsed.error());
+    return fail(name);
+  }
+  *bytes = parsed.value();
+  *out = *bytes;
   return 0;
 }
 
@@ -185,11 +205,11 @@ int convert_pattern(PyObject* obj, const char* name, std::vector<uint64_t>* out)
     return fail(name);
   }
   if (ask_length(obj) < 0) { return fail(name); }
-  PyRef iterator = PyRef::steal(PyObject_GetIter(obj));
+  PyRef iterator = PyRef::steal(python_call([&] { return PyObject_GetIter(obj); }));
   if (!iterator) { return fail(name); }
   core::PatternSizes sizes;
   for (uint64_t num_items = 1;; ++num_items) {
-    PyRef item = PyRef::steal(PyIter_Next(iterator.get()));
+    PyRef item = PyRef::steal(python_call([&] { return PyIter_Next(iterator.get()); }));
     if (!item) { break; }
     uint64_t value = 0;
     if (convert_u64(item.get(), name, &value) < 0) { return -1; }
@@ -199,7 +219,8 @@ int convert_pattern(PyObject* obj, const char* name, std::vector<uint64_t>* out)
       // between them does, and none of them can be kept. So range(10**12) takes no time.
       PyRef minus_one = PyRef::steal(PyLong_FromLong(-1));
       if (!minus_one) { return fail(name); }
-      PyRef last = PyRef::steal(PyObject_GetItem(obj, minus_one.get()));
+      PyRef last =
+          PyRef::steal(python_call([&] { return PyObject_GetItem(obj, minus_one.get()); }));
       if (!last) { return fail(name); }
       if (convert_u64(last.get(), name, &value) < 0) { return -1; }
       break;

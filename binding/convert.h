@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/config.h"
 #include "core/normalize.h"
 #include "base/u128.h"
 
@@ -24,6 +25,10 @@ namespace tavik::binding {
 int convert_bytes(PyObject* obj, const char* name, std::span<const uint8_t>* out);
 int convert_optional_bytes(PyObject* obj, const char* name,
                            std::optional<std::span<const uint8_t>>* out);
+// A str of UUID text (core::parse_uuid_text) as its 16 bytes, stored in `bytes`, which `out`
+// views; ValueError for any other text.
+int convert_uuid_text(PyObject* obj, const char* name, core::Bytes16* bytes,
+                      std::span<const uint8_t>* out);
 // Utf8Arg is a str argument as UTF-8: in place for ASCII text, else a copy the call owns.
 struct Utf8Arg {
   std::string_view text;

@@ -93,6 +93,11 @@ void add_argument_note(const char* name) {
   add_note(PyRef::steal(PyUnicode_FromFormat("while processing '%s'", name)));
 }
 
+void add_text_note(std::string_view text) {
+  add_note(PyRef::steal(
+      PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))));
+}
+
 void add_item_note(size_t index, const char* name) {
   add_note(PyRef::steal(PyUnicode_FromFormat("while processing item %zu of '%s'", index, name)));
 }

@@ -2,7 +2,12 @@
 #define TAVIK_BINDING_ERRORS_H_
 
 #include "binding/py_ref.h"
+
+#include <cxxabi.h>
+
 #include "base/result.h"
+
+#include <string_view>
 
 namespace tavik::binding {
 
@@ -22,6 +27,23 @@ PyObject* raise_error(const Error& error);
 // exception ever unwinds through the interpreter's frames.
 PyObject* raise_current_exception() noexcept;
 
+// guarded calls `function` and turns whatever C++ exception leaves it into a Python exception
+// (raise_current_exception), but for the forced unwinding that ends a thread (pthread_exit, as
+// CPython does to a thread that retakes the interpreter lock during finalization): that one
+// passes on, and nothing on its way may be noexcept. (Its handler binds a reference to an
+// object that does not exist, which the sanitizer's null check would report.)
+template <typename Result, typename Function>
+__attribute__((no_sanitize("null"))) Result guarded(Result on_error, Function&& function) {
+  try {
+    return function();
+  } catch (abi::__forced_unwind&) {
+    throw;
+  } catch (...) {
+    raise_current_exception();
+    return on_error;
+  }
+}
+
 // fetch_exception takes the pending exception (a new reference, or null when none is set);
 // restore_exception sets it again, stealing the reference.
 PyObject* fetch_exception();
@@ -29,6 +51,8 @@ void restore_exception(PyObject* exception);
 
 // add_argument_note adds the note "while processing 'NAME'" to the pending exception.
 void add_argument_note(const char* name);
+// add_text_note adds a note of ASCII text to the pending exception.
+void add_text_note(std::string_view text);
 // add_item_note adds the note "while processing item INDEX of 'NAME'" (bulk methods).
 void add_item_note(size_t index, const char* name);
 

@@ -30,13 +30,8 @@ int exec_module(PyObject* module) {
   return PyObject_SetAttrString(module, "Tavik", type);
 }
 
-int guarded_exec_module(PyObject* module) noexcept {
-  try {
-    return exec_module(module);
-  } catch (...) {
-    raise_current_exception();
-    return -1;
-  }
+int guarded_exec_module(PyObject* module) {
+  return guarded<int>(-1, [&] { return exec_module(module); });
 }
 
 PyModuleDef_Slot module_slots[] = {

@@ -77,7 +77,9 @@ Result<CodecConfig> with_cipher(const CodecConfig& config, std::string_view kind
   next.cipher = std::move(cipher).value();
   next.explicit_cipher = true;
   next.explicit_key.reset();
-  if (key && next.cipher->kind() == fpe::CipherKind::kFeistel8) { next.explicit_key.emplace(*key); }
+  if (key && next.cipher->kind() == fpe::CipherKind::kFeistel8) {
+    next.explicit_key = std::make_shared<const SecretBytes>(*key);
+  }
   return next;
 }
 

@@ -86,13 +86,13 @@ Result<CodecConfig> construct_config(std::optional<std::span<const uint8_t>> key
   const std::optional<Mode> parsed_mode = parse_mode(mode);
   if (!parsed_mode) { return value_error("mode must be one of: sealed, open, plain"); }
   if (*parsed_mode != Mode::kPlain) {
-    if (!key) { return value_error("key is required for sealed and open modes"); }
-    if (key->empty()) { return value_error("key must not be empty for sealed/open modes"); }
+    if (!key) { return kKeyMissing; }
+    if (key->empty()) { return kKeyEmpty; }
   }
   CodecConfig config;
   config.level = *parsed_level;
   config.mode = *parsed_mode;
-  if (key) { config.key.emplace(*key); }
+  if (key) { config.key = std::make_shared<const SecretBytes>(*key); }
   if (config.mode != Mode::kPlain) {
     config.check_key =
         std::make_shared<const fpe::HmacKey>(fpe::HmacKey::derive(config.key->bytes()));

@@ -26,8 +26,8 @@ namespace tavik::core {
 using Bytes16 = std::array<uint8_t, 16>;
 
 // CodecConfig is immutable once its object exists; builders copy it. Copies share the cipher,
-// the check key and the chunk engine; key bytes and the pattern list are owned and every copy
-// of the key bytes is wiped when its record is dropped.
+// the check key, the chunk engine and the key bytes (one wiped copy per key, freed with the
+// last record that uses it); the pattern list is owned.
 // Invariants: a Bits width lies in 16..128 and a modulus is at least 2; bit_width is the width
 // or the bit length of the modulus; tweak is [level, mode, domain bit count, 0]; modes sealed
 // and open hold a non-empty key and its check_key; check_syllables lies in 1..8.
@@ -39,8 +39,8 @@ struct CodecConfig {
   bool explicit_cipher = false;
   // The key chosen with with_cipher("feistel", key), kept so that a later domain change
   // rebuilds the same cipher for the new domain. It is never used for the check syllables.
-  std::optional<SecretBytes> explicit_key;
-  std::optional<SecretBytes> key;
+  SharedSecret explicit_key;
+  SharedSecret key;
   // HMAC key state of `key` for the check syllables (modes sealed and open), absorbed once.
   std::shared_ptr<const fpe::HmacKey> check_key;
   Level level = Level::kUniversal;
@@ -78,11 +78,14 @@ uint32_t clamp_bit_width(uint32_t bits);
 // with_cipher, the chosen kind rebuilt with the chosen key for the domain.
 void rekey_cipher(CodecConfig& config);
 
+// The constructor's refusals of a key in modes sealed and open.
+inline constexpr Error kKeyMissing = value_error("key is required for sealed and open modes");
+inline constexpr Error kKeyEmpty = value_error("key must not be empty for sealed/open modes");
+
 // construct_config is the constructor after argument conversion: it parses level and mode,
 // checks the key, clamps the width and builds the record, keyed once for its domain. Errors
 // (kValue), in this order: "level must be one of: universal, eu, en, numeric", "mode must be
-// one of: sealed, open, plain", "key is required for sealed and open modes", "key must not be
-// empty for sealed/open modes".
+// one of: sealed, open, plain", kKeyMissing, kKeyEmpty.
 Result<CodecConfig> construct_config(std::optional<std::span<const uint8_t>> key,
                                      std::string_view level, std::string_view mode,
                                      uint32_t bit_width);

@@ -22,10 +22,6 @@ constexpr uint8_t kOnsetEdges[][2] = {{4, 5},   {0, 6},   {1, 7},   {9, 10},  {2
 constexpr uint8_t kNucleusEdges[][2] = {{5, 6},   {6, 7},   {8, 9},   {9, 10},  {11, 12},
                                         {12, 13}, {14, 15}, {15, 16}, {17, 18}, {18, 19}};
 
-// At most one candidate per substitution in the data, and the check units together give one.
-constexpr size_t kMaxCandidates = kMaxSubstitutions + 1;
-static_assert(kMaxCandidates < 100);
-
 // CandidateList holds distinct data-unit sequences in fixed storage.
 class CandidateList {
  public:
@@ -53,31 +49,6 @@ Result<Bytes16> decode_as_typed(const CodecConfig& config, CodeUnits text) {
   return decoded;
 }
 
-// The texts "ambiguous: N candidates" for every count a search can find.
-constexpr size_t kAmbiguousLen = sizeof("ambiguous: 99 candidates") - 1;
-struct AmbiguousTexts {
-  char text[kMaxCandidates + 1][kAmbiguousLen];
-  uint8_t len[kMaxCandidates + 1];
-};
-constexpr AmbiguousTexts make_ambiguous_texts() {
-  AmbiguousTexts t{};
-  constexpr std::string_view kHead = "ambiguous: ";
-  constexpr std::string_view kTail = " candidates";
-  for (size_t n = 0; n <= kMaxCandidates; ++n) {
-    size_t len = 0;
-    for (char c : kHead) { t.text[n][len++] = c; }
-    if (n >= 10) { t.text[n][len++] = static_cast<char>('0' + n / 10); }
-    t.text[n][len++] = static_cast<char>('0' + n % 10);
-    for (char c : kTail) { t.text[n][len++] = c; }
-    t.len[n] = static_cast<uint8_t>(len);
-  }
-  return t;
-}
-constexpr AmbiguousTexts kAmbiguousTexts = make_ambiguous_texts();
-
-std::string_view ambiguous_message(size_t num_candidates) {
-  return {kAmbiguousTexts.text[num_candidates], kAmbiguousTexts.len[num_candidates]};
-}
 
 }  // namespace
 
@@ -189,6 +160,13 @@ Result<U128> decide_recovery(const CodecConfig& config, const RecoveryWord& word
   if (candidates.size() == 0) { return kUnrecoverable; }
   if (candidates.size() > 1) { return value_error(ambiguous_message(candidates.size())); }
   return units_to_value(candidates.at(0));
+}
+
+size_t ambiguous_count(const Error& error) {
+  for (size_t n = 2; n <= kMaxCandidates; ++n) {
+    if (error == value_error(ambiguous_message(n))) { return n; }
+  }
+  return 0;
 }
 
 Result<Bytes16> recover_text(const CodecConfig& config, CodeUnits text) {

@@ -35,6 +35,41 @@ class ConfusionGraph {
 };
 
 inline constexpr Error kUnrecoverable = value_error("reject: unrecoverable");
+
+// At most one candidate per substitution in the data, and the check units together give one.
+inline constexpr size_t kMaxCandidates = 2 * kMaxDataUnits + 1;
+static_assert(kMaxCandidates < 100);
+
+namespace detail {
+// The texts "ambiguous: N candidates" for every count a search can find.
+inline constexpr size_t kAmbiguousLen = sizeof("ambiguous: 99 candidates") - 1;
+struct AmbiguousTexts {
+  char text[kMaxCandidates + 1][kAmbiguousLen];
+  uint8_t len[kMaxCandidates + 1];
+};
+constexpr AmbiguousTexts make_ambiguous_texts() {
+  AmbiguousTexts t{};
+  constexpr std::string_view kHead = "ambiguous: ";
+  constexpr std::string_view kTail = " candidates";
+  for (size_t n = 0; n <= kMaxCandidates; ++n) {
+    size_t len = 0;
+    for (char c : kHead) { t.text[n][len++] = c; }
+    if (n >= 10) { t.text[n][len++] = static_cast<char>('0' + n / 10); }
+    t.text[n][len++] = static_cast<char>('0' + n % 10);
+    for (char c : kTail) { t.text[n][len++] = c; }
+    t.len[n] = static_cast<uint8_t>(len);
+  }
+  return t;
+}
+inline constexpr AmbiguousTexts kAmbiguousTexts = make_ambiguous_texts();
+}  // namespace detail
+
+// ambiguous_message is the text "ambiguous: N candidates" of a search that found
+// num_candidates (2..kMaxCandidates); ambiguous_count is N for such an error, else 0.
+constexpr std::string_view ambiguous_message(size_t num_candidates) {
+  return {detail::kAmbiguousTexts.text[num_candidates], detail::kAmbiguousTexts.len[num_candidates]};
+}
+size_t ambiguous_count(const Error& error);
 inline constexpr Error kDecodeAfterRecovery = {ErrorCode::kDecodeAfterRecovery,
                                                "failed to decode after recovery"};
 
@@ -62,6 +97,7 @@ struct Substitution {
   uint8_t unit;
 };
 inline constexpr size_t kMaxSubstitutions = 2 * kMaxDataUnits;
+static_assert(kMaxCandidates == kMaxSubstitutions + 1);
 // list_substitutions writes a word's substitutions in search order and returns their number.
 size_t list_substitutions(const RecoveryWord& word, Substitution out[kMaxSubstitutions]);
 // substituted_block writes the check block of the word with one substitution.

@@ -12,8 +12,9 @@
 
 namespace tavik::core {
 
-// SecretBytes owns key material and wipes it (with stores the optimiser may not drop) before freeing it. Its size is fixed, so no reallocation leaves a copy behind. A copy
-// is a deep copy in storage of its own, which wipes itself in turn.
+// SecretBytes owns key material and wipes it (with stores the optimiser may not drop) before
+// freeing it. Its size is fixed, so no reallocation leaves a copy behind, and it cannot be
+// copied: records that use one key share one SecretBytes (SharedSecret).
 class SecretBytes {
  public:
   SecretBytes() = default;
@@ -32,11 +33,8 @@ class SecretBytes {
     }
     return *this;
   }
-  SecretBytes(const SecretBytes& o) : SecretBytes(o.bytes()) {}
-  SecretBytes& operator=(const SecretBytes& o) {
-    if (this != &o) { *this = SecretBytes(o.bytes()); }
-    return *this;
-  }
+  SecretBytes(const SecretBytes&) = delete;
+  SecretBytes& operator=(const SecretBytes&) = delete;
   ~SecretBytes() { wipe(); }
 
   std::span<const uint8_t> bytes() const { return {data_.get(), len_}; }
@@ -55,6 +53,9 @@ class SecretBytes {
   std::unique_ptr<uint8_t[]> data_;
   size_t len_ = 0;
 };
+
+// SharedSecret is one key's only copy, shared by every record that uses it; null for none.
+using SharedSecret = std::shared_ptr<const SecretBytes>;
 
 }  // namespace tavik::core
 

@@ -13,7 +13,13 @@ WorkerPlugin that builds the codec once per worker; tasks then take that worker'
 key never appears in a task graph (a Tavik refuses to be pickled, and nothing here pickles the
 key's bytes), so the client needs no access to it. On a real cluster the file sits at the same
 path on every worker machine; without ``--key-file`` the example writes a random key to a
-temporary file for the run.
+temporary file for the run (mode 0600), removed as soon as every worker has read it, and on
+every way out, SIGTERM included.
+
+Before any work starts, every worker proves that it holds the same key without revealing it:
+each gives its code word for one fixed probe identifier and the client compares them. A stale
+copy of the key file on one machine, or a newline that an editor added, stops the run with an
+error naming the workers that differ, instead of code words that only their own worker reads.
 
 The UUIDs are made on the workers (random version 4 UUIDs, one (n, 16) uint8 block per
 partition), encoded with encode_many, decoded with decode_many(as_buffer=True), and checked
@@ -23,6 +29,7 @@ against the originals there: only timings and the check's answer come back to th
 import argparse
 import contextlib
 import os
+import signal
 import tempfile
 import time
 
@@ -56,6 +63,30 @@ class CodecPlugin(WorkerPlugin):
 def worker_codec():
     """The codec that CodecPlugin built in the worker running this task."""
     return get_worker().plugins[CodecPlugin.name].codec
+
+
+# The identifier whose code word each worker gives to show which key it holds. Under a key
+# the word tells nothing about the key; under different keys the words differ.
+KEY_PROBE = b"tavik: key probe"
+
+
+def _probe_word(dask_worker):
+    # Run by Client.run, outside any task: the worker comes as an argument.
+    return dask_worker.plugins[CodecPlugin.name].codec.encode(KEY_PROBE)
+
+
+def check_same_key(client):
+    """Raises RuntimeError, naming them, when the workers' codecs are not under one key."""
+    groups = {}
+    for address, word in sorted(client.run(_probe_word).items()):
+        groups.setdefault(word, []).append(address)
+    if len(groups) > 1:
+        agreeing = max(groups.values(), key=len)  # the largest group, the first on a tie
+        differing = sorted(a for group in groups.values() if group is not agreeing for a in group)
+        raise RuntimeError(
+            f"the workers do not hold the same key: {', '.join(differing)} differ from "
+            f"{', '.join(agreeing)}; nothing was started"
+        )
 
 
 def random_uuids(rows, partition_rows, seed=0):
@@ -101,9 +132,16 @@ def mismatched_rows(ids, decoded):
     return (decoded != ids).any(axis=1).sum()
 
 
-def run(client, key_path, rows, partition_rows):
-    """Encodes and decodes ``rows`` UUIDs on the cluster; returns the timings in seconds."""
-    client.register_plugin(CodecPlugin(key_path))
+def run(client, key_path, rows, partition_rows, remove_key=False):
+    """Encodes and decodes ``rows`` UUIDs on the cluster; returns the timings in seconds.
+
+    With ``remove_key`` the key file is removed once every worker has read it."""
+    try:
+        client.register_plugin(CodecPlugin(key_path))
+    finally:
+        if remove_key:
+            os.remove(key_path)
+    check_same_key(client)
     timings = {}
     start = time.perf_counter()
     ids = client.persist(random_uuids(rows, partition_rows))
@@ -131,9 +169,14 @@ def key_file_for_the_run(path):
         return
     with tempfile.TemporaryDirectory() as folder:
         path = os.path.join(folder, "key")
-        with open(path, "wb") as key_file:
+        with open(os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600), "wb") as key_file:
             key_file.write(os.urandom(32))
         yield path
+
+
+def _exit_on_sigterm(signum, frame):
+    # SystemExit unwinds the with blocks: the temporary key goes and the cluster is closed.
+    raise SystemExit(128 + signum)
 
 
 def main(argv=None):
@@ -147,8 +190,8 @@ def main(argv=None):
     if args.scheduler is not None and args.key_file is None:
         parser.error("--scheduler needs --key-file: a path that every worker can read")
 
+    signal.signal(signal.SIGTERM, _exit_on_sigterm)
     with contextlib.ExitStack() as stack:
-        key_path = stack.enter_context(key_file_for_the_run(args.key_file))
         if args.scheduler is None:
             cluster = stack.enter_context(
                 LocalCluster(
@@ -161,7 +204,11 @@ def main(argv=None):
             client = stack.enter_context(Client(cluster))
         else:
             client = stack.enter_context(Client(args.scheduler))
-        timings = run(client, key_path, args.rows, args.partition_rows)
+        # Written once the workers are up, and removed as soon as they have read it.
+        key_path = stack.enter_context(key_file_for_the_run(args.key_file))
+        timings = run(
+            client, key_path, args.rows, args.partition_rows, remove_key=args.key_file is None
+        )
 
     workers = args.workers if args.scheduler is None else "the cluster's"
     print(f"{args.rows} UUIDs on {workers} workers, all decoded back to the originals")

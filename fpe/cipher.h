@@ -41,9 +41,9 @@ class BlockWriter {
 class BlockCopy final : public BlockWriter {
  public:
   explicit BlockCopy(const uint8_t block[kSha256BlockLen]) : block_(block) {}
-  void operator()(uint8_t block[kSha256BlockLen]) const override {
-    std::memcpy(block, block_, kSha256BlockLen);
-  }
+  // Defined out of line: an inline body could be copied, speculatively devirtualized, into the
+  // files compiled for other instruction sets, and that copy kept for the whole program.
+  void operator()(uint8_t block[kSha256BlockLen]) const override;
 
  private:
   const uint8_t* block_;
@@ -67,9 +67,10 @@ class FpeCipher {
   // write_block runs while the first round's compressions do and the HMAC runs side by side
   // with the second round, so a decoder lays out its check block and has its check digest at
   // almost no extra time. Before any further pass of a cycle walk it asks `walk_on` about the
-  // MAC: when that says no, the walk stops and the result is meaningless (a word whose check
-  // fails is refused after one pass, however long its walk would be). Never fails, never
-  // allocates.
+  // MAC: when that says no, the walk stops after its first pass and the result is that pass's,
+  // above the domain, the same on every backend (a word whose check fails is refused after one
+  // pass, however long its walk would be). A cipher without a walk of its own ignores
+  // `walk_on`. Never fails, never allocates.
   virtual U128 decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
                                 const BlockWriter& write_block, uint32_t mac[8],
                                 const MacFilter& walk_on) const;

@@ -17,9 +17,6 @@ CpuFeatures detect_features() {
   unsigned int ecx = 0;
   unsigned int edx = 0;
   if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) { return f; }
-  // The vendor text is EBX, EDX, ECX: "AuthenticAMD", "HygonGenuine".
-  f.amd = (ebx == 0x68747541 && edx == 0x69746e65 && ecx == 0x444d4163) ||
-          (ebx == 0x6f677948 && edx == 0x6e65476e && ecx == 0x656e6975);
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) { return f; }
   const bool sse = (ecx & (1u << 19)) != 0 && (ecx & (1u << 9)) != 0;  // SSE4.1, SSSE3
   const bool osxsave = (ecx & (1u << 27)) != 0;
@@ -43,23 +40,19 @@ CpuFeatures detect_features() {
   f.avx2 = f.avx && (ebx & (1u << 5)) != 0;
   f.avx512f = f.avx2 && os_avx512 && (ebx & (1u << 16)) != 0;
   f.avx512vl = f.avx512f && (ebx & (1u << 31)) != 0;
+#elif defined(__aarch64__) && defined(__APPLE__)
+  f.arm_sha2 = true;  // every Apple processor has them
+#elif defined(__aarch64__) && defined(__linux__)
+  f.arm_sha2 = linux_hwcap_sha2();
 #endif
   return f;
 }
 
-CpuFeatures& current_features() {
-  static CpuFeatures features = detect_features();
-  return features;
-}
-
 }  // namespace
 
-const CpuFeatures& cpu_features() { return current_features(); }
-
-ScopedCpuFeatures::ScopedCpuFeatures(const CpuFeatures& narrowed) : saved_(current_features()) {
-  current_features() = narrowed;
+const CpuFeatures& cpu_features() {
+  static const CpuFeatures features = detect_features();
+  return features;
 }
-
-ScopedCpuFeatures::~ScopedCpuFeatures() { current_features() = saved_; }
 
 }  // namespace tavik::fpe

@@ -5,6 +5,7 @@
 
 #include "base/big_endian.h"
 #include "base/secure_wipe.h"
+#include "fpe/backend.h"
 #include "fpe/feistel_pass.h"
 #include "fpe/lanes.h"
 
@@ -21,7 +22,8 @@ class RoundFunction {
   static constexpr size_t kFixedLen = 1 + 8;  // round byte and half
 
   RoundFunction(const CipherKeyState& state, std::span<const uint8_t> tweak)
-      : state_(state),
+      : hmac_block_(backend().hmac_block),
+        state_(state),
         tweak_(tweak),
         short_(kFixedLen + tweak.size() <= kHmacShortMessageLen) {
     if (!short_) { return; }
@@ -42,7 +44,7 @@ class RoundFunction {
     if (short_) {
       block_[0] = round;
       store_be64(half, block_ + 1 + tweak_.size());
-      sha256_hmac_block(state_.hmac.inner_state().h, state_.hmac.outer_state().h, block_, h_);
+      hmac_block_(state_.hmac.inner_state().h, state_.hmac.outer_state().h, block_, h_);
       head = (uint64_t{h_[0]} << 32) | h_[1];
     } else {
       uint8_t half_bytes[8];
@@ -58,6 +60,7 @@ class RoundFunction {
   }
 
  private:
+  const HmacBlockFn hmac_block_;
   const CipherKeyState& state_;
   std::span<const uint8_t> tweak_;
   const bool short_;
@@ -66,29 +69,38 @@ class RoundFunction {
   uint32_t h_[8];
 };
 
-bool use_shani(std::span<const uint8_t> tweak) {
-  return tweak.size() <= feistel::kShaniMaxTweakLen && sha256_has_shani();
+// in_registers tells whether the backend has the cipher in registers for this tweak.
+bool in_registers(const Backend& b, std::span<const uint8_t> tweak) {
+  return b.encrypt != nullptr && tweak.size() <= feistel::kShaMaxTweakLen;
 }
 
 }  // namespace
 
 U128 Feistel8::encrypt(U128 value, std::span<const uint8_t> tweak) const {
-  if (use_shani(tweak)) { return feistel::encrypt_shani(state_, value, tweak); }
+  const Backend& b = backend();
+  if (in_registers(b, tweak)) { return b.encrypt(state_, value, tweak); }
   return encrypt_portable(value, tweak);
+}
+
+U128 Feistel8::decrypt(U128 value, std::span<const uint8_t> tweak) const {
+  const Backend& b = backend();
+  if (in_registers(b, tweak)) { return b.decrypt(state_, value, tweak); }
+  return decrypt_portable(value, tweak);
 }
 
 U128 Feistel8::decrypt_with_mac(U128 value, std::span<const uint8_t> tweak, const HmacKey& other,
                                 const BlockWriter& write_block, uint32_t mac[8],
                                 const MacFilter& walk_on) const {
-  if (use_shani(tweak)) {
-    return feistel::decrypt_with_mac_shani(state_, value, tweak, other, write_block, mac, walk_on);
+  const Backend& b = backend();
+  if (in_registers(b, tweak)) {
+    return b.decrypt_with_mac(state_, value, tweak, other, write_block, mac, walk_on);
   }
-  return FpeCipher::decrypt_with_mac(value, tweak, other, write_block, mac, walk_on);
-}
-
-U128 Feistel8::decrypt(U128 value, std::span<const uint8_t> tweak) const {
-  if (use_shani(tweak)) { return feistel::decrypt_shani(state_, value, tweak); }
-  return decrypt_portable(value, tweak);
+  // The same walk as in registers: one pass, and a further one only if walk_on accepts.
+  uint8_t block[kSha256BlockLen];
+  write_block(block);
+  b.hmac_block(other.inner_state().h, other.outer_state().h, block, mac);
+  RoundFunction round_function(state_, tweak);
+  return feistel::walk<false>(value, state_, round_function, [&] { return walk_on(mac); });
 }
 
 void Feistel8::encrypt_many(std::span<const U128> in, std::span<const uint8_t> tweak,

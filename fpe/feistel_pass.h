@@ -2,7 +2,7 @@
 #define TAVIK_FPE_FEISTEL_PASS_H_
 
 // Internal to fpe/: the Feistel passes and the cycle walk, written once for any round
-// function, and the whole cipher with the x86 SHA instructions (feistel_shani.cc).
+// function, and the whole cipher with the SHA instructions (feistel_sha.cc).
 //
 // A round function is called as f(round, half) and returns the first 8 bytes of
 // HMAC(key, round byte || tweak || half as 8 big-endian bytes), read big-endian and masked
@@ -67,18 +67,21 @@ U128 walk(U128 value, const CipherKeyState& state, RoundFunction& round_function
   return walk<kEncrypt>(value, state, round_function, [] { return true; });
 }
 
-// The SHA-instruction cipher serves tweaks of up to kShaniMaxTweakLen bytes, for which the
-// round byte, the tweak and the half all lie in the first 16 bytes of the inner block (the
-// codec's tweak has 4). Call these only where sha256_has_shani() is true.
-inline constexpr size_t kShaniMaxTweakLen = 7;
-U128 encrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
-U128 decrypt_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
-// decrypt_with_mac_shani also finishes sha256_hmac_block(other, block) into mac for the block
+// The SHA-instruction cipher (fpe/feistel_sha.cc) serves tweaks of up to kShaMaxTweakLen
+// bytes, for which the round byte, the tweak and the half all lie in the first 16 bytes of
+// the inner block (the codec's tweak has 4). The backend table holds these where the
+// processor has the instructions.
+inline constexpr size_t kShaMaxTweakLen = 7;
+#if defined(__x86_64__) || defined(__aarch64__)
+U128 encrypt_sha(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
+U128 decrypt_sha(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak);
+// decrypt_with_mac_sha also finishes sha256_hmac_block(other, block) into mac for the block
 // that write_block writes while the first round runs, side by side with the second round, and
 // walks on past the first pass only if walk_on accepts the MAC.
-U128 decrypt_with_mac_shani(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
-                            const HmacKey& other, const BlockWriter& write_block, uint32_t mac[8],
-                            const MacFilter& walk_on);
+U128 decrypt_with_mac_sha(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
+                          const HmacKey& other, const BlockWriter& write_block, uint32_t mac[8],
+                          const MacFilter& walk_on);
+#endif
 
 }  // namespace tavik::fpe::feistel
 

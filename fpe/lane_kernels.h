@@ -12,7 +12,7 @@
 //     nor written;
 //   - never allocates, and keeps no state between calls;
 //   - runs only on a processor with the instructions its file is compiled for: the caller
-//     checks (fpe/lanes.cc decides from CPUID, once per process).
+//     checks (the backend table decides, once per process).
 //
 // Each kernel file is compiled for its own instruction set (see CMakeLists.txt) and gives
 // every function it defines, other than its entry points, internal linkage: an inline
@@ -65,9 +65,10 @@ struct LaneKernel {
   HmacBlocksFn hmac_blocks;
 };
 
-// The kernels' entry points (x86-64 only; elsewhere only the single chain exists):
+// The kernels' entry points (x86-64 and aarch64; elsewhere only the single chain exists):
 // - round_heads_sha, hmac_blocks_sha (fpe/lanes_sha.cc): n of 1 to 4, run as that many
-//   interleaved chains, so no empty lane is ever computed. Needs SHA, SSE4.1 and SSSE3.
+//   interleaved chains, so no empty lane is ever computed. Needs SHA, SSE4.1 and SSSE3 on
+//   x86-64, the ARMv8 SHA-2 instructions on aarch64.
 // - round_heads_sha_vl, hmac_blocks_sha_vl (fpe/lanes_sha_vl.cc): the same source compiled with
 //   AVX-512VL as well, for the registers xmm16-31. Needs SHA, SSE4.1, SSSE3, AVX-512F and
 //   AVX-512VL, with the operating system keeping the AVX-512 state. Clears the upper vector
@@ -77,11 +78,13 @@ struct LaneKernel {
 //   system's AVX state.
 // - round_heads_avx512, hmac_blocks_avx512 (fpe/lanes_vector_avx512.cc): n of 1 to 16, likewise with
 //   16 lanes. Needs AVX-512F and the operating system's AVX-512 state.
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__aarch64__)
 void round_heads_sha(const RoundKey& key, const uint64_t* hi, const uint64_t* lo, size_t n,
                      uint64_t* heads);
 void hmac_blocks_sha(const uint32_t inner[8], const uint32_t outer[8],
                      const uint8_t (*blocks)[kSha256BlockLen], size_t n, uint32_t (*macs)[8]);
+#endif
+#if defined(__x86_64__)
 void round_heads_sha_vl(const RoundKey& key, const uint64_t* hi, const uint64_t* lo, size_t n,
                         uint64_t* heads);
 void hmac_blocks_sha_vl(const uint32_t inner[8], const uint32_t outer[8],
@@ -95,11 +98,19 @@ void round_heads_avx512(const RoundKey& key, const uint64_t* hi, const uint64_t*
 void hmac_blocks_avx512(const uint32_t inner[8], const uint32_t outer[8],
                         const uint8_t (*blocks)[kSha256BlockLen], size_t n, uint32_t (*macs)[8]);
 #endif
+// - round_heads_wasm4, hmac_blocks_wasm4 (fpe/lanes_wasm_simd.cc): n of 1 to 4 on WebAssembly
+//   SIMD; always computes all 4 lanes. Only in a build with -msimd128.
+#if defined(__wasm_simd128__)
+void round_heads_wasm4(const RoundKey& key, const uint64_t* hi, const uint64_t* lo, size_t n,
+                       uint64_t* heads);
+void hmac_blocks_wasm4(const uint32_t inner[8], const uint32_t outer[8],
+                       const uint8_t (*blocks)[kSha256BlockLen], size_t n, uint32_t (*macs)[8]);
+#endif
 
 // The driver, for any kernel (the public functions of fpe/lanes.h pick the kernel; tests may
 // hand in their own). Results and preconditions are those of feistel_encrypt_many and
 // feistel_decrypt_many, and of hmac_blocks_many. The lanes serve tweaks of up to
-// feistel::kShaniMaxTweakLen bytes, for which round byte, tweak and half lie in the first 16
+// feistel::kShaMaxTweakLen bytes, for which round byte, tweak and half lie in the first 16
 // bytes of the block; longer ones take the single chain.
 void run_feistel_many(const LaneKernel& kernel, bool encrypt, const CipherKeyState& state,
                       std::span<const uint8_t> tweak, std::span<const U128> in,

@@ -9,41 +9,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <string_view>
 
 #include "base/u128.h"
+#include "fpe/backend.h"
 #include "fpe/cipher_key.h"
 #include "fpe/hmac.h"
 
 namespace tavik::fpe {
 
-// LanePath is a way to run the lanes:
-//   kSingle     one value after another on the single chain (Feistel8, sha256_hmac_block);
-//   kSha1..4    1 to 4 interleaved chains on the SHA instructions (SHA, SSE4.1, SSSE3);
-//   kSha4Vl     4 such chains, built with AVX-512VL for its extra registers (also needs the
-//               operating system to keep the AVX-512 state);
-//   kAvx2x8     8 lanes on AVX2 vectors, for processors without either of the above;
-//   kAvx512x16  16 lanes on AVX-512F vectors, for processors without the SHA instructions.
-// The SHA paths finish the last values with fewer chains (never an empty lane); the vector
-// paths run the last few values on the single chain.
-enum class LanePath : uint8_t { kSingle, kSha1, kSha2, kSha3, kSha4, kSha4Vl, kAvx2x8, kAvx512x16 };
-
-inline constexpr LanePath kAllLanePaths[] = {
-    LanePath::kSingle, LanePath::kSha1,    LanePath::kSha2,   LanePath::kSha3,
-    LanePath::kSha4,   LanePath::kSha4Vl,  LanePath::kAvx2x8, LanePath::kAvx512x16};
-
-// lane_path is the fastest path this processor has, from cpu_features():
-// with the SHA instructions kSha2 on AMD processors (whose SHA unit two chains keep busy),
-// elsewhere kSha4Vl where AVX-512VL is usable, else kSha4; without them kAvx512x16, else
-// kAvx2x8, else kSingle.
+// lane_path is the lanes of the backend table (fpe/backend.h): the path that measured fastest
+// on first use.
 LanePath lane_path();
-
-// lane_path_available tells whether this processor (and its operating system) can run a path.
-bool lane_path_available(LanePath path);
-
-// lane_path_name is a short fixed name for reports: "single", "sha1" .. "sha4", "sha4-vl",
-// "avx2x8", "avx512x16".
-std::string_view lane_path_name(LanePath path);
 
 // feistel_encrypt_many writes to out[i] what Feistel8(state).encrypt(in[i], tweak) gives, for
 // every i < in.size(): the same 8 rounds, the same cycle walk with the same stop after 256

@@ -1,21 +1,18 @@
 // The SHA-instruction lane kernels: one to four HMAC finishes whose compressions run
 // interleaved, round group by round group. One compression is bound by the latency of its
 // chain of rounds, not by the SHA unit's throughput, so the other chains fill the unit's idle
-// cycles. This file is compiled with -msha -msse4.1 -mssse3, and a second time, through
-// lanes_sha_vl.cc, with -mavx512vl added: four lanes need more than the 16 vector registers
+// cycles. Written once for the x86 SHA extensions and the ARMv8 SHA-2 instructions
+// (fpe/sha_ops.h). On x86 this file is compiled with -msha -msse4.1 -mssse3, and a second
+// time, through lanes_sha_vl.cc, with -mavx512vl added: four lanes need more than the 16 vector registers
 // of SSE, and AVX-512VL's xmm16-31 keep them out of memory. The second build names its entry
 // points with TAVIK_LANES_SHA_SUFFIX.
-// Everything here but the entry points has internal linkage (fpe/sha256_shani.h's too).
+// On aarch64 it is compiled with -march=armv8-a+crypto.
+// Everything here but the entry points has internal linkage (the headers' too).
 
 #include "fpe/lane_kernels.h"
+#include "fpe/sha_ops.h"
 
-#if defined(__x86_64__)
-
-#if !defined(__SHA__) || !defined(__SSE4_1__) || !defined(__SSSE3__)
-#error "fpe/lanes_sha.cc needs -msha -msse4.1 -mssse3"
-#endif
-
-#include "fpe/sha256_shani.h"
+#if defined(TAVIK_SHA_OPS)
 
 #ifndef TAVIK_LANES_SHA_SUFFIX
 #define TAVIK_LANES_SHA_SUFFIX sha
@@ -29,8 +26,8 @@ namespace {
 
 constexpr size_t kMaxShaLanes = 4;
 
-using shani::Block;
-using shani::State;
+using sha_ops::Block;
+using sha_ops::State;
 
 // hmac_lanes under one key: inner blocks b[j], MACs into mac[j].
 template <size_t N>
@@ -41,31 +38,30 @@ inline void hmac_one_key(State inner, State outer, const Block (&b)[N], State (&
     inners[j] = inner;
     outers[j] = outer;
   }
-  shani::hmac_lanes<N>(inners, outers, b, mac);
+  sha_ops::hmac_lanes<N>(inners, outers, b, mac);
 }
 
 template <size_t N>
 void round_heads_n(const RoundKey& key, const uint64_t* hi, const uint64_t* lo,
                    uint64_t* heads) {
-  const Block tmpl = shani::load_words(key.block);
+  const Block tmpl = sha_ops::load_words(key.block);
   Block blocks[N];
   for (size_t j = 0; j < N; ++j) {
-    blocks[j] = tmpl;
-    blocks[j].w[0] = _mm_xor_si128(tmpl.w[0], shani::words_from_be128(hi[j], lo[j]));
+    blocks[j] = sha_ops::with_head(tmpl, hi[j], lo[j]);
   }
   State mac[N];
-  hmac_one_key<N>(shani::load_state(key.inner), shani::load_state(key.outer), blocks, mac);
-  for (size_t j = 0; j < N; ++j) { heads[j] = shani::head64(mac[j]); }
+  hmac_one_key<N>(sha_ops::load_state(key.inner), sha_ops::load_state(key.outer), blocks, mac);
+  for (size_t j = 0; j < N; ++j) { heads[j] = sha_ops::head64(mac[j]); }
 }
 
 template <size_t N>
 void hmac_blocks_n(const uint32_t inner[8], const uint32_t outer[8],
                    const uint8_t (*blocks)[kSha256BlockLen], uint32_t (*macs)[8]) {
   Block b[N];
-  for (size_t j = 0; j < N; ++j) { b[j] = shani::load_block(blocks[j]); }
+  for (size_t j = 0; j < N; ++j) { b[j] = sha_ops::load_block(blocks[j]); }
   State mac[N];
-  hmac_one_key<N>(shani::load_state(inner), shani::load_state(outer), b, mac);
-  for (size_t j = 0; j < N; ++j) { shani::store_state(mac[j], macs[j]); }
+  hmac_one_key<N>(sha_ops::load_state(inner), sha_ops::load_state(outer), b, mac);
+  for (size_t j = 0; j < N; ++j) { sha_ops::store_state(mac[j], macs[j]); }
 }
 
 // with_lanes runs run.template operator()<n>() for n of 1 to kMaxShaLanes; the driver never
@@ -85,17 +81,17 @@ void with_lanes(size_t n, Run run) {
 
 void TAVIK_LANES_SHA_NAME(round_heads)(const RoundKey& key, const uint64_t* hi,
                                        const uint64_t* lo, size_t n, uint64_t* heads) {
-  shani::clear_upper_state();
+  sha_ops::clear_upper_state();
   with_lanes(n, [&]<size_t N>() { round_heads_n<N>(key, hi, lo, heads); });
 }
 
 void TAVIK_LANES_SHA_NAME(hmac_blocks)(const uint32_t inner[8], const uint32_t outer[8],
                                        const uint8_t (*blocks)[kSha256BlockLen], size_t n,
                                        uint32_t (*macs)[8]) {
-  shani::clear_upper_state();
+  sha_ops::clear_upper_state();
   with_lanes(n, [&]<size_t N>() { hmac_blocks_n<N>(inner, outer, blocks, macs); });
 }
 
 }  // namespace tavik::fpe::lanes
 
-#endif  // __x86_64__
+#endif  // TAVIK_SHA_OPS

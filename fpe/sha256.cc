@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "fpe/cpu.h"
+#include "fpe/backend.h"
 #include "fpe/sha256_portable.h"
 
 namespace tavik::fpe {
@@ -13,35 +13,21 @@ Sha256State sha256_initial_state() {
   return state;
 }
 
-bool sha256_has_shani() { return cpu_features().sha; }
-
 void sha256_compress(uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
-  if (sha256_has_shani()) {
-    sha256_compress_shani(h, block);
-  } else {
-    sha256_compress_portable(h, block);
-  }
+  backend().compress(h, block);
 }
 
 void sha256_hmac_block(const uint32_t inner[8], const uint32_t outer[8],
                        const uint8_t block[kSha256BlockLen], uint32_t mac[8]) {
-  if (sha256_has_shani()) {
-    sha256_hmac_block_shani(inner, outer, block, mac);
-  } else {
-    sha256_hmac_block_portable(inner, outer, block, mac);
-  }
+  backend().hmac_block(inner, outer, block, mac);
 }
 
 void sha256_hmac_outer(const uint32_t outer[8], const uint32_t inner_digest[8], uint32_t mac[8]) {
-  if (sha256_has_shani()) {
-    sha256_hmac_outer_shani(outer, inner_digest, mac);
-  } else {
-    sha256_hmac_outer_portable(outer, inner_digest, mac);
-  }
+  backend().hmac_outer(outer, inner_digest, mac);
 }
 
 void sha256_digest(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen]) {
-  sha256_digest_portable(message, out);
+  sha256_digest_portable(message, out, backend().compress);
 }
 
 }  // namespace tavik::fpe

@@ -36,20 +36,16 @@ struct Sha256State {
 // sha256_initial_state is the FIPS 180-4 initial value with no block compressed.
 Sha256State sha256_initial_state();
 
-// The block functions, and the HMAC finishes below, come in two forms chosen at run time: the
-// x86 SHA instructions where the processor has them (fpe/sha256_shani.cc), else our own
-// portable SHA-256 (fpe/sha256_portable.h: a BMI2 form where the processor has BMI2, else
-// plain C++). Both give the same results; OpenSSL serves the tests as the independent
-// reference.
-
-// sha256_has_shani tells whether this processor has the SHA, SSSE3 and SSE4.1 instructions
-// (decided once per process).
-bool sha256_has_shani();
+// The block functions, and the HMAC finishes below, run through the backend table
+// (fpe/backend.h), chosen once per process: the processor's SHA instructions where it has
+// them (x86 SHA extensions, ARMv8 SHA-2), else our own portable SHA-256. All give the same
+// results; OpenSSL serves the tests as the independent reference.
 
 // sha256_compress runs one compression of `block` on the chaining value h[0..7].
 void sha256_compress(uint32_t h[8], const uint8_t block[kSha256BlockLen]);
-// sha256_compress_shani is its SHA-instruction form: call it only when sha256_has_shani().
-void sha256_compress_shani(uint32_t h[8], const uint8_t block[kSha256BlockLen]);
+
+// Sha256BlockFn is a block function: one compression of a block on a chaining value.
+using Sha256BlockFn = void (*)(uint32_t h[8], const uint8_t block[kSha256BlockLen]);
 
 // sha256_hmac_block finishes HMAC-SHA-256 from absorbed key states (inner and outer chaining
 // values after one key block each) when the padded rest of the message is the one block
@@ -58,19 +54,12 @@ void sha256_compress_shani(uint32_t h[8], const uint8_t block[kSha256BlockLen]);
 // eight words (A .. H); it may alias neither state.
 void sha256_hmac_block(const uint32_t inner[8], const uint32_t outer[8],
                        const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
-// sha256_hmac_block_shani is its SHA-instruction form, the inner digest kept in registers:
-// call it only when sha256_has_shani().
-void sha256_hmac_block_shani(const uint32_t inner[8], const uint32_t outer[8],
-                             const uint8_t block[kSha256BlockLen], uint32_t mac[8]);
 
 // sha256_hmac_outer is the second half of sha256_hmac_block, for a caller that runs the inner
 // compression itself (sha256_compress on a copy of the inner state) and has other work to do
 // while it runs: a copy of `outer` compresses the inner digest, given as eight words, with its
 // padding. mac receives the MAC as eight words; it may alias neither input.
 void sha256_hmac_outer(const uint32_t outer[8], const uint32_t inner_digest[8], uint32_t mac[8]);
-// sha256_hmac_outer_shani is its SHA-instruction form: call it only when sha256_has_shani().
-void sha256_hmac_outer_shani(const uint32_t outer[8], const uint32_t inner_digest[8],
-                             uint32_t mac[8]);
 
 // sha256_digest hashes a whole message (used for keys longer than one block).
 void sha256_digest(std::span<const uint8_t> message, uint8_t out[kSha256DigestLen]);

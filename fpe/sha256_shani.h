@@ -3,7 +3,8 @@
 
 // SHA-256 with the x86 SHA instructions, as inline functions on register values, for the few
 // files compiled with -msha -msse4.1 -mssse3 (see CMakeLists.txt). Callers reach that code
-// only where sha256_has_shani() is true. The files keep the legacy SSE encoding (no -mavx),
+// only through the backend table (fpe/backend.h), where the processor has them. The ARMv8 form
+// (fpe/sha256_armv8.h) offers the same functions under the same names; fpe/sha_ops.h picks. The files keep the legacy SSE encoding (no -mavx),
 // so no transition between VEX and SSE code, and no AVX upper-state penalty, can arise
 // around these calls.
 
@@ -88,6 +89,17 @@ inline Block load_words(const uint32_t words[16]) {
   return b;
 }
 
+// block_of makes a block of sixteen message words given as values: the compiler puts
+// constants and registers together in vector registers, with no round trip through memory.
+inline Block block_of(const uint32_t (&w)[16]) {
+  Block b;
+  for (int i = 0; i < 4; ++i) {
+    b.w[i] = _mm_set_epi32(static_cast<int>(w[4 * i + 3]), static_cast<int>(w[4 * i + 2]),
+                           static_cast<int>(w[4 * i + 1]), static_cast<int>(w[4 * i]));
+  }
+  return b;
+}
+
 // clear_upper_state is called before SHA code in a file built with AVX: the SHA instructions
 // have only the legacy SSE encoding, and processors that mix it with dirty upper halves of
 // the vector registers stall.
@@ -103,6 +115,13 @@ inline __m128i words_from_be128(uint64_t hi, uint64_t lo) {
   const uint64_t w01 = (hi << 32) | (hi >> 32);
   const uint64_t w23 = (lo << 32) | (lo >> 32);
   return _mm_set_epi64x(static_cast<long long>(w23), static_cast<long long>(w01));
+}
+
+// with_head is `tmpl` with its first 16 bytes XORed with the big-endian 128-bit number
+// (hi, lo): the round byte and the half of a Feistel round.
+inline Block with_head(Block tmpl, uint64_t hi, uint64_t lo) {
+  tmpl.w[0] = _mm_xor_si128(tmpl.w[0], words_from_be128(hi, lo));
+  return tmpl;
 }
 
 // compress_lanes runs N independent compressions side by side, each of its own block on its
@@ -174,6 +193,11 @@ inline Block outer_block(__m128i abcd, __m128i efgh) {
   block.w[2] = _mm_set_epi32(0, 0, 0, static_cast<int>(0x80000000u));
   block.w[3] = _mm_set_epi32(static_cast<int>(kHmacOuterBits), 0, 0, 0);
   return block;
+}
+
+inline Block outer_block(const uint32_t inner_digest[8]) {
+  return outer_block(_mm_loadu_si128(reinterpret_cast<const __m128i*>(inner_digest)),
+                     _mm_loadu_si128(reinterpret_cast<const __m128i*>(inner_digest + 4)));
 }
 
 inline Block outer_block(State inner_digest) {

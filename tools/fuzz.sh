@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for a given time:  tools/fuzz.sh [SECONDS] [TARGET...]
 #   decode_fuzz, roundtrip_fuzz, chunk_fuzz: libFuzzer targets of the codec library;
+#   settings_fuzz: tavik_codec_new of the C interface with hostile settings texts and keys;
 #   python_fuzz: atheris on the Python surface of the extension (atheris from the development
 #   environment, build/venvs/dev).
 # The fuzz preset builds them with clang, AddressSanitizer and UBSan (and coverage for the
@@ -15,7 +16,7 @@ seconds="${1:-20}"
 shift || true
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=(decode_fuzz roundtrip_fuzz chunk_fuzz python_fuzz)
+  targets=(decode_fuzz roundtrip_fuzz chunk_fuzz settings_fuzz python_fuzz)
 fi
 
 # The interpreter of the development environment (build/venvs/dev, with atheris), for which

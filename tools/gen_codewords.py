@@ -9,7 +9,8 @@ by the tests; they never run it. Running it again is how a deliberate change of 
 format is recorded: the diff of the file shows every word that changes.
 
 Each line after the header holds one code word: the constructor's arguments, the builder calls
-in order, the input bytes and the word that encode returned. Some lines also hold a word with one
+in order, the input bytes and the word that encode returned, and the codec's settings text with
+the cipher key that builds it back. Some lines also hold a word with one
 onset or nucleus replaced along recover's confusion graph and the 16 bytes recover returns for it.
 """
 
@@ -43,7 +44,9 @@ HEADER = {
         "[name, [positional arguments]]; integers are JSON numbers (up to 2**128 - 1), text is "
         "a JSON string (UTF-8, U+0000 written \\u0000), a byte argument is {\"hex\": \"...\"} "
         "and null is None. input: the bytes given to encode, in hex; word: what encode "
-        "returned. typo (some lines): word with one onset or nucleus replaced by a neighbour in "
+        "returned. settings: the codec's settings text (Tavik.settings); cipher_key: the key "
+        "that Tavik.from_settings(settings, key, cipher_key) takes beside key, in hex, or null; "
+        "from_settings builds the same codec. typo (some lines): word with one onset or nucleus replaced by a neighbour in "
         "recover's confusion graph; recovered: the 16 bytes recover(typo) returns, in hex."
     )
 }
@@ -165,6 +168,17 @@ def as_json(value):
 lines = []
 
 
+def cipher_key_of(calls):
+    """The key of the last with_cipher("feistel", key) call in hex, or None: the cipher_key
+    that from_settings takes."""
+    found = None
+    for name, args in calls:
+        if name == "with_cipher":
+            key = args[1] if len(args) > 1 else None
+            found = key.hex() if key is not None and args[0].startswith("feistel") else None
+    return found
+
+
 def emit(key, level, mode, bit_width, calls, data, typo=False):
     codec = build(key, level, mode, bit_width, calls)
     word = codec.encode(data)
@@ -176,6 +190,8 @@ def emit(key, level, mode, bit_width, calls, data, typo=False):
         "calls": [[name, as_json(list(args))] for name, args in calls],
         "input": data.hex(),
         "word": word,
+        "settings": codec.settings,
+        "cipher_key": cipher_key_of(calls),
     }
     if typo:
         bits, checks = shape(bit_width, calls)

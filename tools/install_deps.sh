@@ -9,17 +9,32 @@
 #   the benchmarks: libbenchmark-dev; the memcheck run (tools/memcheck.sh): valgrind;
 #   Python: python3-dev and python3-venv, for a python3 that is Debian's own;
 #   other platforms: libc++-dev and libc++abi-dev (the clang-libcxx preset; GoogleTest is built
-#     from the sources of googletest), g++-aarch64-linux-gnu and binutils-aarch64-linux-gnu (the
-#     aarch64 wheels and C++ suite), qemu-user and qemu-user-static (running aarch64 programs)
-#     and debootstrap (an arm64 Debian root: tools/arm64_root.sh).
+#     from the sources of googletest), gcc- and g++-aarch64-linux-gnu and
+#     binutils-aarch64-linux-gnu (the aarch64 wheels and C++ suite), qemu-user and
+#     qemu-user-static (running aarch64 programs) and debootstrap (an arm64 Debian root:
+#     tools/arm64_root.sh).
+# With the argument `js`, instead: what tools/build_js.sh and tools/test_js.sh need for the
+# WebAssembly build, the npm package and the page: emscripten (with binaryen, and node-acorn,
+# which Debian's emscripten needs under a newer Node), Node and npm where there are none yet,
+# node-typescript (tsc checks the package's types), esbuild (bundles the page as a browser
+# bundle), and chromium with chromium-driver (the page's test), python3-venv (selenium).
 # Python packages are not installed here: every script installs those it needs into a virtual
 # environment under build/venvs/ (tools/venv.sh), never into an interpreter of the machine.
 set -euo pipefail
 
-debian_packages=(g++ cmake ninja-build pkg-config binutils clang libclang-rt-14-dev libgtest-dev
-                 googletest libssl-dev libbenchmark-dev valgrind python3-dev python3-venv
-                 libc++-dev libc++abi-dev gcc-aarch64-linux-gnu g++-aarch64-linux-gnu
-                 binutils-aarch64-linux-gnu qemu-user qemu-user-static debootstrap)
+if [ "${1:-}" = js ]; then
+  debian_packages=(cmake ninja-build emscripten binaryen node-acorn node-typescript esbuild
+                   chromium chromium-driver python3-venv)
+  # A Node from elsewhere (with its own npm) stays as it is.
+  command -v node >/dev/null || debian_packages+=(nodejs)
+  command -v npm >/dev/null || debian_packages+=(npm)
+else
+  debian_packages=(g++ cmake ninja-build pkg-config binutils clang libclang-rt-14-dev
+                   libgtest-dev googletest libssl-dev libbenchmark-dev valgrind python3-dev
+                   python3-venv libc++-dev libc++abi-dev gcc-aarch64-linux-gnu
+                   g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user qemu-user-static
+                   debootstrap)
+fi
 missing=()
 for pkg in "${debian_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

@@ -9,9 +9,15 @@
 #      pytest suite and the check of the type stubs (mypy.stubtest) run against it
 #      (tools/test_wheels.sh);
 #   5. the C++ and pytest suites again against the ASan/UBSan build (tools/sanitize.sh);
-#   6. a short run of every fuzz target, 20 seconds each (tools/fuzz.sh);
-#   7. a smoke run of the benchmarks (bench/run.sh --quick), which only checks that they execute;
-#   8. on x86-64, aarch64 under emulation (tools/test_aarch64.sh): the C++ suite built by the
+#   6. the C library built with default options and installed into build/prefix, and from
+#      there the C test (C99, found with pkg-config) and the C++ example (found with
+#      find_package), then the same with ASan/UBSan in build/prefix-asan (tools/test_capi.sh);
+#   7. the JavaScript package built with emscripten and packed, its node --test suite against
+#      the packed package, its types under tsc, and the playground page in headless Chromium
+#      (tools/test_js.sh, which runs tools/build_js.sh);
+#   8. a short run of every fuzz target, 20 seconds each (tools/fuzz.sh);
+#   9. a smoke run of the benchmarks (bench/run.sh --quick), which only checks that they execute;
+#  10. on x86-64, aarch64 under emulation (tools/test_aarch64.sh): the C++ suite built by the
 #      cross compiler, with and without the SHA-2 instructions, and the pytest suite against
 #      the cp311 aarch64 wheel in an arm64 Debian root. The root (tools/arm64_root.sh: mostly
 #      downloads and one emulated core) is made in the background from the start.
@@ -72,6 +78,14 @@ bash tools/test_wheels.sh
 
 echo "== sanitizers"
 bash tools/sanitize.sh
+
+echo "== C library, installed"
+bash tools/test_capi.sh
+echo "== C library, installed (ASan, UBSan)"
+bash tools/test_capi.sh --sanitize
+
+echo "== JavaScript: the WebAssembly package, its tests, the page in Chromium"
+bash tools/test_js.sh
 
 echo "== fuzz smoke run"
 bash tools/fuzz.sh 20

@@ -4,8 +4,8 @@
 #      arm64 root of tools/arm64_root.sh), run by CTest through qemu-aarch64 twice: on a
 #      processor with the SHA-2 instructions (qemu's "max") and on one without them. qemu 7.2
 #      offers no processor model without them, so the second run hides them where a program
-#      asks: a preloaded getauxval() clears HWCAP_SHA2 (and HWCAP_SHA512) from AT_HWCAP. A
-#      probe shows both answers first;
+#      asks: a preloaded getauxval() clears HWCAP_SHA2 from AT_HWCAP
+#      (tests/support/hide_hwcap_sha2.c). A probe shows both answers first;
 #   2. the cp311 aarch64 wheel of build/wheels/ (tools/build_wheels.sh) installed with its test
 #      extra from PyPI into a virtual environment of the root's CPython 3.11 (Debian's, arm64),
 #      and the pytest suite run against it; the known answers once more without the SHA-2
@@ -25,17 +25,6 @@ bash tools/arm64_root.sh "$root"
 # The preloaded getauxval that hides the SHA-2 instructions, and a probe of what a program sees.
 no_sha2_dir=build/aarch64-no-sha2
 mkdir -p "$no_sha2_dir"
-cat >"$no_sha2_dir/no_sha2.c" <<'EOF'
-#define _GNU_SOURCE
-#include <asm/hwcap.h>
-#include <dlfcn.h>
-#include <sys/auxv.h>
-unsigned long getauxval(unsigned long type) {
-  unsigned long (*real)(unsigned long) = (unsigned long (*)(unsigned long))dlsym(RTLD_NEXT, "getauxval");
-  unsigned long value = real(type);
-  return type == AT_HWCAP ? value & ~(unsigned long)(HWCAP_SHA2 | HWCAP_SHA512) : value;
-}
-EOF
 cat >"$no_sha2_dir/probe.c" <<'EOF'
 #include <asm/hwcap.h>
 #include <stdio.h>
@@ -45,7 +34,8 @@ int main(void) {
   return 0;
 }
 EOF
-aarch64-linux-gnu-gcc -O2 -shared -fPIC -o "$no_sha2_dir/no_sha2.so" "$no_sha2_dir/no_sha2.c" -ldl
+aarch64-linux-gnu-gcc -O1 -shared -fPIC -o "$no_sha2_dir/no_sha2.so" \
+  tests/support/hide_hwcap_sha2.c -ldl
 aarch64-linux-gnu-gcc -O2 -o "$no_sha2_dir/probe" "$no_sha2_dir/probe.c"
 no_sha2="$PWD/$no_sha2_dir/no_sha2.so"
 with_sha2=$(qemu-aarch64 -L "$root" "$no_sha2_dir/probe")

@@ -47,7 +47,8 @@ for wheel in "${wheels[@]}"; do
       if command -v "$c"; then echo "a compiler is within reach: $c" >&2; exit 1; fi
     done
     echo "PATH=$PATH: cc, gcc, g++, c++, clang, clang++ not found"'
-  # The wheel with its test extra (pytest, mypy, numpy, dask[distributed]).
+  # The wheel with its test extra (pytest, mypy, numpy, dask, and the Arrow libraries: pyarrow,
+  # Polars, DuckDB, pandas).
   no_compiler python -m pip install -q --disable-pip-version-check --only-binary=:all: \
     "$wheel[test]"
   no_compiler python -P -c 'import sys, tavik, tavik.tavik as m

@@ -7,7 +7,7 @@
 #                              DIR as a virtual environment of PYTHON (made anew when missing
 #                              or broken), with the packages installed in it
 #   dev_python                 the development environment (build/venvs/dev: pytest, mypy,
-#                              numpy, atheris); prints its interpreter
+#                              numpy, pyarrow, atheris); prints its interpreter
 
 find_python() {
   local minor=$1 candidate found=""
@@ -36,6 +36,6 @@ make_venv() {
 dev_python() {
   local root
   root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-  make_venv "$root/build/venvs/dev" python3 "pytest>=7" "mypy>=1.8" numpy "atheris>=2.3" >&2
+  make_venv "$root/build/venvs/dev" python3 "pytest>=7" "mypy>=1.8" numpy pyarrow "atheris>=2.3" >&2
   echo "$root/build/venvs/dev/bin/python"
 }

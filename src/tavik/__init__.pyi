@@ -1,10 +1,55 @@
-from collections.abc import Iterable
-from typing import Literal, Sequence, SupportsIndex, final, overload
+from collections.abc import Iterable, Iterator
+from typing import Literal, Protocol, Sequence, SupportsIndex, final, overload
 
 from typing_extensions import Buffer
 
 __all__ = ["Tavik"]
 __version__: str
+
+class _ArrowArrayExporter(Protocol):
+    def __arrow_c_array__(
+        self, requested_schema: object | None = None
+    ) -> tuple[object, object]: ...
+
+class _ArrowStreamExporter(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+# An Arrow column: pyarrow arrays and chunked arrays, Polars and pandas Series, DuckDB results,
+# nanoarrow, a Column; a table of one column stands for that column.
+_ArrowColumn = _ArrowArrayExporter | _ArrowStreamExporter
+
+@final
+class _Column:
+    """The result of a bulk method given an Arrow column (the class is not in the module).
+
+    It owns its buffers, so it outlives its input, and exports them through the Arrow
+    PyCapsule interface without a copy: code words as an Arrow ``string`` column, identifiers
+    as ``fixed_size_binary(16)``; a failed item (errors="none") or a null input is a null.
+    ``pyarrow.array(column)``, ``polars.Series(column)``, ``pandas.Series.from_arrow(column)``
+    and DuckDB take it.
+    """
+
+    def __len__(self) -> int:
+        """The number of rows."""
+    def __getitem__(self, index: int) -> str | bytes | None:
+        """Row ``index`` as the iterable form gives it: str, 16 bytes, or None for a null."""
+    def __iter__(self) -> Iterator[str | bytes | None]:
+        """The rows, as __getitem__ gives them (a Python object each)."""
+    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[object, object]:
+        """Export the column as one Arrow array (schema and array capsules).
+
+        A requested ``string``, ``large_string`` or ``string_view`` type gives a column of
+        identifiers as UUID text, and a column of words in that form; other requests are left
+        to the consumer to cast. Raises OverflowError for a column of words of more than 2 GiB,
+        which only __arrow_c_stream__ gives (in several arrays).
+        """
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object:
+        """Export the column as an Arrow stream (an array stream capsule), as __arrow_c_array__."""
+    def uuid_text(self) -> _Column:
+        """The column of identifiers as lowercase UUID text with hyphens (a ``string`` column).
+
+        Raises TypeError for a column of words.
+        """
 
 @final
 class Tavik:
@@ -21,9 +66,34 @@ class Tavik:
 
     Decode with the settings that encoded: a word decoded under another mode, cipher or width
     mostly passes its check and gives another identifier, without an error.
-    ``repr`` shows every setting a word depends on, and never the key: store it beside the
-    words.
+    ``repr`` and ``settings`` show every setting a word depends on, and never the key: store
+    ``settings`` beside the words and build the codec back with ``from_settings``.
     """
+
+    @property
+    def settings(self) -> str:
+        """The settings text: one line of printable ASCII that names every setting a code word
+        depends on, and never any key material, for example
+        ``tavik/1 level=universal mode=sealed bits=128 cipher=feistel8:key check=1 case=upper
+        chunk=balanced sep=U+002D``. ``Tavik.from_settings(c.settings, key, cipher_key)`` builds a
+        codec that writes the same words. Like the code words it is a format: every text that
+        tavik has written keeps building the same codec. The README describes its fields.
+        """
+    @classmethod
+    def from_settings(
+        cls, settings: str, key: bytes | None = None, cipher_key: bytes | None = None
+    ) -> Tavik:
+        """Build the codec of a settings text (see ``settings``) under the keys given.
+
+        ``key`` is the constructor's key (required and non-empty in modes "sealed" and
+        "open"); ``cipher_key`` is the key given to ``with_cipher("feistel", key)``, required
+        when the text says ``cipher=feistel8:cipher_key`` and refused otherwise. Fields may come
+        in any order. Raises ValueError, naming the field, for a text that is not version 1,
+        has an unknown, repeated, missing or inapplicable field (``epoch_ms`` and
+        ``granularity`` belong to mode "open" only) or a value out of range: nothing is
+        clamped. Raises ValueError for a missing key as the constructor does, and TypeError for
+        arguments of the wrong type.
+        """
 
     def __new__(
         cls,
@@ -125,39 +195,69 @@ class Tavik:
 
     # The bulk methods: each item's result is what the single call gives it, but the hashing
     # of many items runs in lanes, with the interpreter lock released, at a fraction of the
-    # cost per item. With errors="raise" (the default) the first failing item raises what the
-    # single call would, with a note naming its index; with errors="none" a failed item gives
-    # None instead.
+    # cost per item. With errors="raise" (the default) the first failing item in order raises
+    # what the single call would, with a note naming its index, whatever fails after it (the
+    # iterable's own error included); with errors="none" a failed item gives None instead.
+    # Items are read in batches of 512: after a failure an iterator has been read to the end of
+    # the failing item's batch (items 0 to 511, 512 to 1023, ...), or to where it ended or
+    # raised, and no further, whatever the kind of the failure.
     @overload
     def encode_many(
-        self, items: Iterable[bytes] | Buffer, errors: Literal["raise"] = "raise"
-    ) -> list[str]:
+        self, items: _ArrowColumn, errors: Literal["raise", "none"] = "raise"
+    ) -> _Column:
         """Return the code word of every item.
 
-        ``items`` is any iterable of bytes (each read as encode reads its argument), or one
-        buffer (bytes, bytearray, memoryview, a NumPy array) of identifiers of the codec's
-        byte count each: ceil(bit_width / 8) bytes, 16 by default. Raises ValueError for a
-        buffer that does not hold whole identifiers, or for errors other than "raise" or
-        "none".
+        ``items`` is any iterable of bytes (each read as encode reads its argument) or str
+        (UUID text: 36 characters with hyphens or 32 hex digits, either case; other text
+        raises ValueError), or one buffer (bytes, bytearray, memoryview, a NumPy array) of
+        identifiers of the codec's byte count each: ceil(bit_width / 8) bytes, 16 by default.
+        The buffer holds bytes (format 'B', 'b' or 'c') or records of exactly that many bytes
+        ('16s', '16B', NumPy's 'V16'); any other format (objects, text, numbers) raises
+        TypeError naming it. Raises ValueError for a buffer that does not hold whole
+        identifiers, or for errors other than "raise" or "none".
+
+        ``items`` may also be an Arrow column (anything exporting ``__arrow_c_array__`` or
+        ``__arrow_c_stream__``): binary columns (``fixed_size_binary``, ``arrow.uuid``,
+        ``binary``, ``large_binary``, ``binary_view``) hold identifiers as bytes, string
+        columns (``string``, ``large_string``, ``string_view``) UUID text. The result is then a
+        column of words (see _Column); a null stays a null, and with errors="none" a failed
+        item gives a null. Raises TypeError for a column of another type.
         """
     @overload
     def encode_many(
-        self, items: Iterable[bytes] | Buffer, errors: Literal["none"]
+        self, items: Iterable[bytes | str] | Buffer, errors: Literal["raise"] = "raise"
+    ) -> list[str]: ...
+    @overload
+    def encode_many(
+        self, items: Iterable[bytes | str] | Buffer, errors: Literal["none"]
     ) -> list[str | None]: ...
     @overload
     def decode_many(
         self,
-        words: Iterable[str],
-        errors: Literal["raise"] = "raise",
+        words: _ArrowColumn,
+        errors: Literal["raise", "none"] = "raise",
         as_buffer: Literal[False] = False,
-    ) -> list[bytes]:
+    ) -> _Column:
         """Return the 16 bytes of every code word in ``words`` (any iterable of str).
 
         With ``as_buffer=True`` the result is one bytearray of 16 bytes a word, which NumPy
         views without copying (``numpy.frombuffer(result, numpy.uint8).reshape(-1, 16)``);
         with errors="none" as well, a tuple of that bytearray (16 zero bytes for a failed
         word) and the list of the failed words' indices.
+
+        ``words`` may also be an Arrow string column (``string``, ``large_string``,
+        ``string_view``): the result is then a ``fixed_size_binary(16)`` column (see _Column;
+        ``uuid_text()`` gives UUID text), a null stays a null, and with errors="none" a
+        failed word, invalid UTF-8 included, gives a null. Raises TypeError for a column of
+        another type, ValueError for as_buffer=True with a column.
         """
+    @overload
+    def decode_many(
+        self,
+        words: Iterable[str],
+        errors: Literal["raise"] = "raise",
+        as_buffer: Literal[False] = False,
+    ) -> list[bytes]: ...
     @overload
     def decode_many(
         self, words: Iterable[str], errors: Literal["none"], as_buffer: Literal[False] = False
@@ -173,11 +273,18 @@ class Tavik:
     @overload
     def recover_many(
         self,
+        words: _ArrowColumn,
+        errors: Literal["raise", "none"] = "raise",
+        as_buffer: Literal[False] = False,
+    ) -> _Column:
+        """Like decode_many, with recover for every word (modes sealed and open only)."""
+    @overload
+    def recover_many(
+        self,
         words: Iterable[str],
         errors: Literal["raise"] = "raise",
         as_buffer: Literal[False] = False,
-    ) -> list[bytes]:
-        """Like decode_many, with recover for every word (modes sealed and open only)."""
+    ) -> list[bytes]: ...
     @overload
     def recover_many(
         self, words: Iterable[str], errors: Literal["none"], as_buffer: Literal[False] = False

@@ -1,4 +1,4 @@
-"""The command line: ``tavik encode``, ``tavik decode`` and ``tavik recover``.
+"""The command line: ``tavik encode``, ``tavik decode``, ``tavik recover`` and ``tavik settings``.
 
 Identifiers or code words come as arguments, or one per line on standard input when there are
 none. Standard input is read in chunks and answered chunk by chunk, so memory stays constant
@@ -41,6 +41,8 @@ READ_LEN = 64 * 1024
 PIPE_LEN = 256 * 1024
 # Largest key file read; a key is a few dozen bytes, and this stops `--key-file /dev/urandom`.
 MAX_KEY_LEN = 1024 * 1024
+# Largest settings file read: a settings text is one short line.
+MAX_SETTINGS_LEN = 64 * 1024
 # The UTF-8 byte-order mark, which some editors put at the start of a text file.
 BOM = b"\xef\xbb\xbf"
 
@@ -297,9 +299,13 @@ def _chunk_arg(text: str) -> tuple[str, object]:
 
 def _add_codec_options(parser: argparse.ArgumentParser) -> None:
     group = parser.add_argument_group("code word settings (use the same ones to encode and decode)")
-    group.add_argument("--level", choices=LEVELS, default="universal",
+    group.add_argument("--settings", metavar="TEXT",
+                       help="every setting below in one settings text (as `tavik settings` "
+                            "prints it), or @FILE to read it from a file; it replaces the other "
+                            "settings options")
+    group.add_argument("--level", choices=LEVELS,
                        help="which letters spell the syllables (default: universal)")
-    group.add_argument("--mode", choices=MODES, default="sealed",
+    group.add_argument("--mode", choices=MODES,
                        help="sealed: keyed cipher and check; open: as sealed, plus a time prefix "
                             "for UUID versions 1, 6 and 7; plain: public cipher, CRC check, no key "
                             "(default: sealed)")
@@ -314,7 +320,7 @@ def _add_codec_options(parser: argparse.ArgumentParser) -> None:
                        help="feistel (feistel8): keyed with the key given, or the public key "
                             "without one; shuffle (shuffle4): always the public key (default: "
                             "feistel under the key, or the public key in mode plain)")
-    group.add_argument("--case", choices=["upper", "lower"], default="upper",
+    group.add_argument("--case", choices=["upper", "lower"],
                        help="letter case of the code words written (default: upper)")
     group.add_argument("--check", type=_int_arg, metavar="N",
                        help="number of check syllables, 1 to 8 (default: 1; use 2 or more with "
@@ -390,6 +396,16 @@ def build_parser() -> Parser:
                          help="write plain hex of the identifier's bytes instead of UUID text")
         _add_aligned_option(sub)
         _add_codec_options(sub)
+
+    settings = commands.add_parser(
+        "settings", help="print the settings text of the options", allow_abbrev=False,
+        description="Print the settings text of the code word settings given (or of --settings, "
+                    "checked and in its usual form): one line that names every setting a code "
+                    "word depends on and no key, to store beside the words and give back with "
+                    "--settings. A key option only says that a key will be given: the key is not "
+                    "read.")
+    settings.set_defaults(parser=settings, items=[])
+    _add_codec_options(settings)
     return parser
 
 
@@ -476,8 +492,89 @@ def _same_file(fd: int, other: int) -> bool:
     return (a.st_dev, a.st_ino) == (b.st_dev, b.st_ino)
 
 
+# The options that --settings replaces, by their attribute.
+SETTINGS_OPTIONS = {"level": "--level", "mode": "--mode", "bits": "--bits",
+                    "modulus": "--modulus", "cipher": "--cipher", "case": "--case",
+                    "check": "--check", "separator": "--separator", "chunk": "--chunk",
+                    "epoch": "--epoch", "granularity": "--granularity"}
+# A key for the settings command, which never reads the key: the text holds no key material.
+PLACEHOLDER_KEY = b"\0"
+
+
+def read_settings(value: str) -> str:
+    """The settings text of --settings: the text itself, or the one line of the file @FILE
+    (a line break at its end is dropped); raises UsageError."""
+    if not value.startswith("@"):
+        return value
+    try:
+        with open(value[1:], "rb") as f:
+            data = f.read(MAX_SETTINGS_LEN + 1)
+    except OSError as exc:
+        raise UsageError(f"--settings @FILE: cannot read the file: {exc.strerror or exc}"
+                         ) from None
+    except ValueError:  # a NUL in the path
+        raise UsageError("--settings @FILE: cannot read the file: not a valid path") from None
+    if len(data) > MAX_SETTINGS_LEN:
+        raise UsageError("--settings @FILE: the file is larger than 64 KiB")
+    data = data.removesuffix(b"\n").removesuffix(b"\r")
+    try:
+        return data.decode("ascii")
+    except UnicodeDecodeError:
+        raise UsageError("--settings @FILE: settings text must be one line of printable ASCII"
+                         ) from None
+
+
+def settings_fields(codec: Tavik) -> dict[str, str]:
+    """The fields of a codec's settings text, by name."""
+    return dict(field.split("=", 1) for field in codec.settings.split()[1:])
+
+
+def build_codec_from_settings(args: argparse.Namespace, stdin_closed: bool) -> Tavik:
+    """The Tavik object of --settings and the key options; raises UsageError."""
+    given = [option for name, option in SETTINGS_OPTIONS.items()
+             if getattr(args, name) is not None]
+    if given:
+        raise UsageError(f"--settings names every code word setting: drop {given[0]} (or drop "
+                         "--settings)")
+    text = read_settings(args.settings)
+    # The text is checked, and what keys it needs is told, before any key is read.
+    try:
+        shape = settings_fields(Tavik.from_settings(text, PLACEHOLDER_KEY))
+    except ValueError as exc:
+        try:  # a cipher under the with_cipher key
+            shape = settings_fields(Tavik.from_settings(text, PLACEHOLDER_KEY, PLACEHOLDER_KEY))
+        except ValueError:
+            raise UsageError(f"--settings: {exc}") from None
+    mode, cipher = shape["mode"], shape["cipher"]
+    uses_cipher_key = cipher == "feistel8:cipher_key"
+    if args.command == "recover" and mode == "plain":
+        raise UsageError("recover needs mode sealed or open: mode plain has no keyed check")
+    key_given = [name for name, value in (("--key-file", args.key_file),
+                                          ("--key-env", args.key_env),
+                                          ("--key-hex", args.key_hex)) if value is not None]
+    if mode == "plain" and key_given and not uses_cipher_key:
+        raise UsageError(f"the settings' mode plain uses the public key and would ignore "
+                         f"{key_given[0]}: drop it")
+    args.bits = int(shape["bits"]) if "bits" in shape else None
+    args.modulus = int(shape["modulus"]) if "modulus" in shape else None
+    if args.command == "settings":
+        return Tavik.from_settings(text, PLACEHOLDER_KEY,
+                                   PLACEHOLDER_KEY if uses_cipher_key else None)
+    key = read_key(args, stdin_closed)
+    if (mode != "plain" or uses_cipher_key) and not key:
+        needs = f"mode {mode}" if mode != "plain" else "the settings' cipher feistel8:cipher_key"
+        raise UsageError(f"{needs} needs a non-empty key: give --key-file, --key-env or "
+                         "--key-hex")
+    return Tavik.from_settings(text, key, key if uses_cipher_key else None)
+
+
 def build_codec(args: argparse.Namespace, stdin_closed: bool = False) -> Tavik:
     """The Tavik object that the options describe; raises UsageError."""
+    if args.settings is not None:
+        return build_codec_from_settings(args, stdin_closed)
+    args.level = args.level or "universal"
+    args.mode = args.mode or "sealed"
+    args.case = args.case or "upper"
     if args.bits is not None and not 16 <= args.bits <= 128:
         raise UsageError("--bits must be from 16 to 128")
     if args.modulus is not None and not 2 <= args.modulus < 2**128:
@@ -497,7 +594,11 @@ def build_codec(args: argparse.Namespace, stdin_closed: bool = False) -> Tavik:
         # Only the feistel cipher of mode plain can use a key; anything else would ignore it.
         raise UsageError(f"mode plain uses the public key and would ignore {given[0]}: drop it, "
                          "or add --cipher feistel to encipher under it")
-    key = read_key(args, stdin_closed)
+    if args.command == "settings":
+        # The key is never read: the settings text depends only on whether one is given.
+        key = PLACEHOLDER_KEY if given or args.mode != "plain" else None
+    else:
+        key = read_key(args, stdin_closed)
     if args.mode != "plain" and not key:
         raise UsageError(f"mode {args.mode} needs a non-empty key: give --key-file, --key-env "
                          "or --key-hex, or use --mode plain")
@@ -1008,15 +1109,18 @@ def _run(argv: list[str]) -> int:
     if argv and argv[0].startswith("-") and argv[0].partition("=")[0] not in (
             "-", "--", "-h", "--help", "--version"):
         # The value of an option given here would be taken for the command's name.
-        parser.fail("the options go after the command: tavik encode|decode|recover [OPTIONS] "
-                    "[ITEMS]")
+        parser.fail("the options go after the command: tavik encode|decode|recover|settings "
+                    "[OPTIONS] [ITEMS]")
     args = parser.parse_args(argv)
     try:
-        if not args.items and 0 in unusable:
+        if args.command != "settings" and not args.items and 0 in unusable:
             raise UsageError("standard input is closed: give the items as arguments")
         codec = build_codec(args, stdin_closed=0 in unusable)
     except UsageError as exc:
         args.parser.fail(str(exc))
+    if args.command == "settings":
+        sys.stdout.write(codec.settings + "\n")
+        return 0
     handle = make_handler(args, codec)
     if args.items:
         return process(handle, [[item] for item in args.items], "argument",

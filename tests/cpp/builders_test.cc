@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "core/encode.h"
@@ -86,8 +87,12 @@ TEST(Builders, LeaveTheReceiverUnchanged) {
   EXPECT_EQ(base.granularity, Granularity::kMonth);
   // Every builder keeps the constructor's key, the level, the mode and the chunk engine; one
   // that leaves the domain alone shares the cipher.
+  // The key bytes are one copy, shared, never copied by a builder (nor copyable at all).
+  static_assert(!std::is_copy_constructible_v<SecretBytes>);
+  static_assert(!std::is_copy_assignable_v<SecretBytes>);
   for (const CodecConfig& next : derived) {
-    ASSERT_TRUE(next.key.has_value());
+    ASSERT_NE(next.key, nullptr);
+    EXPECT_EQ(next.key, base.key);
     const auto key = next.key->bytes();
     EXPECT_EQ(std::vector<uint8_t>(key.begin(), key.end()), kKey);
     EXPECT_EQ(next.level, Level::kEu);
@@ -96,6 +101,8 @@ TEST(Builders, LeaveTheReceiverUnchanged) {
   }
   EXPECT_EQ(derived[0].cipher, cipher);
   EXPECT_NE(derived[1].cipher, cipher);
+  ASSERT_NE(derived[3].explicit_key, nullptr);
+  EXPECT_EQ(with_bit_width(derived[3], 64).explicit_key, derived[3].explicit_key);
 }
 
 TEST(Builders, WidthAndModulusSetTheDomain) {

@@ -132,10 +132,10 @@ TEST(Config, ConstructorChecksInOrder) {
 
   const Result<CodecConfig> no_key = construct_config(std::nullopt, "universal", "plain", 128);
   ASSERT_TRUE(no_key.ok());
-  EXPECT_FALSE(no_key.value().key.has_value());
+  EXPECT_EQ(no_key.value().key, nullptr);
   const Result<CodecConfig> empty_key = construct_config(empty, "ko", "plain", 128);
   ASSERT_TRUE(empty_key.ok());
-  ASSERT_TRUE(empty_key.value().key.has_value());
+  ASSERT_NE(empty_key.value().key, nullptr);
   EXPECT_EQ(empty_key.value().key->size(), 0u);
   EXPECT_EQ(empty_key.value().level, Level::kKo);
   EXPECT_EQ(empty_key.value().tweak[0], 4);
@@ -153,7 +153,7 @@ TEST(Config, FreshRecordDefaultsAndWidthClamp) {
     EXPECT_EQ(c.tweak, (std::array<uint8_t, 4>{2, 1, static_cast<uint8_t>(kept), 0}));
     EXPECT_NE(c.cipher, nullptr);
     EXPECT_FALSE(c.explicit_cipher);
-    ASSERT_TRUE(c.key.has_value());
+    ASSERT_NE(c.key, nullptr);
     const auto key = c.key->bytes();
     EXPECT_EQ(std::vector<uint8_t>(key.begin(), key.end()), kKey);
     EXPECT_EQ(c.check_syllables, 1u);

@@ -19,7 +19,9 @@
 #include "core/config.h"
 #include "core/decode.h"
 #include "core/recover.h"
-#include "fpe/cpu.h"
+#include "core/settings.h"
+#include "fpe/backend.h"
+#include "tests/support/backend_swap.h"
 
 namespace tavik::core {
 namespace {
@@ -341,16 +343,36 @@ TEST(KnownCodeWords, EncodeWritesEveryWordAndDecodeReadsItBack) {
   }
 }
 
-// Processors without the SHA instructions take our portable SHA-256 (with BMI2, or plain
-// C++): they must write and read the very same words.
-TEST(KnownCodeWords, EveryBlockFunctionWritesTheSameWords) {
-  fpe::CpuFeatures narrowed = fpe::cpu_features();
-  narrowed.sha = false;
-  for (const bool bmi2 : {narrowed.bmi2, false}) {
-    narrowed.bmi2 = bmi2;
-    const fpe::ScopedCpuFeatures scoped(narrowed);
+// The settings text of every line builds, with the line's keys, a codec that has the same
+// settings and writes the same word as the one the constructor and the builders made.
+TEST(KnownCodeWords, SettingsTextBuildsTheSameCodec) {
+  for (const auto& [number, line] : known_words()) {
+    SCOPED_TRACE("codewords.jsonl line " + std::to_string(number));
+    const Result<CodecConfig> built = build(line);
+    ASSERT_TRUE(built.ok()) << built.error().message;
+    const std::string& settings = line.at("settings").text;
+    EXPECT_EQ(settings_text(built.value()), settings);
+    std::vector<uint8_t> key;
+    std::vector<uint8_t> cipher_key;
+    const Result<CodecConfig> config =
+        config_from_settings(settings, optional_bytes(&line.at("key"), key),
+                             optional_bytes(&line.at("cipher_key"), cipher_key));
+    ASSERT_TRUE(config.ok()) << config.error().message;
+    EXPECT_EQ(settings_text(config.value()), settings);
+    const Result<EncodedText> encoded = encode(config.value(), from_hex(line.at("input").text));
+    ASSERT_TRUE(encoded.ok()) << encoded.error().message;
+    EXPECT_EQ(encoded.value().view(), line.at("word").text);
+  }
+}
+
+// Every backend this processor runs (the SHA instructions, our own SHA-256 with BMI2 or in
+// plain C++, each with its lanes) must write and read the very same words.
+TEST(KnownCodeWords, EveryBackendWritesTheSameWords) {
+  for (const fpe::Backend& backend : fpe::available_backends()) {
+    const testing::ScopedBackend scoped(backend);
     for (const auto& [number, line] : known_words()) {
-      SCOPED_TRACE("codewords.jsonl line " + std::to_string(number) + (bmi2 ? ", BMI2" : ""));
+      SCOPED_TRACE("codewords.jsonl line " + std::to_string(number) + ", backend " +
+                   std::string(backend.name));
       const Result<CodecConfig> config = build(line);
       ASSERT_TRUE(config.ok()) << config.error().message;
       const std::vector<uint8_t> input = from_hex(line.at("input").text);

@@ -12,7 +12,8 @@
 #include "fpe/cipher.h"
 #include "fpe/feistel.h"
 #include "fpe/hmac.h"
-#include "fpe/sha256_portable.h"
+#include "fpe/backend.h"
+#include "tests/support/backend_swap.h"
 #include "tests/support/openssl_sha256.h"
 
 namespace tavik::fpe {
@@ -145,25 +146,22 @@ TEST(Hmac, BlockFinishOnBothPaths) {
     sha256_compress(h, block);
     sha256_hmac_outer(outer, h, mac);
   };
-  const Finish in_portable_steps = [](const uint32_t* inner, const uint32_t* outer,
-                                      const uint8_t* block, uint32_t* mac) {
-    uint32_t h[8];
-    std::memcpy(h, inner, sizeof(h));
-    sha256_compress_portable(h, block);
-    sha256_hmac_outer_portable(outer, h, mac);
-  };
-  std::vector<Finish> paths = {sha256_hmac_block_openssl, sha256_hmac_block, in_steps,
-                               in_portable_steps};
-  if (sha256_has_shani()) {
-    paths.push_back(sha256_hmac_block_shani);
-    paths.push_back([](const uint32_t* inner, const uint32_t* outer, const uint8_t* block,
-                       uint32_t* mac) {
+  std::vector<Finish> paths = {sha256_hmac_block_openssl, sha256_hmac_block, in_steps};
+  // Every form this processor runs, whole and in two steps.
+  const std::vector<Backend> forms = testing::block_forms();
+  for (const Backend& form : forms) { paths.push_back(form.hmac_block); }
+  auto check_steps = [&](const Bytes& key, const Bytes& message, const Bytes& expected) {
+    const HmacKey hmac = HmacKey::derive(key);
+    const auto block = padded_block(message);
+    for (const Backend& form : forms) {
       uint32_t h[8];
-      std::memcpy(h, inner, sizeof(h));
-      sha256_compress_shani(h, block);
-      sha256_hmac_outer_shani(outer, h, mac);
-    });
-  }
+      std::memcpy(h, hmac.inner_state().h, sizeof(h));
+      form.compress(h, block.data());
+      uint32_t mac[8];
+      form.hmac_outer(hmac.outer_state().h, h, mac);
+      ASSERT_EQ(mac_bytes(mac), expected) << form.name << " " << key.size() << " " << message.size();
+    }
+  };
   auto check = [&](const Bytes& key, const Bytes& message, const Bytes& expected) {
     const HmacKey hmac = HmacKey::derive(key);
     const auto block = padded_block(message);
@@ -172,6 +170,7 @@ TEST(Hmac, BlockFinishOnBothPaths) {
       finish(hmac.inner_state().h, hmac.outer_state().h, block.data(), mac);
       ASSERT_EQ(mac_bytes(mac), expected) << key.size() << " " << message.size();
     }
+    check_steps(key, message, expected);
   };
   size_t num_vectors = 0;
   for (const Vector& v : read_vectors("hmac_sha256.txt")) {
@@ -186,7 +185,6 @@ TEST(Hmac, BlockFinishOnBothPaths) {
     const Bytes message = random_bytes(rng, rng() % (kHmacShortMessageLen + 1));
     check(key, message, openssl_mac(key, message));
   }
-  if (!sha256_has_shani()) { GTEST_SKIP() << "this processor has no SHA instructions"; }
 }
 
 // A key longer than a block acts as its SHA-256 digest (a 64-byte key is checked unhashed

@@ -2,6 +2,7 @@
 is driven through a failure of each of its allocations in turn. Needs a module built with
 TAVIK_FAULT_INJECTION (the sanitizer run builds one); skipped elsewhere."""
 
+import importlib.util
 import subprocess
 import sys
 
@@ -20,20 +21,22 @@ codec = Tavik(b"fault key", mode="open").with_check_syllables(2)
 word = codec.encode(bytes(range(16)))
 """
 
-# Each call, and whether it allocates on its way (a copy of a record, a key, a message).
+# Each call, and whether it allocates on its way (a cipher, a key given to it, a pattern, a
+# message). A builder that changes neither cipher nor pattern allocates nothing: the record it
+# copies shares its keys.
 CALLS = {
     "constructor": ("Tavik(b'k' * 100, 'eu', 'sealed', 64)", True),
     "constructor error": ("Tavik(b'k', level='no such level')", False),  # fixed texts
     "with_bit_width": ("codec.with_bit_width(40)", True),
     "with_modulus": ("codec.with_modulus(10**6)", True),
     "with_cipher": ("codec.with_cipher('feistel', b'other key')", True),
-    "with_case": ("codec.with_case('lower')", True),
-    "with_check_syllables": ("codec.with_check_syllables(3)", True),
-    "with_separator": ("codec.with_separator(' ')", True),
-    "with_chunk_none": ("codec.with_chunk_none()", True),
-    "with_chunk_fixed": ("codec.with_chunk_fixed(4)", True),
+    "with_case": ("codec.with_case('lower')", False),
+    "with_check_syllables": ("codec.with_check_syllables(3)", False),
+    "with_separator": ("codec.with_separator(' ')", False),
+    "with_chunk_none": ("codec.with_chunk_none()", False),
+    "with_chunk_fixed": ("codec.with_chunk_fixed(4)", False),
     "with_chunk_pattern": ("codec.with_chunk_pattern(range(40))", True),
-    "with_timestamp_config": ("codec.with_timestamp_config(0, 'day')", True),
+    "with_timestamp_config": ("codec.with_timestamp_config(0, 'day')", False),
     "repr": ("repr(codec.with_chunk_pattern([1, 2, 3]))", True),
     "encode": ("codec.encode(bytes(16))", False),
     "decode": ("codec.decode(word)", False),
@@ -43,6 +46,17 @@ CALLS = {
     "decode_many": ("codec.decode_many([word] * 3)", True),
     "recover_many": ("codec.recover_many([word] * 3)", True),
 }
+# Over Arrow columns: the thread's batch, the result's record, and an export of it.
+if importlib.util.find_spec("pyarrow") is not None:
+    SETUP += "import pyarrow as pa\n"
+    CALLS |= {
+        "encode_many of a column": (
+            "pa.array(codec.encode_many(pa.array([bytes(16), None], pa.binary(16))))", True),
+        "decode_many of a column": (
+            "pa.array(codec.decode_many(pa.chunked_array([[word], [None, word]])).uuid_text())",
+            True),
+        "recover_many of a column": ("codec.recover_many(pa.array([word]), errors='none')", True),
+    }
 
 DRIVER = """
 import sys

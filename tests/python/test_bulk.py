@@ -104,9 +104,9 @@ def test_the_first_failure_raises_the_single_calls_exception_with_its_index(wher
     assert excinfo.value.__notes__ == [f"while processing item {at} of 'items'"]
     # An item of the wrong type raises encode's TypeError, with its note and the index.
     with pytest.raises(TypeError, match="data must be bytes") as excinfo:
-        codec.encode_many([b"\x00\x01"] * at + ["text"])
+        codec.encode_many([b"\x00\x01"] * at + [bytearray(2)])
     assert excinfo.value.__notes__ == ["while processing 'data'", f"while processing item {at} of 'items'"]
-    got = codec.encode_many(items[:at] + ["text"] + items[at + 1:], errors="none")
+    got = codec.encode_many(items[:at] + [bytearray(2)] + items[at + 1:], errors="none")
     assert got[at] is None and got[:at] == codec.encode_many(items[:at])
 
 
@@ -135,6 +135,25 @@ def test_numpy_arrays_go_in_and_come_out_without_copies():
     assert (view == ids).all()
     view[0, 0] ^= 1  # a view, not a copy
     assert buffer[0] == ids[0, 0] ^ 1
+
+
+def test_a_buffer_of_anything_but_bytes_or_whole_records_is_refused():
+    numpy = pytest.importorskip("numpy")
+    import array
+    codec = Tavik(KEY)
+    raw = numpy.random.default_rng(5).integers(0, 256, size=(4, 16), dtype=numpy.uint8)
+    want = [codec.encode(bytes(row)) for row in raw]
+    for form in (raw, raw.view(numpy.int8), raw.view("V16"), raw.view("S16").ravel(),
+                 memoryview(raw.tobytes()).cast("c")):
+        assert codec.encode_many(form) == want
+    # Heap pointers, text, numbers and records of another size are no identifiers.
+    uuids = numpy.array(["123e4567-e89b-12d3-a456-426614174000"] * 2)
+    for form, format in ((numpy.array([bytes(16)] * 4, dtype=object), "O"), (uuids, "36w"),
+                         (array.array("u", "x" * 16), "w"), (numpy.zeros(8, "f8"), "d"),
+                         (numpy.zeros(8, "S8"), "8s"), (array.array("I", [0] * 8), "I")):
+        with pytest.raises(TypeError, match=f"not of format '{format}'") as excinfo:
+            codec.encode_many(form)
+        assert excinfo.value.__notes__ == ["while processing 'items'"]
 
 
 def test_failures_with_errors_none_and_a_buffer_come_with_their_indices():
@@ -182,6 +201,39 @@ def test_iteration_errors_and_interrupts_propagate(raise_after):
     raise_after(0.2, KeyboardInterrupt)
     with pytest.raises(KeyboardInterrupt):
         codec.encode_many(itertools.repeat(b"x"))  # runs no Python code between items
+
+
+@pytest.mark.parametrize("method", ["encode_many", "decode_many", "recover_many"])
+def test_the_first_failure_in_item_order_wins_over_the_iterators_error(method):
+    codec = Tavik(KEY).with_modulus(10**6)
+    good = bytes(3) if method == "encode_many" else codec.encode(bytes(3))
+    bad = {"encode_many": b"\xff" * 3, "decode_many": "NOT A WORD", "recover_many": "NOT A WORD"}
+    single = getattr(codec, method.removesuffix("_many"))
+    for at in (0, 5, 511, 512, 700):
+        for item in (bad[method], 7):
+            def items():
+                yield from [good] * at + [item] + [good] * 3
+                raise KeyError("the iterator's own")
+            with pytest.raises(Exception) as want:
+                single(item)
+            with pytest.raises(type(want.value)) as excinfo:
+                getattr(codec, method)(items())
+            assert str(excinfo.value) == str(want.value)
+            assert excinfo.value.__notes__[-1] == f"while processing item {at} of " + (
+                "'items'" if method == "encode_many" else "'words'")
+
+
+@pytest.mark.parametrize("method", ["encode_many", "decode_many"])
+def test_an_iterator_is_read_to_the_end_of_the_failing_items_batch_whatever_the_failure(method):
+    codec = Tavik(KEY).with_modulus(10**6)
+    good = bytes(3) if method == "encode_many" else codec.encode(bytes(3))
+    bad_value = b"\xff" * 3 if method == "encode_many" else "NOT A WORD"
+    for at, batch_end in ((3, 512), (511, 512), (512, 1024), (1500, 1536)):
+        for bad in (bad_value, 7):  # the core's ValueError, the conversion's TypeError
+            items = iter([good] * at + [bad] + [good] * 2000)
+            with pytest.raises((ValueError, TypeError)):
+                getattr(codec, method)(items)
+            assert len(list(items)) == at + 2001 - batch_end, (at, bad)
 
 
 def test_a_bulk_call_from_inside_another_gets_its_own_buffers():

@@ -680,3 +680,50 @@ def test_decode_output_and_recover():
     assert run("decode", *opts, typo)[0] == 1
     assert run("recover", *opts, typo, "KA-KA-KA") == (
         1, f"{UUID}\n", "tavik: argument 2: input normalization failed\n")
+
+
+def test_settings_command_and_option(key_file, tmp_path):
+    options = ["--mode", "open", "--modulus", "1000003", "--cipher", "feistel", "--check", "2",
+               "--separator", "\u00b7", "--epoch", "2024-01-01", "--granularity", "day"]
+    # The settings command never reads the key: a key option only says one will be given.
+    status, text, err = run("settings", *options, "--key-file", tmp_path / "absent")
+    assert (status, err) == (0, "")
+    codec = (Tavik(KEY, mode="open").with_modulus(1000003).with_cipher("feistel", KEY)
+             .with_check_syllables(2).with_separator("\u00b7")
+             .with_timestamp_config(1704067200000, "day"))
+    assert text == codec.settings + "\n"
+    # A key option decides whether --cipher feistel runs under a key in mode plain.
+    assert run("settings", "--mode", "plain", "--cipher", "feistel")[1] == (
+        Tavik(mode="plain").with_cipher("feistel").settings + "\n")
+    settings_file = tmp_path / "settings"
+    settings_file.write_text(text)  # with its line break
+    word = codec.encode((12345).to_bytes(3, "big"))
+    for given in (text.strip(), "@" + str(settings_file)):
+        assert run("encode", "--settings", given, "--key-file", key_file, "003039") == (
+            0, word + "\n", "")
+        assert run("decode", "--settings", given, "--key-file", key_file, "--hex", word) == (
+            0, "003039\n", "")
+        # The settings command checks a text and writes it in its usual form.
+        assert run("settings", "--settings", given) == (0, text, "")
+
+
+@pytest.mark.parametrize("args, message", [
+    (["encode", "--settings", "tavik/1 level=eu", "--mode", "plain"], "drop --mode"),
+    (["decode", "--check", "2", "--settings", "tavik/1"], "drop --check"),
+    (["encode", "--settings", "tavik/1 level=eu"], "--settings: settings text lacks the field"),
+    (["encode", "--settings", "@/nonexistent/settings"], "--settings @FILE: cannot read"),
+    (["encode", "--settings", "tavik/1 level=universal mode=sealed bits=128 cipher=feistel8:key "
+      "check=1 case=upper chunk=balanced sep=U+002D"], "mode sealed needs a non-empty key"),
+    (["encode", "--settings", "tavik/1 level=universal mode=plain bits=128 "
+      "cipher=feistel8:cipher_key check=1 case=upper chunk=balanced sep=U+002D"],
+     "cipher feistel8:cipher_key needs a non-empty key"),
+    (["encode", "--settings", "tavik/1 level=universal mode=plain bits=128 "
+      "cipher=feistel8:public check=1 case=upper chunk=balanced sep=U+002D", "--key-hex", "00"],
+     "would ignore --key-hex"),
+    (["recover", "--settings", "tavik/1 level=universal mode=plain bits=128 "
+      "cipher=feistel8:public check=1 case=upper chunk=balanced sep=U+002D"], "mode plain"),
+])
+def test_settings_refusals(args, message):
+    status, out, err = run(*args)
+    assert (status, out) == (2, "")
+    assert message in err

@@ -1,4 +1,5 @@
-"""Replays the known code words of tests/vectors/codewords.jsonl: the frozen code-word format."""
+"""Replays the known code words of tests/vectors/codewords.jsonl: the frozen code-word format
+and settings texts."""
 
 import json
 import pathlib
@@ -71,6 +72,17 @@ def test_known_word(line):
     assert codec.decode(re.sub(r"[^A-Za-z]", " ", word.lower())) == want
     if line["mode"] != "plain":
         assert codec.recover(word) == want
+
+
+@pytest.mark.parametrize("line", PARAMS)
+def test_settings_text_builds_the_same_codec(line):
+    built = build(line)
+    assert built.settings == line["settings"]
+    key, cipher_key = (None if line[name] is None else bytes.fromhex(line[name])
+                       for name in ("key", "cipher_key"))
+    codec = Tavik.from_settings(line["settings"], key, cipher_key)
+    assert codec.settings == line["settings"]
+    assert codec.encode(bytes.fromhex(line["input"])) == line["word"]
 
 
 @pytest.mark.parametrize("line", TYPO_PARAMS)

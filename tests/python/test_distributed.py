@@ -1,12 +1,18 @@
 """examples/distributed_codewords.py on a local cluster of two worker processes: every UUID comes
-back, the workers encode as a local codec does, and the key's bytes are in nothing the client
-sends, while the path of the key file is."""
+back, the workers encode as a local codec does, workers under different keys stop the run, the
+key's bytes are in nothing the client sends, while the path of the key file is, and the
+temporary key is gone however the example ends."""
 
 import importlib.util
+import os
 import pathlib
+import signal
 import socket
+import stat
+import subprocess
 import sys
 import threading
+import time
 
 import pytest
 
@@ -182,3 +188,43 @@ def test_the_key_travels_in_nothing_the_client_sends(cluster, key_path):
             assert recorder.contains(KEY)
     finally:
         recorder.close()
+
+
+def test_workers_under_different_keys_stop_the_run_before_any_work(client):
+    # /proc/self/stat reads differently in every process, as a stale copy of a key file on one
+    # machine would.
+    with pytest.raises(RuntimeError, match="the workers do not hold the same key") as excinfo:
+        example.run(client, "/proc/self/stat", rows=5_000, partition_rows=2_000)
+    first, second = sorted(client.scheduler_info()["workers"])
+    assert str(excinfo.value).endswith(f": {second} differ from {first}; nothing was started")
+
+
+def test_the_temporary_key_is_gone_after_a_sigterm(tmp_path):
+    tmp = tmp_path / "tmp"
+    tmp.mkdir()
+    process = subprocess.Popen(
+        [sys.executable, str(EXAMPLE), "--rows", "5000000", "--partition-rows", "50000"],
+        env={**os.environ, "TMPDIR": str(tmp)}, stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL, start_new_session=True,
+    )
+    modes = []
+    try:
+        # Terminated as soon as the key file is seen, or while the work runs if it is gone
+        # before it is seen.
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and process.poll() is None and not modes:
+            for key in tmp.glob("*/key"):
+                try:
+                    modes.append(stat.S_IMODE(key.stat().st_mode))
+                except FileNotFoundError:
+                    pass
+            time.sleep(0.002)
+        assert process.poll() is None, "the example ended before it was terminated"
+        process.send_signal(signal.SIGTERM)
+        assert process.wait(120) == 128 + signal.SIGTERM
+    finally:
+        if process.poll() is None:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
+    assert set(modes) <= {0o600}
+    assert list(tmp.rglob("key")) == []

@@ -54,6 +54,21 @@ def test_signatures():
         assert method.__doc__ is None
 
 
+def test_settings_surface():
+    assert str(inspect.signature(Tavik.from_settings)) == "(settings, key=None, cipher_key=None)"
+    assert Tavik.from_settings.__doc__ is None
+    assert Tavik.settings.__doc__ is None
+    codec = Tavik(KEY)
+    assert type(codec.settings) is str
+    with pytest.raises(AttributeError):
+        codec.settings = "tavik/1"
+    assert type(codec.from_settings(codec.settings, KEY)) is Tavik
+    with pytest.raises(TypeError):
+        Tavik.from_settings(codec.settings.encode(), KEY)
+    with pytest.raises(TypeError):
+        Tavik.from_settings(codec.settings, KEY, "cipher key")
+
+
 def test_objects_are_immutable_and_unsubclassable():
     codec = Tavik(KEY)
     with pytest.raises((AttributeError, TypeError)):

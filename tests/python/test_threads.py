@@ -2,6 +2,7 @@
 every result, error or not, equals the result of the same call made by one thread."""
 
 import random
+import subprocess
 import sys
 import threading
 
@@ -95,3 +96,58 @@ def test_threads_calling_every_method_see_single_threaded_results(fast_switching
         assert seen is not None, "a thread failed"
         for i, got in seen.items():
             assert got == expected[i], calls[i]
+
+
+# Daemon threads still inside bulk calls when the main thread returns: at finalization the
+# interpreter ends each of them (with a forced unwinding on CPython 3.11 to 3.13) as it retakes
+# the interpreter lock, after a batch was hashed without it or inside an iterator that released
+# it (a builder's pattern too). The program must exit as it would without them.
+EXIT_WITH_BULK_THREADS = """
+import random, sys, threading, time
+from tavik import Tavik
+
+codec = Tavik(b"exit key")
+seed, kind = int(sys.argv[1]), sys.argv[2]
+rng = random.Random(seed)
+block = bytes(rng.randrange(256) for _ in range(4096)) * 4096     # 16 MB, a million UUIDs
+words = codec.encode_many(block[:16 * 20000])
+
+def releasing(items):
+    for i, item in enumerate(items):
+        if i % 64 == 0:
+            time.sleep(0)                      # lets go of the lock inside the bulk call
+        yield item
+
+calls = {
+    "encode_buffer": lambda: codec.encode_many(block),
+    "encode_iterator": lambda: codec.encode_many(releasing(
+        block[i:i + 16] for i in range(0, len(block), 16))),
+    "decode": lambda: codec.decode_many(words * 20, as_buffer=True),
+    "recover": lambda: codec.recover_many(releasing(words)),
+}
+class Pattern(list):
+    def __iter__(self):
+        return releasing(list.__iter__(self))
+
+calls["pattern"] = lambda: codec.with_chunk_pattern(Pattern([3, 4] * 50000))
+chosen = list(calls) if kind == "mixed" else [kind]
+
+def loop(call):
+    while True:
+        call()
+
+for i in range(4):
+    threading.Thread(target=loop, args=(calls[chosen[i % len(chosen)]],), daemon=True).start()
+time.sleep(rng.uniform(0.2, 0.8))
+"""
+
+
+@pytest.mark.parametrize("kind", ["encode_buffer", "encode_iterator", "decode", "recover",
+                                  "pattern", "mixed", "mixed", "mixed"])
+def test_daemon_threads_inside_bulk_calls_let_the_program_exit(kind, tmp_path):
+    script = tmp_path / "exit_with_bulk_threads.py"
+    script.write_text(EXIT_WITH_BULK_THREADS)
+    for seed in range(2):
+        result = subprocess.run([sys.executable, str(script), str(seed), kind],
+                                capture_output=True, text=True, timeout=120)
+        assert (result.returncode, result.stderr) == (0, ""), (kind, seed, result.stderr)

@@ -1,0 +1,73 @@
+#include "core/uuid_text.h"
+
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <initializer_list>
+#include <random>
+#include <string>
+
+namespace tavik::core {
+namespace {
+
+TEST(UuidText, FormatThenParseGivesTheBytesBackInEveryForm) {
+  std::mt19937 rng(18);
+  for (int round = 0; round < 200; ++round) {
+    Bytes16 bytes;
+    for (auto& b : bytes) { b = static_cast<uint8_t>(rng()); }
+    char text[kUuidTextLen];
+    format_uuid_text(bytes.data(), text);
+    std::string hyphens(text, kUuidTextLen);
+    std::string bare;
+    for (char c : hyphens) {
+      if (c != '-') { bare += c; }
+    }
+    std::string upper = hyphens;
+    for (char& c : upper) { c = static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+    for (const std::string& form : {hyphens, bare, upper}) {
+      const Result<Bytes16> parsed = parse_uuid_text(form);
+      ASSERT_TRUE(parsed.ok()) << form;
+      EXPECT_EQ(parsed.value(), bytes) << form;
+    }
+  }
+  char text[kUuidTextLen];
+  const Bytes16 known = {0x12, 0x3e, 0x45, 0x67, 0xe8, 0x9b, 0x12, 0xd3,
+                         0xa4, 0x56, 0x42, 0x66, 0x14, 0x17, 0x40, 0x00};
+  format_uuid_text(known.data(), text);
+  EXPECT_EQ(std::string(text, kUuidTextLen), "123e4567-e89b-12d3-a456-426614174000");
+}
+
+TEST(UuidText, AnythingElseFails) {
+  const std::string good = "123e4567-e89b-12d3-a456-426614174000";
+  for (const std::string& bad : std::initializer_list<std::string>{
+           std::string(), good.substr(1), good + "0", "{" + good.substr(1, 34) + "}",
+           "123e4567e-89b-12d3-a456-426614174000", "123e4567-e89b-12d3-a456_426614174000",
+           "123e4567-e89b-12d3-a456-42661417400g", "123e4567-e89b-12d3-a456-42661417400 ",
+           std::string("123e4567e89b12d3a45642661417400") + '\0',
+           "123e4567e89b12d3a4564266141740-0",
+           "123e4567-e89b-12d3-a456-4266141740\xc3\xa9"}) {
+    const Result<Bytes16> parsed = parse_uuid_text(bad);
+    ASSERT_FALSE(parsed.ok()) << bad;
+    EXPECT_EQ(parsed.error(), kNotUuidText);
+  }
+}
+
+TEST(Utf8, WellFormedOnly) {
+  for (const std::string& good : std::initializer_list<std::string>{
+           "", "plain ascii words, 24 b", "\xc2\x80\xdf\xbf",
+           "\xe0\xa0\x80\xed\x9f\xbf\xee\x80\x80",
+           "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", "twelve bytes\xe2\x80\x94twelve bytes"}) {
+    EXPECT_TRUE(is_valid_utf8(good)) << good;
+  }
+  for (const std::string& bad : {std::string("\x80"), std::string("abcdefgh\xbf"),
+                                 std::string("\xc0\xaf"), std::string("\xc1\xbf"),
+                                 std::string("\xe0\x9f\xbf"), std::string("\xed\xa0\x80"),
+                                 std::string("\xf0\x8f\xbf\xbf"), std::string("\xf4\x90\x80\x80"),
+                                 std::string("\xf5\x80\x80\x80"), std::string("\xe2\x82"),
+                                 std::string("abcdefg\xe2\x82"), std::string("\xe2\x28\xa1")}) {
+    EXPECT_FALSE(is_valid_utf8(bad)) << bad;
+  }
+}
+
+}  // namespace
+}  // namespace tavik::core
