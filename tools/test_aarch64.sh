@@ -64,9 +64,9 @@ for part in "${parts[@]}"; do
         exit 1
       fi
       echo "== $(basename "${wheels[0]}") in the arm64 root's CPython 3.11 (qemu-aarch64)"
-      # What the tests read, and the wheel, copied in afresh; pip's cache stays in the root.
+      # What the tests read, and the wheel, copied in afresh.
       rm -rf "$root/tavik" && mkdir -p "$root/tavik"
-      cp -r tests pyproject.toml README.md "$root/tavik/"
+      cp -r tests examples pyproject.toml README.md "$root/tavik/"
       cp "${wheels[0]}" "$root/tavik/"
       cp "$no_sha2" "$root/tavik/no_sha2.so"
       # pip checks PyPI's certificate against this machine's authorities.
@@ -81,11 +81,13 @@ for part in "${parts[@]}"; do
           PIP_CERT=/etc/ssl/certs/host-ca.crt PIP_DISABLE_PIP_VERSION_CHECK=1 \
           sh -c "$2"' sh "$root" '
         set -e
-        rm -rf /opt/tavik-venv
-        python3 -m venv /opt/tavik-venv
+        # The environment stays in the root with it (installing under emulation is slow); the
+        # wheel is installed anew each time.
+        [ -x /opt/tavik-venv/bin/python ] || python3 -m venv /opt/tavik-venv
         . /opt/tavik-venv/bin/activate
         cd /tavik
         pip install -q --only-binary=:all: "$(echo tavik-*.whl)[test]"
+        pip install -q --no-deps --force-reinstall tavik-*.whl
         python -P -c "import tavik, tavik.tavik as m; print(\"tavik\", tavik.__version__, \"from\", m.__file__)"
         python -m pytest -q -p no:cacheprovider
         echo "-- the known answers without the SHA-2 instructions"
