@@ -64,9 +64,9 @@ for part in "${parts[@]}"; do
         exit 1
       fi
       echo "== $(basename "${wheels[0]}") in the arm64 root's CPython 3.11 (qemu-aarch64)"
-      # What the tests read, and the wheel, copied in afresh.
+      # The project's files (what the tests read) and the wheel, copied in afresh.
       rm -rf "$root/tavik" && mkdir -p "$root/tavik"
-      cp -r tests examples pyproject.toml README.md "$root/tavik/"
+      git ls-files -z | xargs -0 cp --parents -t "$root/tavik/"
       cp "${wheels[0]}" "$root/tavik/"
       cp "$no_sha2" "$root/tavik/no_sha2.so"
       # pip checks PyPI's certificate against this machine's authorities.
