@@ -417,7 +417,7 @@ PyObject* read_words_many(PyObject* self, PyObject* const* args, Py_ssize_t narg
                           PyObject* kwnames) {
   static constexpr std::array<const char*, 3> kNames = {"words", "errors", "as_buffer"};
   BoundArguments<3> bound;
-  if (bind(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  if (bind_method(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   SharedBorrow borrow(self);
   Items words("words", "an iterable of str");
   OnError on_error = OnError::kRaise;
@@ -481,7 +481,7 @@ PyObject* codec_encode_many(PyObject* self, PyObject* const* args, Py_ssize_t na
                             PyObject* kwnames) {
   static constexpr std::array<const char*, 2> kNames = {"items", "errors"};
   BoundArguments<2> bound;
-  if (bind(kEncodeMany, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  if (bind_method(kEncodeMany, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   SharedBorrow borrow(self);
   // A buffer holds identifiers of the codec's byte count each, ceil(bit_width / 8).
   const size_t record_len = (as_codec(self)->config.bit_width + 7) / 8;

@@ -38,10 +38,11 @@ class SharedBorrow {
   std::atomic<int64_t>* counter_;
 };
 
-// bind is bind_arguments for a method's fixed list of parameter names.
+// bind_method is bind_arguments for a method's fixed list of parameter names.
 template <size_t N>
-int bind(const char* func_name, const std::array<const char*, N>& names, size_t num_required,
-         PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames, BoundArguments<N>& bound) {
+int bind_method(const char* func_name, const std::array<const char*, N>& names,
+                size_t num_required, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                BoundArguments<N>& bound) {
   return bind_arguments(func_name, names, num_required, args, nargs, kwnames, bound.refs());
 }
 

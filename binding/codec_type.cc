@@ -111,7 +111,7 @@ template <const char* kMethod, const char* kArg, typename Arg, auto Build>
 PyObject* one_arg_builder(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 1> kNames = {kArg};
   BoundArguments<1> bound;
-  if (bind(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  if (bind_method(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   Arg value{};
   if (convert_arg(bound[0], kArg, &value) < 0) { return nullptr; }
   SharedBorrow borrow(self);
@@ -136,7 +136,7 @@ constexpr char kPattern[] = "pattern";
 PyObject* codec_with_cipher(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 2> kNames = {"kind", "key"};
   BoundArguments<2> bound;
-  if (bind("with_cipher", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  if (bind_method("with_cipher", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   Utf8Arg kind;
   std::optional<std::span<const uint8_t>> key;
   if (convert_str(bound[0], "kind", &kind) < 0) { return nullptr; }
@@ -153,7 +153,9 @@ PyObject* codec_with_chunk_none(PyObject* self, PyObject* /*unused*/) {
 PyObject* codec_with_timestamp_config(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 2> kNames = {"epoch_ms", "granularity"};
   BoundArguments<2> bound;
-  if (bind("with_timestamp_config", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  if (bind_method("with_timestamp_config", kNames, 1, args, nargs, kwnames, bound) < 0) {
+    return nullptr;
+  }
   int64_t epoch_ms = 0;
   Utf8Arg granularity{"month", {}};
   if (convert_i64(bound[0], "epoch_ms", &epoch_ms) < 0) { return nullptr; }
@@ -198,7 +200,7 @@ PyObject* codec_settings(PyObject* self, void* /*unused*/) {
 PyObject* codec_encode(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 1> kNames = {"data"};
   BoundArguments<1> bound;
-  if (bind("encode", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  if (bind_method("encode", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   std::span<const uint8_t> data;
   if (convert_bytes(bound[0], "data", &data) < 0) { return nullptr; }
   SharedBorrow borrow(self);
@@ -214,7 +216,7 @@ template <const char* kMethod, auto Read>
 PyObject* read_word(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 1> kNames = {"input"};
   BoundArguments<1> bound;
-  if (bind(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  if (bind_method(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   core::CodeUnits input;
   if (convert_text(bound[0], "input", &input) < 0) { return nullptr; }
   SharedBorrow borrow(self);

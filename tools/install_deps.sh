@@ -7,7 +7,12 @@
 #   the C++ tests: libgtest-dev, and libssl-dev (OpenSSL's SHA-256 is the tests' reference: the
 #     module never links it);
 #   the benchmarks: libbenchmark-dev; the memcheck run (tools/memcheck.sh): valgrind;
-#   Python: python3-dev and python3-venv, for a python3 that is Debian's own.
+#   Python: python3-dev and python3-venv, for a python3 that is Debian's own;
+#   other platforms: libc++-dev and libc++abi-dev (the clang-libcxx preset; GoogleTest is built
+#     from the sources of googletest), gcc- and g++-aarch64-linux-gnu and
+#     binutils-aarch64-linux-gnu (the aarch64 wheels and C++ suite), qemu-user and
+#     qemu-user-static (running aarch64 programs) and debootstrap (an arm64 Debian root:
+#     tools/arm64_root.sh).
 # With the argument `js`, instead: what tools/build_js.sh and tools/test_js.sh need for the
 # WebAssembly build, the npm package and the page: emscripten (with binaryen, and node-acorn,
 # which Debian's emscripten needs under a newer Node), Node and npm where there are none yet,
@@ -25,7 +30,10 @@ if [ "${1:-}" = js ]; then
   command -v npm >/dev/null || debian_packages+=(npm)
 else
   debian_packages=(g++ cmake ninja-build pkg-config binutils clang libclang-rt-14-dev
-                   libgtest-dev libssl-dev libbenchmark-dev valgrind python3-dev python3-venv)
+                   libgtest-dev googletest libssl-dev libbenchmark-dev valgrind python3-dev
+                   python3-venv libc++-dev libc++abi-dev gcc-aarch64-linux-gnu
+                   g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user qemu-user-static
+                   debootstrap)
 fi
 missing=()
 for pkg in "${debian_packages[@]}"; do
@@ -39,6 +47,7 @@ if ((${#missing[@]})); then
   SUDO=""
   [ "$(id -u)" -eq 0 ] || SUDO="sudo"
   echo "installing Debian packages (apt-get, as root): ${missing[*]}"
+  # Another apt-get of the machine may hold the lock: wait for it.
   $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
     "${missing[@]}" >/dev/null

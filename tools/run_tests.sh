@@ -16,7 +16,13 @@
 #      the packed package, its types under tsc, and the playground page in headless Chromium
 #      (tools/test_js.sh, which runs tools/build_js.sh);
 #   8. a short run of every fuzz target, 20 seconds each (tools/fuzz.sh);
-#   9. a smoke run of the benchmarks (bench/run.sh --quick), which only checks that they execute.
+#   9. a smoke run of the benchmarks (bench/run.sh --quick), which only checks that they execute;
+#  10. on x86-64, aarch64 under emulation (tools/test_aarch64.sh): the C++ suite built by the
+#      cross compiler, with and without the SHA-2 instructions, and the pytest suite against
+#      the cp311 aarch64 wheel in an arm64 Debian root. The root (tools/arm64_root.sh: mostly
+#      downloads and one emulated core) is made in the background from the start.
+# Step 2 builds and runs the C++ suite twice: with g++ and libstdc++ (preset dev), and with
+# clang and libc++ (preset clang-libcxx), a stand-in for the compilers of other platforms.
 # Any failure stops the run with a non-zero status; no suite is skipped silently.
 #
 # The run changes no Python of the machine: everything pip installs goes into virtual
@@ -47,10 +53,22 @@ freeze >build/pip-freeze-before.txt
 
 bash tools/install_deps.sh
 
+# The arm64 root, beside the steps below; its log is shown if it fails.
+root_pid=""
+if [ "$(uname -m)" = x86_64 ]; then
+  bash tools/arm64_root.sh >build/arm64-root.out 2>&1 &
+  root_pid=$!
+fi
+
 echo "== C++ tests"
 cmake --preset dev >/dev/null
 cmake --build --preset dev -j "$(nproc)"
 ctest --preset dev -j "$(nproc)"
+
+echo "== C++ tests, clang and libc++"
+cmake --preset clang-libcxx >/dev/null
+cmake --build --preset clang-libcxx -j "$(nproc)"
+ctest --preset clang-libcxx -j "$(nproc)"
 
 echo "== wheels"
 bash tools/build_wheels.sh
@@ -78,6 +96,16 @@ if ! bash bench/run.sh --quick >build/bench-smoke.log 2>&1; then
   exit 1
 fi
 echo "benchmarks ran: build/bench-smoke/results.md"
+
+if [ -n "$root_pid" ]; then
+  echo "== aarch64 under emulation"
+  if ! wait "$root_pid"; then
+    cat build/arm64-root.out
+    exit 1
+  fi
+  cat build/arm64-root.out
+  bash tools/test_aarch64.sh
+fi
 
 echo "== the machine's Pythons are as they were"
 freeze >build/pip-freeze-after.txt

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs each wheel of build/wheels/ (tools/build_wheels.sh) into a fresh virtual environment
+# Installs each wheel of build/wheels/ (tools/build_wheels.sh) for this machine's processor (the
+# aarch64 ones run under emulation: tools/test_aarch64.sh) into a fresh virtual environment
 # of its CPython, build/venvs/wheel-cp3XX, and runs the pytest suite and the check of the type
 # stubs (mypy.stubtest) against it, with no compiler within reach: PATH holds only the
 # environment's bin/ and build/no-compiler-bin/, links to the few programs the tests start, and
@@ -10,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/venv.sh
 
-wheels=(build/wheels/tavik-*.whl)
+wheels=(build/wheels/tavik-*_"$(uname -m)".whl)
 if ! [ -f "${wheels[0]}" ]; then
   echo "no wheel in build/wheels/: run tools/build_wheels.sh first" >&2
   exit 1

@@ -93,7 +93,8 @@ TEST(Builders, LeaveTheReceiverUnchanged) {
   for (const CodecConfig& next : derived) {
     ASSERT_NE(next.key, nullptr);
     EXPECT_EQ(next.key, base.key);
-    EXPECT_TRUE(std::ranges::equal(next.key->bytes(), kKey));
+    const auto key = next.key->bytes();
+    EXPECT_EQ(std::vector<uint8_t>(key.begin(), key.end()), kKey);
     EXPECT_EQ(next.level, Level::kEu);
     EXPECT_EQ(next.mode, Mode::kOpen);
     EXPECT_EQ(next.chunk_engine, base.chunk_engine);

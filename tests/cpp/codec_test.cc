@@ -154,7 +154,8 @@ TEST(Config, FreshRecordDefaultsAndWidthClamp) {
     EXPECT_NE(c.cipher, nullptr);
     EXPECT_FALSE(c.explicit_cipher);
     ASSERT_NE(c.key, nullptr);
-    EXPECT_TRUE(std::ranges::equal(c.key->bytes(), kKey));
+    const auto key = c.key->bytes();
+    EXPECT_EQ(std::vector<uint8_t>(key.begin(), key.end()), kKey);
     EXPECT_EQ(c.check_syllables, 1u);
     EXPECT_EQ(c.letter_case, LetterCase::kUpper);
     EXPECT_EQ(c.chunk_layout, ChunkLayout::balanced('-'));
@@ -410,9 +411,9 @@ TEST(Codec, ModulusRefusesValuesNotBelowIt) {
 // instead of writing a word that decodes to other bytes; every other value round-trips.
 TEST(Codec, ModulusRefusesValuesItCannotEncipher) {
   const CodecConfig config =
-      with_modulus(make(Level::kEn, Mode::kPlain), U128::from_u64(0x101010)).value();
+      with_modulus(make(Level::kEn, Mode::kPlain), U128::from_u64(0x1010)).value();
   int refused = 0;
-  for (uint64_t v = 0x100000; v < 0x101010; ++v) {
+  for (uint64_t v = 0x1000; v < 0x1010; ++v) {
     const Bytes16 data = be_bytes(U128::from_u64(v));
     const Result<EncodedText> r = encode(config, data);
     if (!r.ok()) {
@@ -426,6 +427,7 @@ TEST(Codec, ModulusRefusesValuesItCannotEncipher) {
     ASSERT_EQ(back.value(), data) << v;
   }
   EXPECT_GT(refused, 0);
+  EXPECT_LT(refused, 16);
 }
 
 TEST(Codec, WordsOutsideTheDomainFailTheCheck) {
