@@ -21,7 +21,7 @@ fi
 # test and of the README's console examples, and the tools those examples use.
 tools_bin="$PWD/build/no-compiler-bin"
 rm -rf "$tools_bin" && mkdir -p "$tools_bin"
-for program in sh bash env cat paste; do
+for program in sh bash env cat paste stat; do
   ln -s "$(command -v "$program")" "$tools_bin/$program"
 done
 

@@ -175,6 +175,25 @@ def test_a_wrong_output_fails(tmp_path):
     assert len(reports) == 2 and "oops" in reports[0] and "stray output" in reports[1]
 
 
+def anchor(heading: str) -> str:
+    """The anchor that GitHub gives a heading (headings here are never repeated)."""
+    return re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
+
+
+@pytest.mark.parametrize("name", ["README.md", "CONTRIBUTING.md"])
+def test_links_lead_somewhere(name):
+    # Sections move between and within the two files: a link to a heading that is gone, or to
+    # a file that is not there, fails.
+    path = README.parent / name
+    text = FENCE.sub("", path.read_text(encoding="utf-8"))
+    anchors = {anchor(heading) for heading in re.findall(r"^#+ (.*)$", text, re.MULTILINE)}
+    for target in re.findall(r"\]\(([^)\s]+)\)", text):
+        if target.startswith("#"):
+            assert target[1:] in anchors, f"{name}: no heading for {target}"
+        elif "://" not in target:
+            assert (path.parent / target).exists(), f"{name}: no file {target}"
+
+
 def table_rows(text: str, heading: str) -> list[list[str]]:
     """The cells of the table that follows `heading`, header and rule left out."""
     section = text.split(heading + "\n", 1)[1]
