@@ -12,7 +12,9 @@
 #      (tavik_capi_bench);
 #   6. the JavaScript package in Node (WebAssembly) against the C library, and the portable
 #      SHA-256 and the SIMD lanes in WebAssembly (bench/js_bench.sh, which builds the package);
-#   7. the bulk methods over Arrow columns, pandas and Polars (bench/arrow_bench.py).
+#   7. the bulk methods over Arrow columns, pandas and Polars (bench/arrow_bench.py);
+#   8. key rotation: two keys against one (C++ and Python), the rate of words passing a second
+#      key's check, and `tavik rekey` of a million words (keyring_bench.cc, rekey_bench.py).
 # Installs what it needs first. Usage: bash bench/run.sh [--quick]
 #   --quick  a smoke run of a few seconds that only checks that everything executes; it writes
 #            to build/bench-smoke/ and leaves bench/results.* alone.
@@ -49,7 +51,7 @@ mkdir -p "$out_dir" build/bench
 echo "== C++ core benchmark"
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target tavik_core_bench tavik_lanes_bench \
-  tavik_capi_bench tavik_lane_choice tavik_bulk_limit
+  tavik_capi_bench tavik_lane_choice tavik_bulk_limit tavik_keyring_bench
 build/release/bench/tavik_core_bench "${core_args[@]}" \
   --benchmark_out=build/bench/core.json --benchmark_out_format=json
 
@@ -123,4 +125,12 @@ echo "== Arrow columns"
 PYTHONPATH=build/bench "$venv/bin/python" bench/arrow_bench.py "${arrow_args[@]}" \
   --out build/bench/arrow.md
 { echo; cat build/bench/arrow.md; } >>"$out_dir/results.md"
+echo "== Key rotation"
+keyring_args=()
+rekey_args=(--rounds 5)
+if ((quick)); then keyring_args=(--slices 3 --samples 10000); rekey_args=(--rounds 1 --count 2000); fi
+{ build/release/bench/tavik_keyring_bench "${keyring_args[@]}"
+  "$venv/bin/python" bench/rekey_bench.py "${rekey_args[@]}"; } | tee build/bench/keyring.txt
+{ echo; echo "## Key rotation"; echo; echo '```'; cat build/bench/keyring.txt; echo '```'; } \
+  >>"$out_dir/results.md"
 echo "wrote $out_dir/results.md and $out_dir/results.png"

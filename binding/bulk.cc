@@ -15,8 +15,10 @@
 #include "binding/convert.h"
 #include "binding/arrow.h"
 #include "binding/errors.h"
+#include "binding/keyring_object.h"
 #include "binding/without_lock.h"
 #include "core/bulk.h"
+#include "core/keyring.h"
 #include "core/uuid_text.h"
 
 namespace tavik::binding {
@@ -24,7 +26,7 @@ namespace {
 
 using core::kBatchLen;
 
-enum class Op : uint8_t { kEncode, kDecode, kRecover };
+enum class Op : uint8_t { kEncode, kDecode, kRecover, kKeyringDecode, kRekey };
 enum class OnError : uint8_t { kRaise, kNone };
 
 // BatchBuffers is the storage of one batch: the core's scratch, the items as the core reads
@@ -35,6 +37,8 @@ struct BatchBuffers {
   std::vector<core::CodeUnits> words = std::vector<core::CodeUnits>(kBatchLen);
   std::vector<core::EncodedText> texts = std::vector<core::EncodedText>(kBatchLen);
   std::vector<core::Bytes16> bytes = std::vector<core::Bytes16>(kBatchLen);
+  std::vector<core::KeyedBytes> keyed;                   // made for the first keyring call
+  std::unique_ptr<core::KeyringScratch> keyring_scratch;  // made for the first keyring call
   std::vector<std::optional<Error>> errors = std::vector<std::optional<Error>>(kBatchLen);
   // Where each item of the batch stands in the core's arrays; kNotConverted for an item that
   // could not be read (with errors="none").
@@ -278,10 +282,23 @@ int convert_item(PyObject* item, BatchBuffers& b, size_t at) {
   }
 }
 
+// Target is what a bulk call works under: one codec, or a keyring (whose first codec writes).
+struct Target {
+  const core::CodecConfig* config;
+  core::Keyring keyring;
+};
+
 template <Op kOp>
-void run_batch(const core::CodecConfig& config, BatchBuffers& b, size_t n) {
+void run_batch(const Target& target, BatchBuffers& b, size_t n) {
+  const core::CodecConfig& config = *target.config;
   const std::span<std::optional<Error>> errors(b.errors.data(), n);
-  if constexpr (kOp == Op::kEncode) {
+  if constexpr (kOp == Op::kKeyringDecode) {
+    core::keyring_decode_many(target.keyring, {b.words.data(), n}, {b.keyed.data(), n}, errors,
+                              *b.keyring_scratch);
+  } else if constexpr (kOp == Op::kRekey) {
+    core::keyring_rekey_many(target.keyring, {b.words.data(), n}, {b.texts.data(), n}, errors,
+                             *b.keyring_scratch, b.scratch);
+  } else if constexpr (kOp == Op::kEncode) {
     core::encode_many(config, {b.data.data(), n}, {b.texts.data(), n}, errors, b.scratch);
   } else if constexpr (kOp == Op::kDecode) {
     core::decode_many(config, {b.words.data(), n}, {b.bytes.data(), n}, errors, b.scratch);
@@ -298,12 +315,18 @@ void run_batch(const core::CodecConfig& config, BatchBuffers& b, size_t n) {
 // error) and no further, whichever the failure. With errors="none" a failed item gives None
 // (or, with as_buffer, 16 zero bytes and its index in the list of failures).
 template <Op kOp>
-PyObject* bulk(PyObject* self, Items& items, OnError on_error, bool as_buffer) {
-  const core::CodecConfig& config = as_codec(self)->config;
+PyObject* bulk(const Target& target, Items& items, OnError on_error, bool as_buffer) {
+  const core::CodecConfig& config = *target.config;
   Results results;
   if (results.open(as_buffer) < 0) { return nullptr; }
   BuffersLease lease;
   BatchBuffers& b = *lease;
+  if constexpr (kOp == Op::kKeyringDecode || kOp == Op::kRekey) {
+    if (!b.keyring_scratch) {
+      b.keyring_scratch = std::make_unique<core::KeyringScratch>();
+      b.keyed.resize(kBatchLen);
+    }
+  }
   size_t index = 0;  // of the batch's first item
   bool done = false;
   while (!done) {
@@ -348,22 +371,28 @@ PyObject* bulk(PyObject* self, Items& items, OnError on_error, bool as_buffer) {
       b.refs.push_back(std::move(item));
       b.slot[n++] = m++;
     }
-    without_lock([&] { run_batch<kOp>(config, b, m); });
+    without_lock([&] { run_batch<kOp>(target, b, m); });
     const size_t out = std::min(n, pending_at);
     if (results.grow(out) < 0) { return nullptr; }
     for (size_t i = 0; i < out; ++i) {
       const size_t at = b.slot[i];
       const bool failed = at == BatchBuffers::kNotConverted || b.errors[at].has_value();
       if (failed && on_error == OnError::kRaise) {
-        raise_error(*b.errors[at]);
+        if constexpr (kOp == Op::kEncode) {
+          raise_error(*b.errors[at]);
+        } else {
+          raise_read_error(*b.errors[at], config, b.words[at], target.keyring.size());
+        }
         add_item_note(index + i, items.name());
         return nullptr;
       }
       int rc = 0;
       if (failed) {
         rc = results.add_failed(index + i);
-      } else if constexpr (kOp == Op::kEncode) {
+      } else if constexpr (kOp == Op::kEncode || kOp == Op::kRekey) {
         rc = results.add_object(word_to_str(config, b.texts[at].view()));
+      } else if constexpr (kOp == Op::kKeyringDecode) {
+        rc = results.add_object(keyed_result(b.keyed[at]));
       } else {
         rc = results.add_bytes(index + i, b.bytes[at]);
       }
@@ -415,10 +444,38 @@ PyObject* read_words_many(PyObject* self, PyObject* const* args, Py_ssize_t narg
       convert_flag(bound[2], "as_buffer", &as_buffer) < 0) {
     return nullptr;
   }
-  return bulk<kOp>(self, words, on_error, as_buffer);
+  return bulk<kOp>(Target{&as_codec(self)->config, {}}, words, on_error, as_buffer);
+}
+
+constexpr char kRekeyMany[] = "rekey_many";
+
+// keyring_words_many is a keyring's decode_many or rekey_many: the words, and errors.
+template <Op kOp, const char* kMethod>
+PyObject* keyring_words_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
+  static constexpr std::array<const char*, 2> kNames = {"words", "errors"};
+  BoundArguments<2> bound;
+  if (bind(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  Items words("words", "an iterable of str");
+  OnError on_error = OnError::kRaise;
+  if (words.open(bound[0], /*record_len=*/0) < 0 || convert_on_error(bound[1], &on_error) < 0) {
+    return nullptr;
+  }
+  const core::Keyring keyring = as_keyring(self)->keyring();
+  return bulk<kOp>(Target{keyring[0], keyring}, words, on_error, /*as_buffer=*/false);
 }
 
 }  // namespace
+
+PyObject* keyring_decode_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames) {
+  return keyring_words_many<Op::kKeyringDecode, kDecodeMany>(self, args, nargs, kwnames);
+}
+
+PyObject* keyring_rekey_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames) {
+  return keyring_words_many<Op::kRekey, kRekeyMany>(self, args, nargs, kwnames);
+}
 
 PyObject* codec_encode_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
@@ -442,7 +499,8 @@ PyObject* codec_encode_many(PyObject* self, PyObject* const* args, Py_ssize_t na
   if (items.open(bound[0], record_len) < 0 || convert_on_error(bound[1], &on_error) < 0) {
     return nullptr;
   }
-  return bulk<Op::kEncode>(self, items, on_error, /*as_buffer=*/false);
+  return bulk<Op::kEncode>(Target{&as_codec(self)->config, {}}, items, on_error,
+                           /*as_buffer=*/false);
 }
 
 PyObject* codec_decode_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,

@@ -16,6 +16,12 @@ PyObject* codec_decode_many(PyObject* self, PyObject* const* args, Py_ssize_t na
 PyObject* codec_recover_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames);
 
+// The bulk methods of Keyring: decode_many and rekey_many.
+PyObject* keyring_decode_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                              PyObject* kwnames);
+PyObject* keyring_rekey_many(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                             PyObject* kwnames);
+
 }  // namespace tavik::binding
 
 #endif  // TAVIK_BINDING_BULK_H_

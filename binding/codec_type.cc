@@ -218,8 +218,9 @@ PyObject* read_word(TAVIK_FASTCALL_ARGS) {
   core::CodeUnits input;
   if (convert_text(bound[0], "input", &input) < 0) { return nullptr; }
   SharedBorrow borrow(self);
-  const Result<core::Bytes16> bytes = Read(as_codec(self)->config, input);
-  if (!bytes.ok()) { return raise_error(bytes.error()); }
+  const CodecConfig& config = as_codec(self)->config;
+  const Result<core::Bytes16> bytes = Read(config, input);
+  if (!bytes.ok()) { return raise_read_error(bytes.error(), config, input); }
   return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.value().data()), 16);
 }
 

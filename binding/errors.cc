@@ -2,6 +2,9 @@
 
 #include <exception>
 #include <new>
+#include <string>
+
+#include "core/explain.h"
 
 namespace tavik::binding {
 
@@ -87,6 +90,14 @@ void restore_exception(PyObject* exception) {
 #else
   PyErr_Restore(PyObject_Type(exception), exception, PyException_GetTraceback(exception));
 #endif
+}
+
+PyObject* raise_read_error(const Error& error, const core::CodecConfig& config,
+                           core::CodeUnits text, size_t num_keys) {
+  raise_error(error);
+  const std::string note = core::explain_read_failure(config, text, error, num_keys);
+  if (!note.empty()) { add_text_note(note); }
+  return nullptr;
 }
 
 void add_argument_note(const char* name) {

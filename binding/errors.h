@@ -6,6 +6,8 @@
 #include <cxxabi.h>
 
 #include "base/result.h"
+#include "core/config.h"
+#include "core/normalize.h"
 
 #include <string_view>
 
@@ -19,6 +21,12 @@ PyObject* internal_error_type();
 // kValue -> ValueError, kDecodeAfterRecovery -> RuntimeError, kInternal -> internal error.
 // This is the one place where an error kind becomes an exception.
 PyObject* raise_error(const Error& error);
+
+// raise_read_error is raise_error for a word that decode or recover could not read (under one
+// codec, or the first of a keyring of num_keys): it adds a note that says what went wrong and
+// where, when the core has one for the error.
+PyObject* raise_read_error(const Error& error, const core::CodecConfig& config,
+                           core::CodeUnits text, size_t num_keys = 1);
 
 // raise_current_exception turns the C++ exception being handled into a Python exception and
 // returns nullptr: std::bad_alloc becomes MemoryError, anything else the internal error. Call

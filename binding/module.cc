@@ -4,6 +4,7 @@
 #include "binding/codec_type.h"
 #include "binding/errors.h"
 #include "binding/fault_injection.h"
+#include "binding/keyring_object.h"
 #include "binding/py_ref.h"
 
 namespace tavik::binding {
@@ -22,8 +23,13 @@ int exec_module(PyObject* module) {
     PyErr_SetString(PyExc_TypeError, "__all__ must be a list");
     return -1;
   }
-  PyRef name = PyRef::steal(PyUnicode_FromString("Tavik"));
-  if (!name || PyList_Append(all.get(), name.get()) < 0) { return -1; }
+  PyObject* keyring = keyring_type();
+  if (keyring == nullptr) { return -1; }
+  for (const char* name_text : {"Tavik", "Keyring"}) {
+    PyRef name = PyRef::steal(PyUnicode_FromString(name_text));
+    if (!name || PyList_Append(all.get(), name.get()) < 0) { return -1; }
+  }
+  if (PyObject_SetAttrString(module, "Keyring", keyring) < 0) { return -1; }
 #if defined(TAVIK_FAULT_INJECTION)
   if (add_fault_injection(module) < 0) { return -1; }
 #endif

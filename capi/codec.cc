@@ -72,7 +72,9 @@ int tavik_codec_new(const char* settings, const uint8_t* key, size_t key_len,
         settings, tavik::capi::optional_bytes(key, key_len),
         tavik::capi::optional_bytes(cipher_key, cipher_key_len));
     if (!config.ok()) { return tavik::capi::status_of(config.error()); }
-    *out = new tavik_codec{std::move(config).value()};
+    std::string text = core::settings_text(config.value());
+    if (text.size() > TAVIK_MAX_SETTINGS_LEN) { return TAVIK_E_INTERNAL; }
+    *out = new tavik_codec{std::move(config).value(), std::move(text)};
     return TAVIK_OK;
   } catch (const std::bad_alloc&) {
     return TAVIK_E_NO_MEMORY;
@@ -82,6 +84,17 @@ int tavik_codec_new(const char* settings, const uint8_t* key, size_t key_len,
 }
 
 void tavik_codec_free(tavik_codec* codec) { delete codec; }  // the record wipes its keys
+
+int tavik_codec_settings(const tavik_codec* codec, char* text, size_t text_cap,
+                         size_t* text_len) {
+  if (codec == nullptr || text_len == nullptr || (text == nullptr && text_cap != 0)) {
+    return TAVIK_E_NULL_ARGUMENT;
+  }
+  *text_len = codec->settings.size();
+  if (codec->settings.size() > text_cap) { return TAVIK_E_BUFFER; }
+  std::memcpy(text, codec->settings.data(), codec->settings.size());
+  return TAVIK_OK;
+}
 
 int tavik_encode(const tavik_codec* codec, const uint8_t* data, size_t data_len, char* word,
                  size_t word_cap, size_t* word_len) {

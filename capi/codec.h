@@ -6,6 +6,7 @@
 #include <array>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "base/result.h"
 #include "core/bulk.h"
@@ -14,9 +15,11 @@
 #include "core/normalize.h"
 #include "include/tavik.h"
 
-// tavik_codec holds one configuration, built once and only read afterwards.
+// tavik_codec holds one configuration, built once and only read afterwards, and its canonical
+// settings text, made once so that reading it never allocates.
 struct tavik_codec {
   tavik::core::CodecConfig config;
+  std::string settings;
 };
 
 // tavik_scratch is the storage of one batch of a bulk call: the core's working storage and the

@@ -43,6 +43,7 @@ constexpr NamedText kOwnTexts[] = {
     {TAVIK_E_WORD_BUFFER, "word buffer too small"},
     {TAVIK_E_NO_MEMORY, "out of memory"},
     {TAVIK_E_RANGE, "argument out of range"},
+    {TAVIK_E_BUFFER, "buffer too small"},
     {TAVIK_E_INTERNAL, "internal error: a broken invariant of the tavik library"},
 };
 

@@ -81,7 +81,11 @@ Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text) {
   NormalizedInput input;
   const Result<U128> read = read_word(config, text, &input);
   if (!read.ok()) { return read.error(); }
-  const U128 value = read.value();
+  return decode_read_word(config, input, read.value());
+}
+
+Result<Bytes16> decode_read_word(const CodecConfig& config, const NormalizedInput& input,
+                                 U128 value) {
   if (config.mode == Mode::kPlain) {
     if (!verify_check(config.mode, nullptr, input.data(), input.check())) { return kCheckFailed; }
     return decoded_value(config, config.cipher->decrypt(value, config.tweak));

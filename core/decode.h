@@ -34,6 +34,10 @@ Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text);
 // bits and writes 16 bytes, most significant first.
 Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input);
 Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain);
+// decode_read_word is the rest of decode_text for a word that read_word has read: the check,
+// the cipher and the domain, with the check digest computed alongside the cipher.
+Result<Bytes16> decode_read_word(const CodecConfig& config, const NormalizedInput& input,
+                                 U128 value);
 Bytes16 cut_to_width(const CodecConfig& config, U128 plain);
 
 // finish_value deciphers a code value, keeps its low bit_width bits and writes 16 bytes,

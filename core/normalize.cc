@@ -4,6 +4,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 #include "core/render.h"
 
@@ -316,7 +317,77 @@ bool normalize_units(uint8_t level, const Unit* text, size_t len, size_t data_un
   return true;
 }
 
+// diagnose_units is diagnose_normalize on units of one width: the grammar of normalize_units
+// with the position of every letter kept.
+template <typename Unit>
+NormalizeFailure diagnose_units(uint8_t level, const Unit* text, size_t len, size_t window) {
+  const LetterTables& t = letter_tables();
+  const auto& single_onset = t.single_onset[level];
+  const auto& cluster = t.cluster[level];
+  struct Letter {
+    uint8_t value;  // 0-25
+    size_t index;
+  };
+  std::vector<Letter> letters;
+  for (size_t i = 0; i < len; ++i) {
+    const int8_t letter = letter_of(text[i]);
+    if (letter != kNone) { letters.push_back({static_cast<uint8_t>(letter), i}); }
+  }
+  NormalizeFailure failure;
+  if (letters.empty()) {
+    failure.kind = NormalizeFailure::Kind::kNoLetter;
+    return failure;
+  }
+  const auto at = [&](size_t k) -> size_t {
+    return k < letters.size() ? letters[k].value : kEndOfText;
+  };
+  const auto refuse = [&](size_t k, bool onset) {
+    failure.kind = NormalizeFailure::Kind::kLetter;
+    failure.index = letters[k].index;
+    failure.letter = static_cast<char>(text[letters[k].index]);
+    failure.onset_expected = onset;
+    return failure;
+  };
+  size_t num_units = 0;
+  size_t pos = 0;
+  while (pos < letters.size()) {
+    if (num_units % 2 == 0) {
+      if (cluster[at(pos)][at(pos + 1)] != kNone) {
+        pos += 2;
+      } else if (single_onset[at(pos)] != kNone) {
+        pos += 1;
+      } else {
+        return refuse(pos, true);
+      }
+    } else {
+      if (t.vowel[at(pos)] == kNone) { return refuse(pos, false); }
+      const bool has_ending = t.ending[at(pos + 1)] != kNone &&
+                              (at(pos + 2) == kEndOfText || single_onset[at(pos + 2)] != kNone);
+      pos += has_ending ? 2 : 1;
+    }
+    ++num_units;
+  }
+  if (num_units < window) {
+    failure.kind = NormalizeFailure::Kind::kTooShort;
+    failure.num_units = num_units;
+    failure.expected_units = window;
+  }
+  return failure;
+}
+
 }  // namespace
+
+NormalizeFailure diagnose_normalize(uint8_t level, CodeUnits text, size_t data_unit_count,
+                                    size_t check_unit_count) {
+  if (level >= kNumLevels) { return {}; }
+  const size_t window = data_unit_count + check_unit_count;
+  switch (text.unit_size) {
+    case 1: return diagnose_units(level, static_cast<const uint8_t*>(text.data), text.len, window);
+    case 2: return diagnose_units(level, static_cast<const uint16_t*>(text.data), text.len, window);
+    case 4: return diagnose_units(level, static_cast<const uint32_t*>(text.data), text.len, window);
+    default: return {};
+  }
+}
 
 bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count, size_t check_unit_count,
                NormalizedInput* out) {

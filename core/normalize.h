@@ -50,6 +50,29 @@ struct CodeUnits {
 bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count,
                size_t check_unit_count, NormalizedInput* out);
 
+// NormalizeFailure says why normalize refused a text, for a message to people.
+struct NormalizeFailure {
+  enum class Kind : uint8_t {
+    kNone,      // normalize accepts the text
+    kNoLetter,  // the text holds no ASCII letter
+    kLetter,    // `letter` cannot stand at `index`: an onset, or a vowel, belongs there
+    kTooShort,  // num_units units were parsed, fewer than the window's expected_units
+  };
+  Kind kind = Kind::kNone;
+  size_t index = 0;  // kLetter: position of the letter in the text, in code units
+  char letter = 0;   // kLetter: the letter as typed
+  bool onset_expected = false;  // kLetter: an onset (else a vowel) was expected
+  size_t num_units = 0;         // kTooShort
+  size_t expected_units = 0;    // kTooShort: data_unit_count + check_unit_count
+};
+
+// diagnose_normalize reads text as normalize does and says where it fails. It is meant for
+// the failures only (it is slower than normalize, and allocates): normalize stays the one
+// reader of words. An index counts code units: code points for texts of 2- or 4-byte units
+// and for one byte per code point, bytes for UTF-8.
+NormalizeFailure diagnose_normalize(uint8_t level, CodeUnits text, size_t data_unit_count,
+                                    size_t check_unit_count);
+
 }  // namespace tavik::core
 
 #endif  // TAVIK_CORE_NORMALIZE_H_

@@ -47,6 +47,10 @@ extern "C" {
  * of this size never fails with TAVIK_E_WORD_BUFFER. */
 #define TAVIK_MAX_WORD_LEN 153
 
+/* The longest settings text any codec writes (tavik_codec_settings), in bytes (ASCII, no
+ * terminating NUL). A buffer of this size never fails with TAVIK_E_BUFFER. */
+#define TAVIK_MAX_SETTINGS_LEN 1024
+
 /* The decoded identifier: always 16 bytes, most significant first. */
 #define TAVIK_ID_LEN 16
 
@@ -60,6 +64,8 @@ enum {
   TAVIK_E_NO_MEMORY = 3,      /* tavik_codec_new or tavik_scratch_new could not allocate */
   TAVIK_E_RANGE = 4,          /* a length or count out of range (e.g. a word longer than its
                                  stride in a bulk call) */
+  TAVIK_E_BUFFER = 5,         /* an output buffer other than a word buffer is too small: the
+                                 length argument is the size needed */
 
   /* The keys (Python: ValueError from the constructor). */
   TAVIK_E_KEY_MISSING = 10,        /* "key is required for sealed and open modes" */
@@ -159,6 +165,15 @@ TAVIK_API int tavik_codec_new(const char *settings, const uint8_t *key, size_t k
 
 /* tavik_codec_free frees a codec (NULL is allowed). No call may be using it. */
 TAVIK_API void tavik_codec_free(tavik_codec *codec);
+
+/* tavik_codec_settings writes the codec's settings text to text: the canonical text, its
+ * fields in the order Python's Tavik.settings writes them, whatever order and spacing the text
+ * given to tavik_codec_new had. ASCII without a terminating NUL; its length goes to *text_len,
+ * never above TAVIK_MAX_SETTINGS_LEN. If text_cap is smaller than the text, nothing is written
+ * to text, *text_len is the size needed, and the status is TAVIK_E_BUFFER. It never
+ * allocates: the text is made by tavik_codec_new. */
+TAVIK_API int tavik_codec_settings(const tavik_codec *codec, char *text, size_t text_cap,
+                                   size_t *text_len);
 
 /* tavik_encode writes the code word of data (any length; the codec reads the bytes its width
  * needs) to word, UTF-8 without a terminating NUL, and its length to *word_len. If word_cap is

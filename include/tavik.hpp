@@ -72,6 +72,19 @@ class Codec {
 
   const tavik_codec* get() const noexcept { return codec_; }
 
+  // settings_into writes the codec's canonical settings text into `text`
+  // (TAVIK_MAX_SETTINGS_LEN bytes always suffice) and returns its length; it never allocates.
+  size_t settings_into(std::span<char> text) const {
+    size_t len = 0;
+    check(tavik_codec_settings(codec_, text.data(), text.size(), &len));
+    return len;
+  }
+  // settings is the codec's canonical settings text, the one Tavik.settings writes in Python.
+  std::string settings() const {
+    std::array<char, TAVIK_MAX_SETTINGS_LEN> text;
+    return std::string(text.data(), settings_into(text));
+  }
+
   // encode_into writes the word into `word` (TAVIK_MAX_WORD_LEN bytes always suffice) and
   // returns its length; it never allocates.
   size_t encode_into(std::span<const uint8_t> data, std::span<char> word) const {

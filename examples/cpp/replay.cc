@@ -74,6 +74,7 @@ constexpr size_t kMaxInput = 1024;  // the longest input a known word may have h
 
 struct Known {
   tavik::Codec codec;
+  std::string settings;
   std::vector<uint8_t> input;
   std::string word;
   std::optional<std::string> typo;
@@ -109,8 +110,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "an input longer than %zu bytes\n", kMaxInput);
       return 2;
     }
-    known.push_back(Known{tavik::Codec(f[0], key_span(key), key_span(cipher_key)), *hex(f[3]),
-                          text_of(*hex(f[4])),
+    known.push_back(Known{tavik::Codec(f[0], key_span(key), key_span(cipher_key)), f[0],
+                          *hex(f[3]), text_of(*hex(f[4])),
                           typo ? std::optional<std::string>(text_of(*typo)) : std::nullopt,
                           hex(f[6]), f[0].find("mode=plain") != std::string::npos});
   }
@@ -125,6 +126,9 @@ int main(int argc, char** argv) {
     std::array<uint8_t, 3 * kMaxInput> inputs{};
     size_t mismatches = 0;
     for (const Known& k : known) {
+      std::array<char, TAVIK_MAX_SETTINGS_LEN> settings;
+      const size_t settings_len = k.codec.settings_into(settings);
+      mismatches += std::string_view(settings.data(), settings_len) != k.settings;
       std::array<char, TAVIK_MAX_WORD_LEN> word;
       const size_t len = k.codec.encode_into(k.input, word);
       mismatches += std::string_view(word.data(), len) != k.word;

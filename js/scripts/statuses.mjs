@@ -29,6 +29,7 @@ delete names[end];
 process.stdout.write(`// Generated from include/tavik.h by js/scripts/statuses.mjs: do not edit.
 export const MAX_WORD_LEN = ${define("TAVIK_MAX_WORD_LEN")};
 export const ID_LEN = ${define("TAVIK_ID_LEN")};
+export const MAX_SETTINGS_LEN = ${define("TAVIK_MAX_SETTINGS_LEN")};
 const NAMES = ${JSON.stringify(names, null, 1).replace(/\n */g, " ")};
 
 // statusName is the C name of a status: its own name, or the name of its range (recover's N

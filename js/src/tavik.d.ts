@@ -9,6 +9,7 @@ export type Errors = "raise" | "none";
 /** The C status names of the failures (include/tavik.h; the settings failures have more). */
 export type TavikStatus =
   | "TAVIK_E_NULL_ARGUMENT" | "TAVIK_E_WORD_BUFFER" | "TAVIK_E_NO_MEMORY" | "TAVIK_E_RANGE"
+  | "TAVIK_E_BUFFER"
   | "TAVIK_E_KEY_MISSING" | "TAVIK_E_KEY_EMPTY"
   | "TAVIK_E_NOT_BELOW_MODULUS" | "TAVIK_E_NOT_ENCIPHERED"
   | "TAVIK_E_NORMALIZATION" | "TAVIK_E_KEY_REQUIRED" | "TAVIK_E_CHECK_FAILED"
@@ -70,7 +71,10 @@ export interface DecodeManyOptions {
 /** A codec: immutable; holds memory in the WebAssembly module until dispose() or collection. */
 export class Codec {
   private constructor();
-  /** The settings text the codec was built from. */
+  /**
+   * The codec's settings text as Python's `Tavik.settings` writes it: its fields in their
+   * canonical order, whatever order and spacing the text given to createCodec had.
+   */
   readonly settings: string;
   /** The code word of data (the bytes the codec's width needs). */
   encode(data: Bytes): string;

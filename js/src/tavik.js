@@ -4,7 +4,7 @@
 // the bytes. No logic of the codec lives here: this file moves bytes in and out of the
 // module's memory and turns statuses into errors.
 
-import { MAX_WORD_LEN, ID_LEN, statusName } from "./statuses.js";
+import { MAX_WORD_LEN, MAX_SETTINGS_LEN, ID_LEN, statusName } from "./statuses.js";
 
 const encoder = new TextEncoder();
 const decoder = new TextDecoder("utf-8");
@@ -235,6 +235,14 @@ export async function createCodec(settings, key, cipherKey) {
   return new Codec(await loading, settings, key, cipherKey);
 }
 
+// canonicalSettings reads the settings text of a codec.
+function canonicalSettings(rt, codec) {
+  const lenAt = align8(MAX_SETTINGS_LEN);
+  const base = rt.reserve(lenAt + 8);
+  rt.check(rt.x.tavik_codec_settings(codec, base, MAX_SETTINGS_LEN, base + lenAt));
+  return rt.word(rt.bytes(), base, rt.view().getUint32(base + lenAt, true));
+}
+
 export class Codec {
   #rt;
   #ptr;
@@ -269,11 +277,12 @@ export class Codec {
     rt.check(code);
     this.#rt = rt;
     this.#ptr = rt.view().getUint32(base, true);
-    this.#settings = settings;
     registry.register(this, { rt, ptr: this.#ptr }, this);
+    this.#settings = canonicalSettings(rt, this.#ptr);
   }
 
-  // settings is the text the codec was built from.
+  // settings is the codec's canonical settings text (what Tavik.settings writes in Python),
+  // whatever order and spacing of its fields the text it was built from had.
   get settings() { return this.#settings; }
 
   #live() {

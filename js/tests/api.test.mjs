@@ -151,3 +151,10 @@ test("a disposed codec refuses calls; others in the same module go on", async ()
   }
   assert.equal(first.settings, SEALED);
 });
+
+test("settings is the canonical text, whatever order and spacing built the codec", async () => {
+  const codec = await createCodec("tavik/1  sep=U+002D chunk=balanced case=upper check=1 " +
+    "cipher=feistel8:key bits=128 mode=sealed   level=universal", KEY);
+  assert.equal(codec.settings, SEALED);
+  codec.dispose();
+});

@@ -5,4 +5,4 @@ The class :class:`Tavik` is implemented in the compiled module ``tavik.tavik``.
 
 __version__ = "0.1.0"
 
-from .tavik import Tavik, __all__
+from .tavik import Keyring, Tavik, __all__

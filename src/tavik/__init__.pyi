@@ -3,8 +3,15 @@ from typing import Literal, Protocol, Sequence, SupportsIndex, final, overload
 
 from typing_extensions import Buffer
 
-__all__ = ["Tavik"]
+__all__ = ["Tavik", "Keyring"]
 __version__: str
+
+# The names the constructor and the builders accept; a misspelt one fails type checking.
+_Level = Literal["universal", "eu", "en", "numeric", "ko"]
+_Mode = Literal["sealed", "open", "plain"]
+_Case = Literal["upper", "lower"]
+_Granularity = Literal["second", "minute", "hour", "day", "week", "month"]
+_CipherKind = Literal["feistel", "feistel8", "shuffle", "shuffle4"]
 
 class _ArrowArrayExporter(Protocol):
     def __arrow_c_array__(
@@ -98,8 +105,8 @@ class Tavik:
     def __new__(
         cls,
         key: bytes | None = None,
-        level: str = "universal",
-        mode: str = "sealed",
+        level: _Level = "universal",
+        mode: _Mode = "sealed",
         bit_width: SupportsIndex = 128,
     ) -> Tavik:
         """Build a codec; ``key`` (bytes) is required and non-empty unless ``mode`` is "plain".
@@ -119,7 +126,7 @@ class Tavik:
         give the same words for nearly all values below both. Raises ValueError below 2 and
         OverflowError for negative values or 2**128 and above.
         """
-    def with_cipher(self, kind: str, key: bytes | None = None) -> Tavik:
+    def with_cipher(self, kind: _CipherKind, key: bytes | None = None) -> Tavik:
         """Return a copy that enciphers with "feistel" or "shuffle" ("feistel8", "shuffle4").
 
         "feistel" is keyed with ``key``, or with the public key when it is None; "shuffle"
@@ -131,7 +138,7 @@ class Tavik:
         under another cipher or cipher key give another identifier, without an error. Raises
         ValueError for another kind.
         """
-    def with_case(self, case: str) -> Tavik:
+    def with_case(self, case: _Case) -> Tavik:
         """Return a copy that writes code words in "upper" or "lower" case.
 
         Raises ValueError for anything else.
@@ -165,7 +172,7 @@ class Tavik:
 
         Raises TypeError for a str or a non-sequence, OverflowError for a bad size.
         """
-    def with_timestamp_config(self, epoch_ms: SupportsIndex, granularity: str = "month") -> Tavik:
+    def with_timestamp_config(self, epoch_ms: SupportsIndex, granularity: _Granularity = "month") -> Tavik:
         """Return a copy whose time prefix counts ``granularity`` units since ``epoch_ms``.
 
         Granularity is one of second, minute, hour, day, week, month; anything else raises
@@ -182,8 +189,10 @@ class Tavik:
     def decode(self, input: str) -> bytes:
         """Return the 16 bytes that a code word stands for; case and non-letters are ignored.
 
-        Raises ValueError when the input does not parse or its check syllables do not match.
-        The check covers the data syllables only: a word written under another mode, cipher or
+        Raises ValueError when the input does not parse or its check syllables do not match;
+        a note on the exception says where the input stopped parsing (the letter and its
+        index, or the syllables found against those expected) or what usually makes a check
+        fail. The check covers the data syllables only: a word written under another mode, cipher or
         width mostly passes it and decodes to another identifier.
         """
     def recover(self, input: str) -> bytes:
@@ -297,3 +306,64 @@ class Tavik:
     def recover_many(
         self, words: Iterable[str], errors: Literal["none"], as_buffer: Literal[True]
     ) -> tuple[bytearray, list[int]]: ...
+
+@final
+class Keyring:
+    """Reads code words under several keys, for a key rotation, and moves them to the newest.
+
+    ``codecs`` (any iterable of Tavik, at least one) lists the codecs of the rotation, the
+    newest key first; they must share every setting but their keys, in mode "sealed" or
+    "open". A word is taken under the one key whose check passes and under which it decodes;
+    when more than one key takes it, it is refused as "ambiguous: the word passes the check
+    under more than one key", never read under whichever key happens to come first. With one
+    check syllable a word passes a wrong key's check once in about 700: rotate with two or
+    more check syllables (``with_check_syllables(2)``), under which it almost never does.
+
+    Raises ValueError for no codec, mode plain, two codecs with the same key, or codecs that
+    differ in another setting ("keyring codecs differ in SETTING"); TypeError for an item
+    that is not a Tavik.
+    """
+
+    def __new__(cls, codecs: Iterable[Tavik]) -> Keyring: ...
+    @property
+    def codecs(self) -> tuple[Tavik, ...]:
+        """The codecs of the keyring, newest key first."""
+    def decode(self, input: str) -> tuple[bytes, int]:
+        """Return the 16 bytes of a code word and the index in ``codecs`` of its key.
+
+        The check syllables are tested under every key before anything is deciphered, so two
+        keys cost little more than one decode. Raises ValueError as Tavik.decode does, or for
+        a word that more than one key takes.
+        """
+    def recover(self, input: str) -> tuple[bytes, int]:
+        """Like decode, correcting one confused sound where exactly one correction fits.
+
+        A word that decodes under exactly one key is read as typed; otherwise every key's
+        search runs, and a correction is taken only when exactly one is found over all keys.
+        Raises ValueError as Tavik.recover does, or for candidates under more than one key.
+        """
+    @overload
+    def decode_many(
+        self, words: Iterable[str], errors: Literal["raise"] = "raise"
+    ) -> list[tuple[bytes, int]]:
+        """Return decode of every word, its checks hashed in lanes key by key.
+
+        errors as in Tavik.decode_many.
+        """
+    @overload
+    def decode_many(
+        self, words: Iterable[str], errors: Literal["none"]
+    ) -> list[tuple[bytes, int] | None]: ...
+    @overload
+    def rekey_many(self, words: Iterable[str], errors: Literal["raise"] = "raise") -> list[str]:
+        """Return every word written under the first codec's key, in one pass.
+
+        Each word is read as decode reads it, under any of the keys, and written as
+        ``codecs[0].encode`` writes its identifier's last ceil(bit_width / 8) bytes: a word
+        already under the first key comes back as that codec writes it. errors as in
+        Tavik.decode_many.
+        """
+    @overload
+    def rekey_many(
+        self, words: Iterable[str], errors: Literal["none"]
+    ) -> list[str | None]: ...

@@ -1,4 +1,4 @@
-"""The command line: ``tavik encode``, ``tavik decode``, ``tavik recover`` and ``tavik settings``.
+"""The command line: ``tavik encode``, ``decode``, ``recover``, ``rekey`` and ``settings``.
 
 Identifiers or code words come as arguments, or one per line on standard input when there are
 none. Standard input is read in chunks and answered chunk by chunk, so memory stays constant
@@ -25,7 +25,7 @@ import unicodedata
 from collections.abc import Callable, Iterable, Iterator, Sequence
 from typing import TYPE_CHECKING, Any, NoReturn
 
-from . import Tavik, __version__
+from . import Keyring, Tavik, __version__
 
 if TYPE_CHECKING:
     from _typeshed import SupportsWrite
@@ -282,18 +282,19 @@ def _chunk_arg(text: str) -> tuple[str, object]:
     try:
         if kind in ("balanced", "none") and not colon:
             return kind, None
+        # A group of no letters or no syllables is no group: sizes start at 1.
         if kind == "fixed" and colon:
             size = int(rest, 10)
-            if 0 <= size < 2**64:
+            if 1 <= size < 2**64:
                 return kind, size
-        if kind == "pattern" and colon:
-            sizes = [int(part, 10) for part in rest.split(",")] if rest else []
-            if all(0 <= size < 2**64 for size in sizes):
+        if kind == "pattern" and colon and rest:
+            sizes = [int(part, 10) for part in rest.split(",")]
+            if all(1 <= size < 2**64 for size in sizes):
                 return kind, sizes
     except ValueError:
         pass
     raise argparse.ArgumentTypeError(
-        "expected balanced, none, fixed:N or pattern:A,B,... with whole numbers of 0 or more"
+        "expected balanced, none, fixed:N or pattern:A,B,... with whole numbers of 1 or more"
     )
 
 
@@ -350,6 +351,23 @@ def _add_codec_options(parser: argparse.ArgumentParser) -> None:
                            "or --key-env")
 
 
+def _add_old_key_options(parser: argparse.ArgumentParser, required: bool) -> None:
+    keys = parser.add_argument_group(
+        "old keys (read words written under them too; the key options give the newest)")
+    keys.add_argument("--old-key-file", metavar="PATH", action="append", default=[],
+                      help="an older key, read from a file as --key-file reads it; repeat for "
+                           "several" + ("; at least one old key is needed" if required else ""))
+    keys.add_argument("--old-key-env", metavar="NAME", action="append", default=[],
+                      help="an older key, from an environment variable; repeat for several")
+
+
+def _add_decimal_option(parser: argparse.ArgumentParser, reading: bool) -> None:
+    parser.add_argument("--decimal", action="store_true",
+                        help="with --modulus: " + ("write identifiers as decimal numbers"
+                                                   if reading else
+                                                   "read identifiers as decimal numbers"))
+
+
 def _add_aligned_option(parser: argparse.ArgumentParser) -> None:
     parser.add_argument("--aligned", action="store_true",
                         help="write one line for every item, an empty one for a failed item or "
@@ -379,6 +397,7 @@ def build_parser() -> Parser:
                         help="identifiers to encode; none: read them from standard input")
     encode.set_defaults(parser=encode)
     _add_aligned_option(encode)
+    _add_decimal_option(encode, reading=False)
     _add_codec_options(encode)
 
     for name, what in (("decode", "Write the identifier of each code word."),
@@ -394,8 +413,25 @@ def build_parser() -> Parser:
         sub.set_defaults(parser=sub)
         sub.add_argument("--hex", action="store_true",
                          help="write plain hex of the identifier's bytes instead of UUID text")
+        _add_decimal_option(sub, reading=True)
         _add_aligned_option(sub)
         _add_codec_options(sub)
+        _add_old_key_options(sub, required=False)
+
+    rekey = commands.add_parser(
+        "rekey", help="code words under old keys in, the same under the new key out",
+        allow_abbrev=False,
+        description="Move code words to a new key in one pass: read each word under the new key "
+                    "(--key-file, --key-env or --key-hex) or any old key (--old-key-file, "
+                    "--old-key-env), and write it under the new key. A word that passes the "
+                    "check under more than one key is refused as ambiguous; rotate with --check "
+                    "2 or more, under which that almost never happens.")
+    rekey.add_argument("items", nargs="*", metavar="CODEWORD",
+                       help="code words to move; none: read them from standard input")
+    rekey.set_defaults(parser=rekey, hex=False, decimal=False)
+    _add_aligned_option(rekey)
+    _add_codec_options(rekey)
+    _add_old_key_options(rekey, required=True)
 
     settings = commands.add_parser(
         "settings", help="print the settings text of the options", allow_abbrev=False,
@@ -428,32 +464,81 @@ def read_key(args: argparse.Namespace, stdin_closed: bool = False) -> bytes | No
                              "not the key)")
         return value
     if args.key_file is not None:
-        if args.key_file == "-":
-            if not args.items:
-                raise UsageError("--key-file -: standard input cannot carry both the key and "
-                                 "the items; give the items as arguments")
-            if stdin_closed or sys.stdin is None:
-                raise UsageError("--key-file -: standard input is closed")
-            key = sys.stdin.buffer.read(MAX_KEY_LEN + 1)
-        else:
-            try:
-                with open(args.key_file, "rb") as f:
-                    # /dev/stdin, /proc/self/fd/0 or the file that standard input reads.
-                    if not args.items and _same_file(f.fileno(), 0):
-                        raise UsageError("--key-file: that file is standard input, which cannot "
-                                         "carry both the key and the items; give the items as "
-                                         "arguments")
-                    key = f.read(MAX_KEY_LEN + 1)
-            except OSError as exc:
-                # The path is not repeated: it may be the key itself, given by mistake.
-                raise UsageError(f"--key-file: cannot read the file: {exc.strerror or exc}"
-                                 ) from None
-            except ValueError:  # a NUL in the path
-                raise UsageError("--key-file: cannot read the file: not a valid path") from None
-        if len(key) > MAX_KEY_LEN:
-            raise UsageError("--key-file: the key is larger than 1 MiB")
-        return key
+        return read_key_file(args.key_file, "--key-file", bool(args.items), stdin_closed)
     return None
+
+
+def read_key_file(path: str, option: str, items_given: bool, stdin_closed: bool) -> bytes:
+    """The raw bytes of a key file ("-": standard input); raises UsageError."""
+    if path == "-":
+        if not items_given:
+            raise UsageError(f"{option} -: standard input cannot carry both the key and the "
+                             "items; give the items as arguments")
+        if stdin_closed or sys.stdin is None:
+            raise UsageError(f"{option} -: standard input is closed")
+        key = sys.stdin.buffer.read(MAX_KEY_LEN + 1)
+    else:
+        try:
+            with open(path, "rb") as f:
+                # /dev/stdin, /proc/self/fd/0 or the file that standard input reads.
+                if not items_given and _same_file(f.fileno(), 0):
+                    raise UsageError(f"{option}: that file is standard input, which cannot "
+                                     "carry both the key and the items; give the items as "
+                                     "arguments")
+                key = f.read(MAX_KEY_LEN + 1)
+        except OSError as exc:
+            # The path is not repeated: it may be the key itself, given by mistake.
+            raise UsageError(f"{option}: cannot read the file: {exc.strerror or exc}") from None
+        except ValueError:  # a NUL in the path
+            raise UsageError(f"{option}: cannot read the file: not a valid path") from None
+    if len(key) > MAX_KEY_LEN:
+        raise UsageError(f"{option}: the key is larger than 1 MiB")
+    return key
+
+
+def read_old_keys(args: argparse.Namespace, stdin_closed: bool = False) -> list[bytes]:
+    """The keys of --old-key-file and --old-key-env, in the order given."""
+    keys = [read_key_file(path, "--old-key-file", bool(args.items), stdin_closed)
+            for path in getattr(args, "old_key_file", [])]
+    for name in getattr(args, "old_key_env", []):
+        value = os.environb.get(os.fsencode(name))
+        if value is None:
+            raise UsageError("--old-key-env: that environment variable is not set (give its "
+                             "name, not the key)")
+        keys.append(value)
+    return keys
+
+
+def build_reader(args: argparse.Namespace, codec: Tavik,
+                 stdin_closed: bool = False) -> Tavik | Keyring:
+    """The codec, or with old keys the keyring of the codec and the same settings under each
+    old key, newest first; raises UsageError."""
+    if getattr(args, "decimal", False) and args.modulus is None:
+        raise UsageError("--decimal goes with --modulus")
+    if getattr(args, "decimal", False) and getattr(args, "hex", False):
+        raise UsageError("--hex and --decimal: choose one")
+    old_keys = read_old_keys(args, stdin_closed)
+    args.key_ends_with_newline = getattr(args, "key_ends_with_newline", False) or any(
+        key.endswith(b"\n") for key in old_keys)
+    if args.command == "rekey" and not old_keys:
+        raise UsageError("rekey needs the old key: give --old-key-file or --old-key-env")
+    if not old_keys:
+        return codec
+    fields = settings_fields(codec)
+    if fields["mode"] == "plain":
+        raise UsageError("old keys need mode sealed or open: mode plain has no key to tell")
+    # Each old key's codec has the settings of the codec, under that key (and, for a feistel
+    # cipher under the key given, as its cipher key too).
+    uses_cipher_key = fields["cipher"] == "feistel8:cipher_key"
+    codecs = [codec]
+    for key in old_keys:
+        if not key:
+            raise UsageError("an old key must not be empty")
+        codecs.append(Tavik.from_settings(codec.settings, key, key if uses_cipher_key else None))
+    try:
+        return Keyring(codecs)
+    except ValueError as exc:
+        raise UsageError(str(exc)) from None
 
 
 # Bidirectional formatting characters: they reorder the letters that follow them on screen.
@@ -561,6 +646,7 @@ def build_codec_from_settings(args: argparse.Namespace, stdin_closed: bool) -> T
         return Tavik.from_settings(text, PLACEHOLDER_KEY,
                                    PLACEHOLDER_KEY if uses_cipher_key else None)
     key = read_key(args, stdin_closed)
+    args.key_ends_with_newline = key is not None and key.endswith(b"\n")
     if (mode != "plain" or uses_cipher_key) and not key:
         needs = f"mode {mode}" if mode != "plain" else "the settings' cipher feistel8:cipher_key"
         raise UsageError(f"{needs} needs a non-empty key: give --key-file, --key-env or "
@@ -599,6 +685,9 @@ def build_codec(args: argparse.Namespace, stdin_closed: bool = False) -> Tavik:
         key = PLACEHOLDER_KEY if given or args.mode != "plain" else None
     else:
         key = read_key(args, stdin_closed)
+    # A key written with echo ends with a newline, which is part of the key: said once when a
+    # word then fails its check.
+    args.key_ends_with_newline = key is not None and key.endswith(b"\n")
     if args.mode != "plain" and not key:
         raise UsageError(f"mode {args.mode} needs a non-empty key: give --key-file, --key-env "
                          "or --key-hex, or use --mode plain")
@@ -657,10 +746,24 @@ def parse_identifier(text: str) -> bytes:
 class Domain:
     """What the options let an identifier be: its byte count and its largest value."""
 
-    def __init__(self, bits: int | None, modulus: int | None) -> None:
+    def __init__(self, bits: int | None, modulus: int | None, decimal: bool = False) -> None:
         self.modulus = modulus
         self.bits = modulus.bit_length() if modulus is not None else (bits or 128)
         self.num_bytes = (self.bits + 7) // 8
+        self.decimal = decimal  # identifiers as decimal numbers (with a modulus)
+
+    def parse(self, text: str) -> bytes:
+        """The bytes of one identifier as the options let it be written; raises ItemError."""
+        if not self.decimal:
+            return parse_identifier(text)
+        digits = text.strip()
+        if not digits.isascii() or not digits.isdigit() or len(digits) > 40:
+            raise ItemError("not a decimal number")
+        value = int(digits, 10)
+        assert self.modulus is not None  # --decimal goes with --modulus
+        if value >= self.modulus:
+            raise ItemError("identifier is not below the modulus")
+        return value.to_bytes(self.num_bytes, "big")
 
     def check(self, data: bytes) -> None:
         """Refuses what the codec would silently cut: an identifier that does not fit."""
@@ -681,6 +784,8 @@ class Domain:
             raise ItemError(f"identifier does not fit in {self.bits} bits")
 
     def format(self, decoded: bytes, as_hex: bool) -> str:
+        if self.decimal:
+            return str(int.from_bytes(decoded, "big"))
         if as_hex:
             return decoded[16 - self.num_bytes:].hex()
         h = decoded.hex()
@@ -698,6 +803,9 @@ class Domain:
         num = len(decoded) // 16
         if not num:
             return b""
+        if self.decimal:
+            return "".join(f"{int.from_bytes(decoded[i:i + 16], 'big')}\n"
+                           for i in range(0, 16 * num, 16)).encode("ascii")
         dropped: Sequence[int]
         if as_hex:
             text = bytearray(binascii.b2a_hex(decoded, b"\n", 16))
@@ -717,13 +825,15 @@ class Domain:
         return text.translate(None, b" ")
 
 
-def make_handler(args: argparse.Namespace, codec: Tavik) -> Callable[[str], str]:
-    """A function from one item's text to its output line; raises ItemError."""
-    domain = Domain(args.bits, args.modulus)
+def make_handler(args: argparse.Namespace, codec: Tavik,
+                 reader: Tavik | Keyring | None = None) -> Callable[[str], str]:
+    """A function from one item's text to its output line; raises ItemError. ``reader`` reads
+    the words (the codec, or a keyring of it and the old keys)."""
+    domain = Domain(args.bits, args.modulus, args.decimal)
     if args.command == "encode":
 
         def encode(text: str) -> str:
-            data = parse_identifier(text)
+            data = domain.parse(text)
             domain.check(data)
             try:
                 return codec.encode(data)
@@ -732,7 +842,26 @@ def make_handler(args: argparse.Namespace, codec: Tavik) -> Callable[[str], str]
 
         return encode
 
-    method = codec.decode if args.command == "decode" else codec.recover
+    reader = codec if reader is None else reader
+    if isinstance(reader, Keyring):
+        keyring = reader
+        if args.command == "rekey":
+
+            def rekey(text: str) -> str:
+                try:
+                    return keyring.rekey_many([text])[0]
+                except ValueError as exc:
+                    raise ItemError(str(exc)) from None
+
+            return rekey
+        read = keyring.decode if args.command == "decode" else keyring.recover
+
+        def read_bytes(text: str) -> bytes:
+            return read(text)[0]
+
+        method: Callable[[str], bytes] = read_bytes
+    else:
+        method = reader.decode if args.command == "decode" else reader.recover
     as_hex = args.hex
 
     def decode(text: str) -> str:
@@ -752,15 +881,15 @@ def make_handler(args: argparse.Namespace, codec: Tavik) -> Callable[[str], str]
 BatchAnswer = bytes | bytearray | list[str | None]
 
 
-def make_batch_handler(args: argparse.Namespace,
-                       codec: Tavik) -> Callable[[Batch], BatchAnswer]:
+def make_batch_handler(args: argparse.Namespace, codec: Tavik,
+                       reader: Tavik | Keyring | None = None) -> Callable[[Batch], BatchAnswer]:
     """A function from a batch of standard input's lines to their answer (see BatchAnswer).
 
     It gives every line the output line that make_handler's function gives it: a line reaches
     the bulk methods as the same bytes or text that the single call would get, and they give
     each item what the single call gives it. Only the failures go one by one.
     """
-    domain = Domain(args.bits, args.modulus)
+    domain = Domain(args.bits, args.modulus, args.decimal)
     if args.command == "encode":
 
         def encode_batch(batch: Batch) -> BatchAnswer:
@@ -780,6 +909,8 @@ def make_batch_handler(args: argparse.Namespace,
 
         return encode_batch
 
+    if isinstance(reader, Keyring):
+        return keyring_batch_handler(args, reader, domain)
     method = codec.decode_many if args.command == "decode" else codec.recover_many
     as_hex = args.hex
 
@@ -800,6 +931,31 @@ def make_batch_handler(args: argparse.Namespace,
     return decode_batch
 
 
+def keyring_batch_handler(args: argparse.Namespace, keyring: Keyring,
+                          domain: Domain) -> Callable[[Batch], BatchAnswer]:
+    """make_batch_handler for words read under a keyring: decode, or rekey (recover goes word
+    by word)."""
+    command, as_hex = args.command, args.hex
+
+    def keyring_batch(batch: Batch) -> BatchAnswer:
+        texts = batch.texts()
+        if texts is None or command == "recover":
+            return [None] * len(batch)
+        lines: list[str | None]
+        if command == "rekey":
+            lines = keyring.rekey_many(texts, "none")
+        else:
+            lines = [None if d is None else domain.format(d[0], as_hex)
+                     for d in keyring.decode_many(texts, "none")]
+        try:
+            text = "\n".join(lines)  # type: ignore[arg-type]
+        except TypeError:  # None: some item failed
+            return lines
+        return (text + "\n").encode("utf-8")
+
+    return keyring_batch
+
+
 def identifier_buffer(batch: Batch, domain: Domain) -> bytes | None:
     """The identifiers of a batch end to end, when every line is one in a canonical form: a
     hyphenated UUID, or exactly the hex digits of the domain's bytes, with nothing around it.
@@ -811,7 +967,7 @@ def identifier_buffer(batch: Batch, domain: Domain) -> bytes | None:
     checked a column at a time, and a2b_hex refuses any other character.
     """
     joined = batch.joined
-    if joined is None:  # a line longer than MAX_LINE_LEN
+    if joined is None or domain.decimal:  # a line longer than MAX_LINE_LEN, or decimal
         return None
     num = len(batch)
     if domain.num_bytes == 16 and _lines_of_width(joined, num, 36):
@@ -851,7 +1007,7 @@ def _identifier_or_none(line: bytes | None, domain: Domain) -> bytes | None:
     if not text.strip():
         return None
     try:
-        data = parse_identifier(text)
+        data = domain.parse(text)
         domain.check(data)
     except ItemError:
         return None
@@ -991,20 +1147,59 @@ def without_bom(batches: Iterable[Batch]) -> Iterator[Batch]:
         yield batch
 
 
+class FailureReport:
+    """What standard error says about the failed items beyond their own lines: once, when a
+    word fails its check under a key that ends with a newline, that the newline is part of the
+    key; at the end, how many items failed of how many, and when every one failed, what
+    usually causes that."""
+
+    _CHECK_FAILURES = ("check verification failed", "reject: unrecoverable")
+
+    def __init__(self, command: str, label: str, key_ends_with_newline: bool) -> None:
+        self.command = command
+        self.label = label
+        self.key_ends_with_newline = key_ends_with_newline
+        self.num_failed = 0
+        self.num_items = 0
+
+    def failed(self, message: str) -> None:
+        self.num_failed += 1
+        if self.key_ends_with_newline and message.startswith(self._CHECK_FAILURES):
+            self.key_ends_with_newline = False
+            say("tavik: the key ends with a newline, which is part of the key (a key file "
+                "written with echo has one): if the words were written without it, remove it "
+                "or write the file with printf")
+
+    def finish(self) -> None:
+        if not self.num_failed:
+            return
+        if self.num_failed == self.num_items:
+            if self.command == "encode":
+                say("tavik: every identifier failed: give UUIDs, or with --bits or --modulus "
+                    "the hex (or with --decimal the number) of an identifier of that size")
+            else:
+                say("tavik: every word failed: the usual causes are another key or other "
+                    "settings than those the words were written with (--mode, --level, --bits "
+                    "or --modulus, --check, --cipher)")
+        say(f"tavik: {self.num_failed} of {self.num_items} {self.label}s failed")
+
+
 def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str | None]],
             label: str, *, handle_batch: Callable[[Batch], BatchAnswer] | None = None,
-            skip_blank: bool = False, aligned: bool = False) -> int:
+            skip_blank: bool = False, aligned: bool = False,
+            report: FailureReport | None = None) -> int:
     """Runs every item, writing one line per success as soon as its batch is done.
 
     A blank item (empty or white space only) is skipped with ``skip_blank``, and fails without.
     With ``aligned``, a failed or skipped item writes an empty line, so that output line N
     answers item N. ``handle_batch`` answers a batch of lines at once, and ``handle`` then
-    only the lines it left.
+    only the lines it left. ``report`` hears of every failure, and ends the run's messages.
     """
     sys.stdout.flush()
     out = sys.stdout.fileno()
     failed = False
     number = 0
+    skipped = 0
 
     def answer(item: bytes | str | None) -> str | None:
         """The output line of one item; None for a blank one that is skipped."""
@@ -1040,16 +1235,22 @@ def process(handle: Callable[[str], str], batches: Iterable[Sequence[bytes | str
                         write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
                         lines = []
                     say(f"tavik: {label} {number}: {exc}")
+                    if report is not None:
+                        report.failed(str(exc))
                     if aligned:
                         lines.append("")
                     continue
                 if result is None:  # skipped
+                    skipped += 1
                     if aligned:
                         lines.append("")
                     continue
             lines.append(result)
         if lines:
             write_all(out, ("\n".join(lines) + "\n").encode("utf-8"))
+    if report is not None:
+        report.num_items = number - skipped
+        report.finish()
     return 1 if failed else 0
 
 
@@ -1109,24 +1310,28 @@ def _run(argv: list[str]) -> int:
     if argv and argv[0].startswith("-") and argv[0].partition("=")[0] not in (
             "-", "--", "-h", "--help", "--version"):
         # The value of an option given here would be taken for the command's name.
-        parser.fail("the options go after the command: tavik encode|decode|recover|settings "
+        parser.fail("the options go after the command: tavik "
+                    "encode|decode|recover|rekey|settings "
                     "[OPTIONS] [ITEMS]")
     args = parser.parse_args(argv)
     try:
         if args.command != "settings" and not args.items and 0 in unusable:
             raise UsageError("standard input is closed: give the items as arguments")
         codec = build_codec(args, stdin_closed=0 in unusable)
+        reader = build_reader(args, codec, stdin_closed=0 in unusable)
     except UsageError as exc:
         args.parser.fail(str(exc))
     if args.command == "settings":
         sys.stdout.write(codec.settings + "\n")
         return 0
-    handle = make_handler(args, codec)
+    handle = make_handler(args, codec, reader)
+    label = "argument" if args.items else "line"
+    report = FailureReport(args.command, label, args.key_ends_with_newline)
     if args.items:
-        return process(handle, [[item] for item in args.items], "argument",
-                       aligned=args.aligned)
+        return process(handle, [[item] for item in args.items], label, aligned=args.aligned,
+                       report=report)
     grow_pipe(0)
     # Blank lines (a trailing one, a separator between blocks) are no items.
-    return process(handle, without_bom(stdin_batches(sys.stdin.fileno())), "line",
-                   handle_batch=make_batch_handler(args, codec), skip_blank=True,
-                   aligned=args.aligned)
+    return process(handle, without_bom(stdin_batches(sys.stdin.fileno())), label,
+                   handle_batch=make_batch_handler(args, codec, reader), skip_blank=True,
+                   aligned=args.aligned, report=report)

@@ -91,7 +91,8 @@ static int new_codec(const char *settings, const Bytes *key, const Bytes *cipher
 static void check_codeword(size_t number, char *fields[kMaxFields], tavik_scratch *scratch) {
   static Bytes key, cipher_key, input, word, typo, recovered;
   tavik_codec *codec = NULL;
-  char out_word[TAVIK_MAX_WORD_LEN];
+  char out_word[TAVIK_MAX_WORD_LEN], settings[TAVIK_MAX_SETTINGS_LEN];
+  size_t settings_len = 0;
   char words[3 * TAVIK_MAX_WORD_LEN];
   size_t word_len = 0, lens[3];
   uint8_t decoded[16], again[16], many[3 * 16];
@@ -106,6 +107,12 @@ static void check_codeword(size_t number, char *fields[kMaxFields], tavik_scratc
   status = new_codec(fields[0], &key, &cipher_key, &codec);
   EXPECT(status == TAVIK_OK, "line %zu: tavik_codec_new: %s", number, tavik_status_text(status));
   if (status != TAVIK_OK) return;
+
+  /* The settings text it writes is the one it was built from: these are canonical. */
+  status = tavik_codec_settings(codec, settings, sizeof settings, &settings_len);
+  EXPECT(status == TAVIK_OK && settings_len == strlen(fields[0]) &&
+             memcmp(settings, fields[0], settings_len) == 0,
+         "line %zu: settings %.*s", number, (int)settings_len, settings);
 
   status = tavik_encode(codec, input.bytes, input.len, out_word, sizeof out_word, &word_len);
   EXPECT(status == TAVIK_OK && word_len == word.len && memcmp(out_word, word.bytes, word.len) == 0,
@@ -282,6 +289,41 @@ static void check_arguments(tavik_scratch *scratch) {
   tavik_scratch_free(NULL);
 }
 
+/* The settings text of a codec is canonical whatever order and spacing built it: here the
+ * longest that any codec writes, 873 bytes (every field at its longest; a pattern keeps 32
+ * sizes that saturate the sum). A short buffer gets the size needed. */
+#define TAVIK_TEST_N "18446744073709551615"
+#define TAVIK_TEST_N8 TAVIK_TEST_N "," TAVIK_TEST_N "," TAVIK_TEST_N "," TAVIK_TEST_N "," \
+  TAVIK_TEST_N "," TAVIK_TEST_N "," TAVIK_TEST_N "," TAVIK_TEST_N
+#define TAVIK_TEST_PATTERN \
+  "pattern:" TAVIK_TEST_N8 "," TAVIK_TEST_N8 "," TAVIK_TEST_N8 "," TAVIK_TEST_N8
+static void check_settings_text(void) {
+  static const char kGiven[] =
+      "tavik/1   granularity=minute chunk=" TAVIK_TEST_PATTERN ",0 epoch_ms=-9223372036854775808 "
+      "case=lower cipher=feistel8:cipher_key  check=8 mode=open sep=U+002D level=universal "
+      "modulus=340282366920938463463374607431768211455";
+  static const char kCanonical[] =
+      "tavik/1 level=universal mode=open modulus=340282366920938463463374607431768211455 "
+      "cipher=feistel8:cipher_key check=8 case=lower chunk=" TAVIK_TEST_PATTERN " sep=U+002D "
+      "epoch_ms=-9223372036854775808 granularity=minute";
+  const uint8_t key[] = {1}, cipher_key[] = {2};
+  char text[TAVIK_MAX_SETTINGS_LEN];
+  size_t len = 0;
+  tavik_codec *codec = NULL;
+  int status = tavik_codec_new(kGiven, key, sizeof key, cipher_key, sizeof cipher_key, &codec);
+  EXPECT(status == TAVIK_OK, "the longest settings: %s", tavik_status_text(status));
+  if (status != TAVIK_OK) return;
+  status = tavik_codec_settings(codec, text, sizeof text, &len);
+  EXPECT(status == TAVIK_OK && len == strlen(kCanonical) && memcmp(text, kCanonical, len) == 0,
+         "canonical settings: %s: %.*s", tavik_status_text(status), (int)len, text);
+  len = 0;
+  EXPECT(tavik_codec_settings(codec, text, strlen(kCanonical) - 1, &len) == TAVIK_E_BUFFER &&
+             len == strlen(kCanonical),
+         "short settings buffer: %zu", len);
+  EXPECT(tavik_codec_settings(codec, NULL, 4, &len) == TAVIK_E_NULL_ARGUMENT, "NULL text");
+  tavik_codec_free(codec);
+}
+
 /* Batches longer than the core's (512 items), with failing items among them: each item as the
  * single call gives it. */
 static void check_long_batch(tavik_scratch *scratch) {
@@ -345,6 +387,7 @@ int main(int argc, char **argv) {
   words = each_line(argv[1], "codewords.tsv", codeword_line, scratch);
   refusals = each_line(argv[1], "failures.tsv", failure_line, NULL);
   check_arguments(scratch);
+  check_settings_text();
   check_long_batch(scratch);
   tavik_scratch_free(scratch);
   EXPECT(words > 500 && refusals > 30, "%zu words, %zu failures read", words, refusals);

@@ -178,6 +178,12 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
       const bool fast_ok = normalize(level, text, num_data, num_check, &fast);
       ASSERT_EQ(fast_ok, normalize(level, text + padding, num_data, num_check, &walked))
           << text << " level " << int{level};
+      // The diagnosis of a failure reads the text as normalize does.
+      const NormalizeFailure failure = diagnose_normalize(level, text, num_data, num_check);
+      ASSERT_EQ(fast_ok, failure.kind == NormalizeFailure::Kind::kNone) << text;
+      if (failure.kind == NormalizeFailure::Kind::kLetter) {
+        ASSERT_EQ(text[failure.index], failure.letter) << text;
+      }
       if (!fast_ok) { continue; }
       ++num_parsed;
       ASSERT_EQ(Units(fast.data().begin(), fast.data().end()),
@@ -189,6 +195,24 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
     }
   }
   EXPECT_GT(num_parsed, 20000u);  // most texts are words
+}
+
+TEST(Normalize, DiagnosisNamesTheLetterOrTheCount) {
+  using Kind = NormalizeFailure::Kind;
+  EXPECT_EQ(diagnose_normalize(kUniversal, "- 42 -", 2, 2).kind, Kind::kNoLetter);
+  const NormalizeFailure onset = diagnose_normalize(kUniversal, "KA-AT", 2, 2);
+  EXPECT_EQ(onset.kind, Kind::kLetter);
+  EXPECT_EQ(onset.index, 3u);
+  EXPECT_TRUE(onset.onset_expected);
+  const NormalizeFailure vowel = diagnose_normalize(kUniversal, "\xc3\xa9" "KA-KK", 2, 2);
+  EXPECT_EQ(vowel.kind, Kind::kLetter);
+  EXPECT_EQ(vowel.index, 6u);  // in bytes of UTF-8
+  EXPECT_EQ(vowel.letter, 'K');
+  EXPECT_FALSE(vowel.onset_expected);
+  const NormalizeFailure short_word = diagnose_normalize(kUniversal, "KATUK", 4, 2);
+  EXPECT_EQ(short_word.kind, Kind::kTooShort);
+  EXPECT_EQ(short_word.num_units, 5u);
+  EXPECT_EQ(short_word.expected_units, 6u);
 }
 
 }  // namespace

@@ -323,7 +323,8 @@ def test_blank_lines_and_a_byte_order_mark():
     status, out, err = run("encode", "--mode", "plain", stdin=stdin)
     # Only a mark that starts the input is ignored; the numbers still count blank lines.
     assert (status, out) == (1, (word + "\n") * 2)
-    assert err == "tavik: line 6: not a UUID or a string of hex digits\n"
+    assert err == ("tavik: line 6: not a UUID or a string of hex digits\n"
+                   "tavik: 1 of 3 lines failed\n")
     assert run("decode", "--mode", "plain", stdin=f"\ufeff{word}\n\n".encode())[:2] == (
         0, f"{UUID}\n")
     assert run("encode", "--mode", "plain", stdin=b"\xef\xbb\xbf\n\n")[:2] == (0, "")
@@ -589,7 +590,8 @@ def lines_and_arguments(args: list[str], lines: list[bytes]) -> tuple[tuple, tup
         assert b"Traceback" not in result.stdout
         return result.returncode, result.stdout
     status, out = merged([*args, "--", *lines], b"")
-    by_argument = (status, out.replace(b"tavik: argument ", b"tavik: line "))
+    by_argument = (status, out.replace(b"tavik: argument ", b"tavik: line ")
+                   .replace(b" arguments failed\n", b" lines failed\n"))
     return merged(args, b"\n".join(lines) + b"\n"), by_argument
 
 
@@ -679,7 +681,66 @@ def test_decode_output_and_recover():
     typo = word[: match.start()] + ("L" if match.group() != "L" else "N") + word[match.end():]
     assert run("decode", *opts, typo)[0] == 1
     assert run("recover", *opts, typo, "KA-KA-KA") == (
-        1, f"{UUID}\n", "tavik: argument 2: input normalization failed\n")
+        1, f"{UUID}\n",
+        "tavik: argument 2: input normalization failed\ntavik: 1 of 2 arguments failed\n")
+
+
+# ---- Key rotation, the summary of failures, decimal identifiers ------------------------------
+
+
+def test_rekey_moves_a_million_words_in_one_pass(tmp_path):
+    # Three check syllables: with one, a word in 700 would also pass the other key's check.
+    new, old = Tavik(b"new key").with_check_syllables(3), Tavik(b"old key").with_check_syllables(3)
+    (tmp_path / "new").write_bytes(b"new key")
+    (tmp_path / "old").write_bytes(b"old key")
+    ids = random.Random(5).randbytes(16 * 1_000_000)
+    old_words = old.encode_many(ids)
+    old_words[123_456] = "NOT A WORD"
+    stdin = ("\n".join(old_words) + "\n").encode()
+    status, out, err = run("rekey", "--check", "3", "--key-file", tmp_path / "new",
+                           "--old-key-file", tmp_path / "old", stdin=stdin)
+    assert status == 1
+    assert err == ("tavik: line 123457: input normalization failed\n"
+                   "tavik: 1 of 1000000 lines failed\n")
+    expected = new.encode_many(ids)
+    del expected[123_456]
+    assert out.splitlines() == expected
+    # Decoding reads under the old key as well, and old words keep decoding under both.
+    status, out, err = run("decode", "--check", "3", "--key-file", tmp_path / "new",
+                           "--old-key-file", tmp_path / "old", "--hex", old_words[0],
+                           expected[1])
+    assert (status, out, err) == (0, f"{ids[:16].hex()}\n{ids[16:32].hex()}\n", "")
+    assert run("rekey", "--check", "3", "--key-file", tmp_path / "new", old_words[0])[0] == 2
+    # With the settings text in place of the options, old keys get the same settings.
+    assert run("rekey", "--settings", new.settings, "--key-file", tmp_path / "new",
+               "--old-key-file", tmp_path / "old", old_words[0])[:2] == (0, expected[0] + "\n")
+
+
+def test_failures_end_with_a_count_and_the_likely_causes(tmp_path):
+    word = Tavik(b"the key").encode(UUID.bytes)
+    (tmp_path / "echoed").write_bytes(b"the key\n")
+    status, out, err = run("decode", "--key-file", tmp_path / "echoed", stdin=f"{word}\n".encode() * 3)
+    assert status == 1 and out == ""
+    lines = err.splitlines()
+    assert lines[0] == "tavik: line 1: check verification failed — input may be corrupted"
+    assert lines[1].startswith("tavik: the key ends with a newline, which is part of the key")
+    assert lines[4].startswith("tavik: every word failed: the usual causes are another key")
+    assert lines[5:] == ["tavik: 3 of 3 lines failed"]
+    assert sum("newline" in line for line in lines) == 1
+
+
+def test_decimal_identifiers_and_chunk_sizes_of_zero():
+    opts = ["--mode", "plain", "--modulus", "1000003"]
+    status, word, _ = run("encode", *opts, "--decimal", "999999", "1000003")
+    assert status == 1
+    codec = Tavik(mode="plain").with_modulus(1000003)
+    assert word == codec.encode((999999).to_bytes(3, "big")) + "\n"
+    stdin = (word * 600).encode()  # the batch path
+    assert run("decode", *opts, "--decimal", stdin=stdin) == (0, "999999\n" * 600, "")
+    assert run("decode", "--mode", "plain", "--decimal", word)[0] == 2
+    for chunk in ("fixed:0", "pattern:", "pattern:3,0"):
+        status, _, err = run("encode", "--mode", "plain", "--chunk", chunk, UUID)
+        assert status == 2 and "whole numbers of 1 or more" in err
 
 
 def test_settings_command_and_option(key_file, tmp_path):

@@ -5,7 +5,7 @@ import gc
 import os
 import sys
 
-from tavik import Tavik
+from tavik import Keyring, Tavik
 
 KEY = b"leak key"
 ROUNDS = int(os.environ.get("TAVIK_LEAK_ROUNDS", "1500"))  # memcheck runs fewer
@@ -68,6 +68,8 @@ def test_calls_of_every_kind_leak_nothing():
     big = 2**200
     raises = Raises()
     names = ("universal", "open", "lower", "feistel", "day", "-", "none")
+    other = Tavik(b"other leak key")
+    not_a_word = "KA-AT"
 
     def expect(exc_type, fn, *args, **kwargs):
         try:
@@ -143,9 +145,21 @@ def test_calls_of_every_kind_leak_nothing():
         expect(UnicodeEncodeError, sealed.recover, surrogate)
         repr(sealed)
         repr(sealed.with_chunk_pattern(huge_range))
+        # the keyring, and the notes of the failures
+        ring = Keyring([other, sealed])
+        ring.decode(word)
+        ring.recover(word)
+        ring.codecs
+        ring.decode_many([word, not_a_word], "none")
+        ring.rekey_many([word])
+        expect(ValueError, ring.decode, bad_check)
+        expect(ValueError, ring.recover, not_a_word)
+        expect(ValueError, ring.rekey_many, [word, not_a_word])
+        expect(TypeError, Keyring, [sealed, word])
+        expect(ValueError, Keyring, [sealed, plain])
 
     arguments = [KEY, data, word, plain_word, bad_check, pattern, huge_range, surrogate, big,
-                 raises, *recover_inputs.values(), *names]
+                 raises, *recover_inputs.values(), *names, sealed, plain, other, not_a_word]
     for _ in range(100):
         one_round()
     gc.collect()

@@ -32,9 +32,15 @@ def notes(excinfo):
 
 
 def test_module_and_class_names():
-    assert tavik.__all__ == ["Tavik"]
-    assert tavik.tavik.__all__ == ["Tavik"]
+    assert tavik.__all__ == ["Tavik", "Keyring"]
+    assert tavik.tavik.__all__ == ["Tavik", "Keyring"]
     assert tavik.Tavik is tavik.tavik.Tavik
+    assert tavik.Keyring is tavik.tavik.Keyring
+    assert tavik.Keyring.__module__ == "builtins"
+    assert [str(inspect.signature(getattr(tavik.Keyring, m))) for m in
+            ("decode", "recover", "decode_many", "rekey_many")] == [
+        "(self, /, input)", "(self, /, input)", "(self, /, words, errors='raise')",
+        "(self, /, words, errors='raise')"]
     assert Tavik.__module__ == "builtins"
     assert Tavik.__name__ == "Tavik"
     assert tavik.tavik.__doc__ == ""
@@ -282,3 +288,18 @@ def test_errors_map_to_their_exceptions(sealed, plain):
         sealed.recover("123")
     with pytest.raises(ValueError, match="^value must be below the modulus(\n|$)"):
         sealed.with_modulus(1000).encode((1000).to_bytes(2, "big"))
+
+
+def test_stubs_refuse_a_misspelt_name(tmp_path):
+    # The names the constructor and the builders accept are Literal types in the stubs.
+    api = pytest.importorskip("mypy.api")
+    (tmp_path / "misspelt.py").write_text(
+        "from tavik import Tavik\n"
+        "Tavik(b'k', mode='sealde')\n"
+        "Tavik(b'k', level='universal').with_case('lower').with_cipher('shufle')\n"
+        "Tavik(b'k').with_timestamp_config(0, 'days')\n")
+    out, _, status = api.run(["--no-incremental", "--cache-dir", str(tmp_path / "cache"),
+                              str(tmp_path / "misspelt.py")])
+    assert status == 1
+    assert [line.split(": error: ")[0].split(":")[-1] for line in out.splitlines()
+            if ": error: " in line] == ["2", "3", "4"]
