@@ -5,7 +5,8 @@
 #   2. the Python benchmark in its own virtual environment (build/venvs/bench) with tavik built
 #      from this tree and the peer libraries, against the floor measured in step 1;
 #   3. the hashing in lanes against one chain (C++), the bulk methods against the floor, and two
-#      threads over one codec (bench/bulk_bench.py);
+#      threads over one codec (bench/bulk_bench.py), and the core's bulk methods against the bare
+#      lane hashing of their own compressions (tavik_bulk_limit);
 #   4. the command line on a million UUIDs: encode, decode and the pipe (bench/cli_bench.py);
 #   5. the C interface against the core it calls, single calls and bulk forms
 #      (tavik_capi_bench);
@@ -50,7 +51,7 @@ mkdir -p "$out_dir" build/bench
 echo "== C++ core benchmark"
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target tavik_core_bench tavik_lanes_bench \
-  tavik_capi_bench tavik_lane_choice tavik_keyring_bench
+  tavik_capi_bench tavik_lane_choice tavik_bulk_limit tavik_keyring_bench
 build/release/bench/tavik_core_bench "${core_args[@]}" \
   --benchmark_out=build/bench/core.json --benchmark_out_format=json
 
@@ -93,6 +94,17 @@ echo "== Bulk methods"
 PYTHONPATH=build/bench "$venv/bin/python" bench/bulk_bench.py "${bulk_args[@]}" \
   --out build/bench/bulk.md
 { echo; cat build/bench/bulk.md; } >>"$out_dir/results.md"
+
+echo "== Bulk methods against their lanes"
+limit_rounds=31
+if ((quick)); then limit_rounds=1; fi
+build/release/bench/tavik_bulk_limit "$limit_rounds" | tee build/bench/bulk_limit.md
+{ echo; echo "## Bulk methods against their lanes' bare hashing"; echo
+  echo "core::encode_many and decode_many per identifier against the same compressions run bare in"
+  echo "the same lanes (the cipher's and the check HMAC's, a batch at a time), timed back to back in"
+  echo "every round; the ratio is the median of the rounds' ratios."
+  echo; echo "Processor: $(lscpu | sed -n 's/^Model name:[[:space:]]*//p'), $(nproc) cores."
+  echo; cat build/bench/bulk_limit.md; } >>"$out_dir/results.md"
 
 echo "== Command line"
 "$venv/bin/python" bench/cli_bench.py "${cli_args[@]}" | tee build/bench/cli.txt

@@ -97,9 +97,7 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
       check_units_from_mac(s.macs_[j].data(), num_check, check);
       num_check_units = 2 * num_check;
     } else {
-      uint8_t units[kMaxDataUnits];
-      digits_to_units(digits, units);
-      num_check_units = plain_check_units({units, 2 * num_data}, num_check, check);
+      num_check_units = plain_check_units_of_digits(digits, num_check, check);
     }
     texts[s.index_[j]] = write_word(config, s.blocks16_[j].data(), digits, {check, num_check_units});
   }

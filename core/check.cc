@@ -176,6 +176,22 @@ size_t plain_check_units(std::span<const uint8_t> data_units, size_t count, uint
   return 2 * count;
 }
 
+size_t plain_check_units_of_digits(std::span<const uint16_t> digits, size_t count,
+                                   uint8_t* out) {
+  // Each syllable is one four-byte store of its letters; the text of kMaxDataSyllables
+  // syllables and the last store's room fit the buffer.
+  char text[kMaxDataSyllables * kMaxSyllableLen + 4];
+  size_t len = 0;
+  for (uint16_t digit : digits.first(std::min(digits.size(), kMaxDataSyllables))) {
+    store_letters(kSyllableLetters[0][digit], text + len);
+    len += kSyllableWidths[digit];
+  }
+  const uint32_t crc =
+      crc32_update(0xFFFFFFFFu, {reinterpret_cast<const uint8_t*>(text), len}) ^ 0xFFFFFFFFu;
+  for (size_t k = 0; k < count; ++k) { plain_syllable(crc, k, out + 2 * k); }
+  return 2 * count;
+}
+
 size_t compute_check_units(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> data_units,
                            size_t count, uint8_t* out) {
   if (mode == Mode::kPlain) { return plain_check_units(data_units, count, out); }

@@ -29,6 +29,10 @@ size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_
 // 2 * count units.
 size_t plain_check_units(std::span<const uint8_t> data_units, size_t count, uint8_t* out);
 
+// plain_check_units_of_digits is plain_check_units for the data units of digits (each below
+// 700, at most kMaxDataSyllables of them), spelled from the digits.
+size_t plain_check_units_of_digits(std::span<const uint16_t> digits, size_t count, uint8_t* out);
+
 // compute_check_units picks the digest by mode: plain_check_units in mode plain,
 // keyed_check_units with `key` otherwise. `key` must then be non-null; a null key writes
 // nothing and returns 0.
