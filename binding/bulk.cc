@@ -455,7 +455,7 @@ PyObject* keyring_words_many(PyObject* self, PyObject* const* args, Py_ssize_t n
                              PyObject* kwnames) {
   static constexpr std::array<const char*, 2> kNames = {"words", "errors"};
   BoundArguments<2> bound;
-  if (bind(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  if (bind_method(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   Items words("words", "an iterable of str");
   OnError on_error = OnError::kRaise;
   if (words.open(bound[0], /*record_len=*/0) < 0 || convert_on_error(bound[1], &on_error) < 0) {

@@ -171,7 +171,7 @@ PyObject* codec_with_timestamp_config(TAVIK_FASTCALL_ARGS) {
 PyObject* codec_from_settings(TAVIK_FASTCALL_ARGS) {
   static constexpr std::array<const char*, 3> kNames = {"settings", "key", "cipher_key"};
   BoundArguments<3> bound;
-  if (bind("from_settings", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  if (bind_method("from_settings", kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   Utf8Arg settings;
   std::optional<std::span<const uint8_t>> key;
   std::optional<std::span<const uint8_t>> cipher_key;

@@ -83,7 +83,7 @@ PyObject* keyring_read(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
                        PyObject* kwnames) {
   static constexpr std::array<const char*, 1> kNames = {"input"};
   BoundArguments<1> bound;
-  if (bind(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
+  if (bind_method(kMethod, kNames, 1, args, nargs, kwnames, bound) < 0) { return nullptr; }
   core::CodeUnits input;
   if (convert_text(bound[0], "input", &input) < 0) { return nullptr; }
   const core::Keyring keyring = as_keyring(self)->keyring();
