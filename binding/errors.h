@@ -44,8 +44,10 @@ template <typename Result, typename Function>
 __attribute__((no_sanitize("null"))) Result guarded(Result on_error, Function&& function) {
   try {
     return function();
+#if TAVIK_FORCED_UNWIND_NAMED
   } catch (abi::__forced_unwind&) {
     throw;
+#endif
   } catch (...) {
     raise_current_exception();
     return on_error;

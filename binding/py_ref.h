@@ -14,6 +14,16 @@ namespace tavik::binding {
 // destructors on its way), when it is ended inside a call that python_call wraps.
 inline thread_local bool lock_lost = false;
 
+// The forced unwinding is let pass by name (abi::__forced_unwind) where the C++ runtime names
+// it: libstdc++, which the shipped module is built with. libc++abi has no name for it, so a
+// module built with libc++ (as the portability build of the test suite is) cannot single it
+// out of a `catch (...)`; the handlers that let it pass are compiled only where it is named.
+#if defined(__GLIBCXX__)
+#define TAVIK_FORCED_UNWIND_NAMED 1
+#else
+#define TAVIK_FORCED_UNWIND_NAMED 0
+#endif
+
 // lock_held tells whether this thread holds the interpreter lock, as far as it can be known: a
 // thread ended at finalization does not, and the references of the frames unwound are then
 // left as they are, since dropping one could run Python code without the lock. (Once the

@@ -22,8 +22,10 @@ __attribute__((no_sanitize("null"))) void without_lock(Work&& work) {
   std::exception_ptr failure;
   try {
     work();
+#if TAVIK_FORCED_UNWIND_NAMED
   } catch (abi::__forced_unwind&) {
     throw;
+#endif
   } catch (...) {
     failure = std::current_exception();
   }
