@@ -25,7 +25,7 @@ echo "== Python tests (ASan, UBSan)"
 package_dir="$(mktemp -d)"
 trap 'rm -rf "$package_dir"' EXIT
 mkdir "$package_dir/tavik"
-cp src/tavik/*.py src/tavik/py.typed "$package_dir/tavik/"
+cp src/tavik/*.py src/tavik/*.pyi src/tavik/py.typed "$package_dir/tavik/"
 cp build/asan/tavik.*.so "$package_dir/tavik/"
 
 compiler="$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' build/asan/CMakeCache.txt)"
