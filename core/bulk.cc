@@ -1,6 +1,7 @@
 #include "core/bulk.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "base/secure_wipe.h"
 #include "core/check.h"
@@ -41,7 +42,9 @@ BatchScratch::BatchScratch()
       words_(kBatchLen),
       typed_macs_(kBatchLen),
       searched_(kBatchLen),
-      final_index_(kBatchLen) {}
+      final_index_(kBatchLen),
+      masks_(kBatchLen),
+      check_digits_(kBatchLen) {}
 
 BatchScratch::~BatchScratch() {
   // The MACs are key material; the blocks and units are only the words' own text.
@@ -53,6 +56,9 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
                  std::span<EncodedText> texts, std::span<std::optional<Error>> errors,
                  BatchScratch& s) {
   const size_t n = std::min(items.size(), kBatchLen);
+  const bool keyed = config.mode != Mode::kPlain;
+  // Only the time prefix of mode open reads the value block after selection.
+  const bool keep_blocks = config.mode == Mode::kOpen;
   // Select every value; those that fail go no further.
   size_t m = 0;
   for (size_t i = 0; i < n; ++i) {
@@ -63,14 +69,12 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
     }
     errors[i].reset();
     s.values_[m] = selected.value().value;
-    std::copy(std::begin(selected.value().block), std::end(selected.value().block),
-              s.blocks16_[m].begin());
+    if (keep_blocks) { std::memcpy(s.blocks16_[m].data(), selected.value().block, 16); }
     s.index_[m++] = static_cast<uint32_t>(i);
   }
   config.cipher->encrypt_many({s.values_.data(), m}, config.tweak, {s.results_.data(), m});
-  // The data units of each, and for the keyed check the block its digest hashes.
-  const bool keyed = config.mode != Mode::kPlain;
-  const uint64_t num_check = std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables);
+  // The data digits of each, and for the keyed check the block its digest hashes.
+  const size_t num_check = std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables);
   const size_t num_data = data_syllable_count(config);
   const U128 max_value = config.domain.max_value();
   size_t k = 0;
@@ -85,21 +89,29 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
       errors[s.index_[j]] = Error{ErrorCode::kInternal, "check text longer than one block"};
       continue;
     }
-    if (k != j) { s.blocks16_[k] = s.blocks16_[j]; }
+    if (k != j && keep_blocks) { s.blocks16_[k] = s.blocks16_[j]; }
     s.index_[k++] = s.index_[j];
   }
   if (keyed) { hash_blocks(config, s.blocks_, s.macs_, k); }
+  // Each step over the whole batch: the work of one word is a chain of dependent steps, and
+  // short loops let the processor run the chains of several words side by side.
+  const WordWriter writer(config);
   for (size_t j = 0; j < k; ++j) {
-    const std::span<const uint16_t> digits(s.digits_[j].data(), num_data);
-    uint8_t check[kMaxCheckUnits];
-    size_t num_check_units = 0;
+    s.masks_[j] = writer.separator_mask({s.digits_[j].data(), num_data});
+  }
+  for (size_t j = 0; j < k; ++j) {
+    uint16_t& first = s.check_digits_[j][0];
     if (keyed) {
-      check_units_from_mac(s.macs_[j].data(), num_check, check);
-      num_check_units = 2 * num_check;
+      for (size_t c = 0; c < num_check; ++c) {
+        (&first)[c] = static_cast<uint16_t>(keyed_check_digit(s.macs_[j].data(), c));
+      }
     } else {
-      num_check_units = plain_check_units_of_digits(digits, num_check, check);
+      plain_check_digits({s.digits_[j].data(), num_data}, num_check, &first);
     }
-    texts[s.index_[j]] = write_word(config, s.blocks16_[j].data(), digits, {check, num_check_units});
+  }
+  for (size_t j = 0; j < k; ++j) {
+    writer.write(s.blocks16_[j].data(), {s.digits_[j].data(), num_data}, s.masks_[j],
+                 {s.check_digits_[j].data(), num_check}, texts[s.index_[j]]);
   }
   secure_wipe(s.macs_.data(), k * sizeof(s.macs_[0]));
 }

@@ -55,6 +55,8 @@ class BatchScratch {
   std::vector<std::array<uint32_t, 8>> typed_macs_;
   std::vector<uint32_t> searched_;
   std::vector<uint32_t> final_index_;
+  std::vector<uint32_t> masks_;  // the separators of each word
+  std::vector<std::array<uint16_t, kMaxCheckSyllables>> check_digits_;
 };
 
 // encode_many writes encode(config, items[i]) to texts[i], or its error to errors[i] (which

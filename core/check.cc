@@ -121,6 +121,10 @@ void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* 
   }
 }
 
+uint32_t keyed_check_digit(const uint32_t mac[8], size_t k) {
+  return mac_onset(mac[k]) + uint32_t{kNumOnsets} * mac_nucleus(mac[k]);
+}
+
 namespace {
 
 // The HMAC of the canonical text of the data units, as eight words. A text of up to 55 letters
@@ -176,8 +180,7 @@ size_t plain_check_units(std::span<const uint8_t> data_units, size_t count, uint
   return 2 * count;
 }
 
-size_t plain_check_units_of_digits(std::span<const uint16_t> digits, size_t count,
-                                   uint8_t* out) {
+void plain_check_digits(std::span<const uint16_t> digits, size_t count, uint16_t* out) {
   // Each syllable is one four-byte store of its letters; the text of kMaxDataSyllables
   // syllables and the last store's room fit the buffer.
   char text[kMaxDataSyllables * kMaxSyllableLen + 4];
@@ -186,10 +189,13 @@ size_t plain_check_units_of_digits(std::span<const uint16_t> digits, size_t coun
     store_letters(kSyllableLetters[0][digit], text + len);
     len += kSyllableWidths[digit];
   }
-  const uint32_t crc =
+  uint32_t x =
       crc32_update(0xFFFFFFFFu, {reinterpret_cast<const uint8_t*>(text), len}) ^ 0xFFFFFFFFu;
-  for (size_t k = 0; k < count; ++k) { plain_syllable(crc, k, out + 2 * k); }
-  return 2 * count;
+  // Digit k of the CRC in base 700, as plain_syllable spells it.
+  for (size_t k = 0; k < count; ++k) {
+    out[k] = static_cast<uint16_t>(x % kSyllableBase);
+    x /= kSyllableBase;
+  }
 }
 
 size_t compute_check_units(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> data_units,
@@ -251,9 +257,7 @@ void KeyedCheckDigest::start(const uint8_t block[fpe::kSha256BlockLen]) {
 
 void KeyedCheckDigest::outer() { fpe::sha256_hmac_outer(key_.outer_state().h, inner_, mac_); }
 
-uint32_t KeyedCheckDigest::syllable_digit(size_t k) const {
-  return mac_onset(mac_[k]) + uint32_t{kNumOnsets} * mac_nucleus(mac_[k]);
-}
+uint32_t KeyedCheckDigest::syllable_digit(size_t k) const { return keyed_check_digit(mac_, k); }
 
 bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> received_check_units) {
   if (received_check_units.size() % 2 != 0) { return false; }

@@ -29,9 +29,10 @@ size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_
 // 2 * count units.
 size_t plain_check_units(std::span<const uint8_t> data_units, size_t count, uint8_t* out);
 
-// plain_check_units_of_digits is plain_check_units for the data units of digits (each below
-// 700, at most kMaxDataSyllables of them), spelled from the digits.
-size_t plain_check_units_of_digits(std::span<const uint16_t> digits, size_t count, uint8_t* out);
+// plain_check_digits writes the digits (onset + 35 * nucleus) of the `count` plain check
+// syllables of the data units of digits (each below 700, at most kMaxDataSyllables of them),
+// spelled from the digits: those of plain_check_units.
+void plain_check_digits(std::span<const uint16_t> digits, size_t count, uint16_t* out);
 
 // compute_check_units picks the digest by mode: plain_check_units in mode plain,
 // keyed_check_units with `key` otherwise. `key` must then be non-null; a null key writes
@@ -62,6 +63,10 @@ bool layout_digits_check_block(std::span<const uint16_t> digits,
 // MAC given as eight words: per syllable digest bytes 4k .. 4k + 3, two big-endian 16-bit
 // numbers, mod 35 and mod 20.
 void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out);
+
+// keyed_check_digit is the digit (onset + 35 * nucleus) of keyed check syllable k (below 8) of
+// a MAC given as eight words: that of the units check_units_from_mac writes.
+uint32_t keyed_check_digit(const uint32_t mac[8], size_t k);
 
 // KeyedCheckDigest computes keyed check units in steps, so that a caller can do other work
 // while each of the digest's two compressions runs (their instructions wait on one another,

@@ -35,31 +35,22 @@ size_t encode_separator(uint32_t code_point, char out[kMaxSeparatorLen]) {
   return 4;
 }
 
-namespace {
-
-// Spelling is how a configuration writes syllables: the syllable letters of its level, the
-// case and the separator, its UTF-8 bytes packed like letters.
-struct Spelling {
-  explicit Spelling(const CodecConfig& config)
-      : letters(kSyllableLetters[static_cast<size_t>(config.level)]),
-        case_flip(config.letter_case == LetterCase::kUpper ? kUpperCaseFlip : 0) {
-    char bytes[kMaxSeparatorLen] = {};
-    separator_len = encode_separator(config.chunk_layout.separator, bytes);
-    for (size_t i = 0; i < kMaxSeparatorLen; ++i) {
-      separator |= uint32_t{static_cast<uint8_t>(bytes[i])} << (8 * i);
-    }
+WordWriter::WordWriter(const CodecConfig& config)
+    : config_(config),
+      letters_(kSyllableLetters[static_cast<size_t>(config.level)]),
+      case_flip_(config.letter_case == LetterCase::kUpper ? kUpperCaseFlip : 0) {
+  char bytes[kMaxSeparatorLen] = {};
+  separator_len_ = encode_separator(config.chunk_layout.separator, bytes);
+  for (size_t i = 0; i < kMaxSeparatorLen; ++i) {
+    separator_ |= uint32_t{static_cast<uint8_t>(bytes[i])} << (8 * i);
   }
-  const std::array<uint32_t, kSyllableBase>& letters;
-  uint32_t case_flip;
-  uint32_t separator = 0;
-  size_t separator_len = 0;
-};
+}
 
 // The writers store four bytes for every syllable and separator and advance by their length.
 // EncodedText gives every syllable and separator of the longest word four bytes, so a store
 // never reaches past the room of the piece it writes.
-char* put_syllable(char* out, const Spelling& spelling, uint32_t digit) {
-  store_letters(spelling.letters[digit] ^ spelling.case_flip, out);
+inline char* WordWriter::put_syllable(char* out, uint32_t digit) const {
+  store_letters(letters_[digit] ^ case_flip_, out);
   return out + kSyllableWidths[digit];
 }
 
@@ -67,12 +58,12 @@ char* put_syllable(char* out, const Spelling& spelling, uint32_t digit) {
 // separator_mask: it is stored before every syllable and kept only where the bit says, since
 // the cuts of a word are no pattern a branch could predict.
 template <typename DigitOf>
-char* put_data_syllables(char* out, const Spelling& spelling, size_t num_syllables,
-                         DigitOf digit_of, uint32_t separator_mask) {
+inline char* WordWriter::put_data_syllables(char* out, size_t num_syllables, DigitOf digit_of,
+                                            uint32_t mask) const {
   const auto put = [&](size_t j) {
-    store_letters(spelling.separator, out);
-    out += ((separator_mask >> j) & 1u) * spelling.separator_len;
-    out = put_syllable(out, spelling, digit_of(j));
+    store_letters(separator_, out);
+    out += ((mask >> j) & 1u) * separator_len_;
+    out = put_syllable(out, digit_of(j));
   };
   if (num_syllables == kMaxDataSyllables) {
     // The words of 128 bits: a loop of known length, unrolled whole.
@@ -86,53 +77,41 @@ char* put_data_syllables(char* out, const Spelling& spelling, size_t num_syllabl
 
 // The separator and the check syllables after the data syllables.
 template <typename DigitOf>
-char* put_check_syllables(char* out, const Spelling& spelling, size_t num_syllables,
-                          DigitOf digit_of) {
-  store_letters(spelling.separator, out);
-  out += spelling.separator_len;
-  for (size_t k = 0; k < num_syllables; ++k) { out = put_syllable(out, spelling, digit_of(k)); }
+inline char* WordWriter::put_check_syllables(char* out, size_t num_syllables,
+                                             DigitOf digit_of) const {
+  store_letters(separator_, out);
+  out += separator_len_;
+  for (size_t k = 0; k < num_syllables; ++k) { out = put_syllable(out, digit_of(k)); }
   return out;
 }
 
-char* put_check_syllables(char* out, const Spelling& spelling, std::span<const uint8_t> units) {
-  return put_check_syllables(out, spelling, units.size() / 2, [&](size_t k) {
-    return syllable_digit(units[2 * k], units[2 * k + 1]);
-  });
-}
-
 // The time prefix of mode open and its separator, when the value block carries a time.
-char* put_prefix(char* out, const CodecConfig& config, const Spelling& spelling,
-                 const uint8_t block[16]) {
-  if (config.mode != Mode::kOpen) { return out; }
+char* WordWriter::put_prefix(char* out, const uint8_t block[16]) const {
+  if (config_.mode != Mode::kOpen) { return out; }
   const std::optional<int64_t> timestamp = detect_timestamp(block);
   if (!timestamp) { return out; }
   const std::array<char, kPrefixLen> prefix =
-      prefix_text(*timestamp, config.epoch_ms, config.granularity);
+      prefix_text(*timestamp, config_.epoch_ms, config_.granularity);
   std::memcpy(out, prefix.data(), prefix.size());
   out += prefix.size();
-  store_letters(spelling.separator, out);
-  return out + spelling.separator_len;
+  store_letters(separator_, out);
+  return out + separator_len_;
 }
 
-uint32_t separator_mask(const CodecConfig& config, const Spelling& spelling,
-                        std::span<const uint16_t> digits) {
-  if (spelling.separator_len == 0) { return 0; }
-  return config.chunk_engine->digits_separator_mask(digits, config.chunk_layout);
+uint32_t WordWriter::separator_mask(std::span<const uint16_t> data_digits) const {
+  if (separator_len_ == 0) { return 0; }
+  return config_.chunk_engine->digits_separator_mask(data_digits, config_.chunk_layout);
 }
 
-// The data and check syllables of a word whose prefix ends at out.
-EncodedText write_word(const CodecConfig& config, const Spelling& spelling, char* out,
-                       EncodedText& text, std::span<const uint16_t> data_digits,
-                       std::span<const uint8_t> check_units) {
+void WordWriter::write(const uint8_t block[16], std::span<const uint16_t> data_digits,
+                       uint32_t mask, std::span<const uint16_t> check_digits,
+                       EncodedText& text) const {
+  char* out = put_prefix(text.data, block);
   out = put_data_syllables(
-      out, spelling, data_digits.size(), [&](size_t j) { return data_digits[j]; },
-      separator_mask(config, spelling, data_digits));
-  out = put_check_syllables(out, spelling, check_units);
+      out, data_digits.size(), [&](size_t j) { return data_digits[j]; }, mask);
+  out = put_check_syllables(out, check_digits.size(), [&](size_t k) { return check_digits[k]; });
   text.len = static_cast<size_t>(out - text.data);
-  return text;
 }
-
-}  // namespace
 
 Result<Selected> select_value(const CodecConfig& config, std::span<const uint8_t> data) {
   // Byte selection: the head of the input, or its tail with a modulus, right-aligned in a
@@ -168,16 +147,17 @@ Result<Selected> select_value(const CodecConfig& config, std::span<const uint8_t
 Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> data) {
   const Result<Selected> selected = select_value(config, data);
   if (!selected.ok()) { return selected.error(); }
-  const Spelling spelling(config);
+  const WordWriter writer(config);
   const size_t num_data = data_syllable_count(config);
   const size_t num_check = std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables);
   EncodedText text;
-  char* out = put_prefix(text.data, config, spelling, selected.value().block);
+  char* out = writer.put_prefix(text.data, selected.value().block);
   const U128 enciphered = config.cipher->encrypt(selected.value().value, config.tweak);
   if (enciphered > config.domain.max_value()) { return kNotEnciphered; }
   uint16_t digits[kMaxDataSyllables];
   value_to_digits(enciphered, num_data, digits);
   const std::span<const uint16_t> data_digits(digits, num_data);
+  const auto digit_of = [&](size_t j) { return digits[j]; };
   uint8_t block[fpe::kSha256BlockLen];
   if (config.mode != Mode::kPlain && num_check != 0 && config.check_key &&
       layout_digits_check_block(data_digits, block)) {
@@ -185,11 +165,11 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
     // its two compressions run.
     KeyedCheckDigest digest(*config.check_key);
     digest.start(block);
-    const uint32_t mask = separator_mask(config, spelling, data_digits);
+    const uint32_t mask = writer.separator_mask(data_digits);
     digest.outer();
-    out = put_data_syllables(out, spelling, num_data, [&](size_t j) { return digits[j]; }, mask);
-    out = put_check_syllables(out, spelling, num_check,
-                              [&](size_t k) { return digest.syllable_digit(k); });
+    out = writer.put_data_syllables(out, num_data, digit_of, mask);
+    out = writer.put_check_syllables(out, num_check,
+                                     [&](size_t k) { return digest.syllable_digit(k); });
     text.len = static_cast<size_t>(out - text.data);
     return text;
   }
@@ -198,15 +178,12 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
   uint8_t check_units[kMaxCheckUnits];
   const size_t num_check_units = compute_check_units(
       config.mode, config.check_key.get(), {data_units, 2 * num_data}, num_check, check_units);
-  return write_word(config, spelling, out, text, data_digits, {check_units, num_check_units});
-}
-
-EncodedText write_word(const CodecConfig& config, const uint8_t block[16],
-                       std::span<const uint16_t> data_digits, std::span<const uint8_t> check_units) {
-  const Spelling spelling(config);
-  EncodedText text;
-  char* out = put_prefix(text.data, config, spelling, block);
-  return write_word(config, spelling, out, text, data_digits, check_units);
+  out = writer.put_data_syllables(out, num_data, digit_of, writer.separator_mask(data_digits));
+  out = writer.put_check_syllables(out, num_check_units / 2, [&](size_t k) {
+    return syllable_digit(check_units[2 * k], check_units[2 * k + 1]);
+  });
+  text.len = static_cast<size_t>(out - text.data);
+  return text;
 }
 
 }  // namespace tavik::core

@@ -1,6 +1,7 @@
 #ifndef TAVIK_CORE_ENCODE_H_
 #define TAVIK_CORE_ENCODE_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -9,6 +10,7 @@
 #include "base/result.h"
 #include "base/u128.h"
 #include "core/config.h"
+#include "core/render.h"
 #include "core/timestamp.h"
 
 namespace tavik::core {
@@ -49,16 +51,44 @@ Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> d
 
 // The steps of encode, for the bulk path that runs the hashing of many identifiers at once:
 // select_value reads the identifier (the 16-byte value block, which the time prefix reads too,
-// and the value masked to the width) and fails as encode does before the cipher;
-// write_word joins prefix, data syllables (the base-700 digits of the enciphered value, as
-// value_to_digits writes them) and check syllables.
+// and the value masked to the width) and fails as encode does before the cipher.
 struct Selected {
   uint8_t block[16] = {};
   U128 value;
 };
 Result<Selected> select_value(const CodecConfig& config, std::span<const uint8_t> data);
-EncodedText write_word(const CodecConfig& config, const uint8_t block[16],
-                       std::span<const uint16_t> data_digits, std::span<const uint8_t> check_units);
+
+// WordWriter writes the words of one configuration from their digits: what depends only on
+// the configuration (the syllable letters of its level, the case, the separator) is settled
+// once. separator_mask tells where the chunk layout puts separators among data syllables of
+// these digits (bit j: before syllable j); write joins prefix (mode open reads the value
+// block for it, other modes never do), data syllables (the base-700 digits of the enciphered
+// value, as value_to_digits writes them) with separators by the mask, and check syllables of
+// the given digits, into `text`.
+class WordWriter {
+ public:
+  explicit WordWriter(const CodecConfig& config);
+  uint32_t separator_mask(std::span<const uint16_t> data_digits) const;
+  void write(const uint8_t block[16], std::span<const uint16_t> data_digits, uint32_t mask,
+             std::span<const uint16_t> check_digits, EncodedText& text) const;
+
+ private:
+  // encode writes the pieces itself, the check syllables while its digest runs.
+  friend Result<EncodedText> encode(const CodecConfig& config, std::span<const uint8_t> data);
+  char* put_prefix(char* out, const uint8_t block[16]) const;
+  template <typename DigitOf>
+  char* put_data_syllables(char* out, size_t num_syllables, DigitOf digit_of,
+                           uint32_t mask) const;
+  template <typename DigitOf>
+  char* put_check_syllables(char* out, size_t num_syllables, DigitOf digit_of) const;
+  char* put_syllable(char* out, uint32_t digit) const;
+
+  const CodecConfig& config_;
+  const std::array<uint32_t, kSyllableBase>& letters_;
+  uint32_t case_flip_;
+  uint32_t separator_ = 0;  // its UTF-8 bytes packed like letters
+  size_t separator_len_ = 0;
+};
 
 }  // namespace tavik::core
 
