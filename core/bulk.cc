@@ -96,9 +96,7 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
   // Each step over the whole batch: the work of one word is a chain of dependent steps, and
   // short loops let the processor run the chains of several words side by side.
   const WordWriter writer(config);
-  for (size_t j = 0; j < k; ++j) {
-    s.masks_[j] = writer.separator_mask({s.digits_[j].data(), num_data});
-  }
+  writer.separator_masks({s.digits_.data(), k}, num_data, s.masks_.data());
   for (size_t j = 0; j < k; ++j) {
     uint16_t& first = s.check_digits_[j][0];
     if (keyed) {

@@ -103,6 +103,15 @@ uint32_t WordWriter::separator_mask(std::span<const uint16_t> data_digits) const
   return config_.chunk_engine->digits_separator_mask(data_digits, config_.chunk_layout);
 }
 
+void WordWriter::separator_masks(std::span<const std::array<uint16_t, kMaxDataSyllables>> words,
+                                 size_t n, uint32_t* masks) const {
+  if (separator_len_ == 0) {
+    std::fill_n(masks, words.size(), 0u);
+    return;
+  }
+  config_.chunk_engine->digits_separator_masks(words, n, config_.chunk_layout, masks);
+}
+
 void WordWriter::write(const uint8_t block[16], std::span<const uint16_t> data_digits,
                        uint32_t mask, std::span<const uint16_t> check_digits,
                        EncodedText& text) const {

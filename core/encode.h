@@ -61,7 +61,7 @@ Result<Selected> select_value(const CodecConfig& config, std::span<const uint8_t
 // WordWriter writes the words of one configuration from their digits: what depends only on
 // the configuration (the syllable letters of its level, the case, the separator) is settled
 // once. separator_mask tells where the chunk layout puts separators among data syllables of
-// these digits (bit j: before syllable j); write joins prefix (mode open reads the value
+// these digits (bit j: before syllable j), separator_masks that of many words; write joins prefix (mode open reads the value
 // block for it, other modes never do), data syllables (the base-700 digits of the enciphered
 // value, as value_to_digits writes them) with separators by the mask, and check syllables of
 // the given digits, into `text`.
@@ -69,6 +69,9 @@ class WordWriter {
  public:
   explicit WordWriter(const CodecConfig& config);
   uint32_t separator_mask(std::span<const uint16_t> data_digits) const;
+  // separator_masks is separator_mask of many words of n digits each, into masks[i].
+  void separator_masks(std::span<const std::array<uint16_t, kMaxDataSyllables>> words, size_t n,
+                       uint32_t* masks) const;
   void write(const uint8_t block[16], std::span<const uint16_t> data_digits, uint32_t mask,
              std::span<const uint16_t> check_digits, EncodedText& text) const;
 

@@ -245,13 +245,22 @@ static_assert(divides_by_35(1873));
 // read one at a time (the volatile reads keep the compiler from merging them): a writer has
 // just stored them so, and a wide load of narrow stores still in flight waits until they have
 // reached the cache.
-template <size_t N>
+// Digits stored well before (kSettled) are read eight at a time instead, as lanes_of_units
+// reads units.
+template <size_t N, bool kSettled = false>
 SyllableLanes lanes_of_digits(const uint16_t* digits) {
-  const volatile uint16_t* one_at_a_time = digits;
-  const auto at = [&](size_t k) { return static_cast<int16_t>(k < N ? one_at_a_time[k] : 0); };
-  const __m128i digits_lo = _mm_setr_epi16(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7));
-  const __m128i digits_hi =
-      _mm_setr_epi16(at(8), at(9), at(10), at(11), at(12), at(13), at(14), at(15));
+  __m128i digits_lo;
+  __m128i digits_hi;
+  if constexpr (kSettled) {
+    digits_lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
+    digits_hi = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(digits + N - 8)),
+                               2 * (16 - N));
+  } else {
+    const volatile uint16_t* one_at_a_time = digits;
+    const auto at = [&](size_t k) { return static_cast<int16_t>(k < N ? one_at_a_time[k] : 0); };
+    digits_lo = _mm_setr_epi16(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7));
+    digits_hi = _mm_setr_epi16(at(8), at(9), at(10), at(11), at(12), at(13), at(14), at(15));
+  }
   const __m128i multiplier = _mm_set1_epi16(1873);
   const __m128i num_onsets = _mm_set1_epi16(kNumOnsets);
   const __m128i twenty = _mm_set1_epi16(20);
@@ -275,10 +284,13 @@ SyllableLanes lanes_of_digits(const uint16_t* digits) {
 // largest at the next position: the fallback e + 1. The winning key gives the width of the
 // cut, the start of the next. After a cut reaches n every later one falls beyond it, and only
 // bits 1 .. N - 1 are kept: the rules of balanced_boundaries.
-template <size_t N>
-uint32_t builders_balanced_mask(const SyllableLanes& s) {
+template <size_t N, size_t W>
+void builders_balanced_masks(const SyllableLanes* lanes, uint32_t* masks) {
   static_assert(N >= 8 && N <= kMaxDataSyllables);
   constexpr uint32_t kGroups = kDefaultTargetGroups;
+  // W words go through every step side by side: each word's cuts are one chain of dependent
+  // steps, and the chains of several words fill the time one of them spends waiting.
+#define TAVIK_EACH_WORD _Pragma("GCC unroll 4") for (size_t w = 0; w < W; ++w)
 
   // Widths (2 letters, one more for a cluster, one more for a vowel with an ending) and their
   // sums before each syllable, W[j] (strictly increasing, at most 56 + 2 * 2 in all lanes).
@@ -292,77 +304,101 @@ uint32_t builders_balanced_mask(const SyllableLanes& s) {
     x = _mm_add_epi16(x, _mm_slli_si128(x, 4));
     return _mm_add_epi16(x, _mm_slli_si128(x, 8));
   };
-  const __m128i width_lo = width_of(s.onset_lo, s.nucleus_lo);
-  const __m128i width_hi = width_of(s.onset_hi, s.nucleus_hi);
-  const __m128i sums_lo = inclusive_sums(width_lo);
-  const __m128i sums_hi = inclusive_sums(width_hi);
-  const __m128i carry = _mm_shufflehi_epi16(sums_lo, 0xFF);
-  const __m128i before_lo = _mm_sub_epi16(sums_lo, width_lo);
-  const __m128i before_hi =
-      _mm_add_epi16(_mm_sub_epi16(sums_hi, width_hi), _mm_unpackhi_epi64(carry, carry));
-  // W[N], the letters of the word, in every lane.
-  constexpr int kTotalLane = N - 8;
-  const __m128i total = _mm_shuffle_epi32(
-      _mm_shufflelo_epi16(_mm_srli_si128(before_hi, 2 * kTotalLane), 0), 0);
-
-  // Scores (31 * a + b) mod 97 of the cut before j, with a and b the digits (mod 97) of
-  // syllables j - 1 and j, and the keys; positions 1 .. N - 1 only carry a score.
-  const __m128i before_digit_lo = _mm_slli_si128(s.digit_lo, 2);
-  const __m128i before_digit_hi =
-      _mm_or_si128(_mm_slli_si128(s.digit_hi, 2), _mm_srli_si128(s.digit_lo, 14));
-  const __m128i thirty_one = _mm_set1_epi16(31);
-  const __m128i score_lo =
-      mod97(_mm_add_epi16(_mm_mullo_epi16(before_digit_lo, thirty_one), s.digit_lo));
-  const __m128i score_hi =
-      mod97(_mm_add_epi16(_mm_mullo_epi16(before_digit_hi, thirty_one), s.digit_hi));
   const auto scale = [](size_t j) { return static_cast<int16_t>(j >= 1 && j < N ? 64 : 0); };
   const __m128i sixty_three = _mm_set1_epi16(63);
-  const __m128i fallback_lo = _mm_sub_epi16(sixty_three, before_lo);
-  const __m128i fallback_hi = _mm_sub_epi16(sixty_three, before_hi);
-  const __m128i keys_lo = _mm_add_epi16(
-      _mm_mullo_epi16(score_lo, _mm_setr_epi16(scale(0), scale(1), scale(2), scale(3), scale(4),
-                                               scale(5), scale(6), scale(7))),
-      fallback_lo);
-  const __m128i keys_hi = _mm_add_epi16(
-      _mm_mullo_epi16(score_hi, _mm_setr_epi16(scale(8), scale(9), scale(10), scale(11),
-                                               scale(12), scale(13), scale(14), scale(15))),
-      fallback_hi);
+  __m128i before_lo[W], before_hi[W], total[W], keys_lo[W], keys_hi[W], fallback_lo[W],
+      fallback_hi[W];
+  TAVIK_EACH_WORD {
+    const SyllableLanes& s = lanes[w];
+    const __m128i width_lo = width_of(s.onset_lo, s.nucleus_lo);
+    const __m128i width_hi = width_of(s.onset_hi, s.nucleus_hi);
+    const __m128i sums_lo = inclusive_sums(width_lo);
+    const __m128i sums_hi = inclusive_sums(width_hi);
+    const __m128i carry = _mm_shufflehi_epi16(sums_lo, 0xFF);
+    before_lo[w] = _mm_sub_epi16(sums_lo, width_lo);
+    before_hi[w] =
+        _mm_add_epi16(_mm_sub_epi16(sums_hi, width_hi), _mm_unpackhi_epi64(carry, carry));
+    // W[N], the letters of the word, in every lane.
+    constexpr int kTotalLane = N - 8;
+    total[w] = _mm_shuffle_epi32(
+        _mm_shufflelo_epi16(_mm_srli_si128(before_hi[w], 2 * kTotalLane), 0), 0);
+
+    // Scores (31 * a + b) mod 97 of the cut before j, with a and b the digits (mod 97) of
+    // syllables j - 1 and j, and the keys; positions 1 .. N - 1 only carry a score.
+    const __m128i before_digit_lo = _mm_slli_si128(s.digit_lo, 2);
+    const __m128i before_digit_hi =
+        _mm_or_si128(_mm_slli_si128(s.digit_hi, 2), _mm_srli_si128(s.digit_lo, 14));
+    const __m128i thirty_one = _mm_set1_epi16(31);
+    const __m128i score_lo =
+        mod97(_mm_add_epi16(_mm_mullo_epi16(before_digit_lo, thirty_one), s.digit_lo));
+    const __m128i score_hi =
+        mod97(_mm_add_epi16(_mm_mullo_epi16(before_digit_hi, thirty_one), s.digit_hi));
+    fallback_lo[w] = _mm_sub_epi16(sixty_three, before_lo[w]);
+    fallback_hi[w] = _mm_sub_epi16(sixty_three, before_hi[w]);
+    keys_lo[w] = _mm_add_epi16(
+        _mm_mullo_epi16(score_lo, _mm_setr_epi16(scale(0), scale(1), scale(2), scale(3), scale(4),
+                                                 scale(5), scale(6), scale(7))),
+        fallback_lo[w]);
+    keys_hi[w] = _mm_add_epi16(
+        _mm_mullo_epi16(score_hi, _mm_setr_epi16(scale(8), scale(9), scale(10), scale(11),
+                                                 scale(12), scale(13), scale(14), scale(15))),
+        fallback_hi[w]);
+  }
 
   // Reciprocals for the ideal width (the rest over 5, 4, 3 and 2 groups) and its third, as
   // (x * m) >> 16, exact for the widths a word has.
   constexpr int16_t kOver[5] = {0, 13108, 16384, 21846, -32768};  // 65536 / k, rounded up
   const __m128i zero = _mm_setzero_si128();
   const __m128i one = _mm_set1_epi16(1);
-  __m128i start = zero;  // W[e] in every lane
-  __m128i cuts_lo = zero;
-  __m128i cuts_hi = zero;
+  __m128i start[W];  // W[e] in every lane
+  __m128i cuts_lo[W];
+  __m128i cuts_hi[W];
+  TAVIK_EACH_WORD {
+    start[w] = zero;
+    cuts_lo[w] = zero;
+    cuts_hi[w] = zero;
+  }
 #pragma GCC unroll 4
   for (uint32_t i = 1; i < kGroups; ++i) {
-    const __m128i ideal = _mm_mulhi_epu16(_mm_sub_epi16(total, start), _mm_set1_epi16(kOver[i]));
-    const __m128i slack = _mm_max_epi16(_mm_mulhi_epu16(ideal, _mm_set1_epi16(21846)), one);
-    // A position after e lies at least one letter on: the window is lo .. hi letters on, and
-    // W[j] lies in it when W[j] - (W[e] + lo), taken unsigned, is at most hi - lo.
-    const __m128i lo = _mm_max_epi16(_mm_sub_epi16(ideal, slack), one);
-    const __m128i hi = _mm_add_epi16(ideal, slack);
-    const __m128i base = _mm_add_epi16(start, lo);
-    const __m128i span = _mm_sub_epi16(hi, lo);
-    const auto candidates = [&](__m128i before, __m128i keys, __m128i fallback) {
-      const __m128i in_window = _mm_cmpeq_epi16(
-          _mm_subs_epu16(_mm_sub_epi16(before, base), span), zero);
-      const __m128i after = _mm_cmpgt_epi16(before, start);
-      return _mm_and_si128(_mm_max_epi16(_mm_and_si128(keys, in_window), fallback), after);
-    };
-    __m128i best = _mm_max_epi16(candidates(before_lo, keys_lo, fallback_lo),
-                                 candidates(before_hi, keys_hi, fallback_hi));
-    best = _mm_max_epi16(best, _mm_shuffle_epi32(best, 0x4E));
-    best = _mm_max_epi16(best, _mm_shuffle_epi32(best, 0xB1));
-    best = _mm_max_epi16(best, _mm_shufflehi_epi16(_mm_shufflelo_epi16(best, 0xB1), 0xB1));
-    start = _mm_sub_epi16(sixty_three, _mm_and_si128(best, sixty_three));
-    cuts_lo = _mm_or_si128(cuts_lo, _mm_cmpeq_epi16(before_lo, start));
-    cuts_hi = _mm_or_si128(cuts_hi, _mm_cmpeq_epi16(before_hi, start));
+    TAVIK_EACH_WORD {
+      const __m128i ideal =
+          _mm_mulhi_epu16(_mm_sub_epi16(total[w], start[w]), _mm_set1_epi16(kOver[i]));
+      const __m128i slack = _mm_max_epi16(_mm_mulhi_epu16(ideal, _mm_set1_epi16(21846)), one);
+      // A position after e lies at least one letter on: the window is lo .. hi letters on,
+      // and W[j] lies in it when W[j] - (W[e] + lo), taken unsigned, is at most hi - lo.
+      const __m128i lo = _mm_max_epi16(_mm_sub_epi16(ideal, slack), one);
+      const __m128i hi = _mm_add_epi16(ideal, slack);
+      const __m128i base = _mm_add_epi16(start[w], lo);
+      const __m128i span = _mm_sub_epi16(hi, lo);
+      const auto candidates = [&](__m128i before, __m128i keys, __m128i fallback) {
+        const __m128i in_window = _mm_cmpeq_epi16(
+            _mm_subs_epu16(_mm_sub_epi16(before, base), span), zero);
+        const __m128i after = _mm_cmpgt_epi16(before, start[w]);
+        return _mm_and_si128(_mm_max_epi16(_mm_and_si128(keys, in_window), fallback), after);
+      };
+      __m128i best = _mm_max_epi16(candidates(before_lo[w], keys_lo[w], fallback_lo[w]),
+                                   candidates(before_hi[w], keys_hi[w], fallback_hi[w]));
+      best = _mm_max_epi16(best, _mm_shuffle_epi32(best, 0x4E));
+      best = _mm_max_epi16(best, _mm_shuffle_epi32(best, 0xB1));
+      best = _mm_max_epi16(best, _mm_shufflehi_epi16(_mm_shufflelo_epi16(best, 0xB1), 0xB1));
+      start[w] = _mm_sub_epi16(sixty_three, _mm_and_si128(best, sixty_three));
+      cuts_lo[w] = _mm_or_si128(cuts_lo[w], _mm_cmpeq_epi16(before_lo[w], start[w]));
+      cuts_hi[w] = _mm_or_si128(cuts_hi[w], _mm_cmpeq_epi16(before_hi[w], start[w]));
+    }
   }
-  const uint32_t cuts = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(cuts_lo, cuts_hi)));
-  return cuts & ((uint32_t{1} << N) - 2);
+  TAVIK_EACH_WORD {
+    const uint32_t cuts =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(cuts_lo[w], cuts_hi[w])));
+    masks[w] = cuts & ((uint32_t{1} << N) - 2);
+  }
+#undef TAVIK_EACH_WORD
+}
+
+template <size_t N>
+uint32_t builders_balanced_mask(const SyllableLanes& s) {
+  uint32_t mask = 0;
+  builders_balanced_masks<N, 1>(&s, &mask);
+  return mask;
 }
 
 // with_syllable_count calls mask.template operator()<N>() for n = N, 8 <= n <= 14.
@@ -443,6 +479,28 @@ uint32_t ChunkEngine::digits_separator_mask(std::span<const uint16_t> digits,
     units[2 * k + 1] = digit_nucleus(digits[k]);
   }
   return boundaries({units, 2 * n}, layout).separator_mask(n);
+}
+
+void ChunkEngine::digits_separator_masks(
+    std::span<const std::array<uint16_t, kMaxDataSyllables>> words, size_t n,
+    const ChunkLayout& layout, uint32_t* masks) const {
+  size_t i = 0;
+#if defined(__SSE2__)
+  if (is_builders_balanced(layout) && n >= 8) {
+    constexpr size_t kWords = 4;
+    with_syllable_count(n, [&]<size_t N>() {
+      for (; i + kWords <= words.size(); i += kWords) {
+        SyllableLanes lanes[kWords];
+        for (size_t w = 0; w < kWords; ++w) {
+          lanes[w] = lanes_of_digits<N, true>(words[i + w].data());
+        }
+        builders_balanced_masks<N, kWords>(lanes, masks + i);
+      }
+      return 0u;
+    });
+  }
+#endif
+  for (; i < words.size(); ++i) { masks[i] = digits_separator_mask({words[i].data(), n}, layout); }
 }
 
 }  // namespace tavik::core

@@ -4,12 +4,15 @@
 // The chunk engine decides after which data syllables a separator goes. Decoding never needs
 // it: normalization drops every non-letter.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <utility>
 #include <vector>
+
+#include "core/types.h"
 
 namespace tavik::core {
 
@@ -108,6 +111,12 @@ class ChunkEngine {
   // at hand rather than the units.
   uint32_t digits_separator_mask(std::span<const uint16_t> digits,
                                  const ChunkLayout& layout) const;
+
+  // digits_separator_masks is digits_separator_mask for many words of n digits each (n at
+  // most kMaxDataSyllables): masks[i] for the digits words[i][0, n). The Balanced layout that
+  // the builders make takes several words at a time.
+  void digits_separator_masks(std::span<const std::array<uint16_t, kMaxDataSyllables>> words,
+                              size_t n, const ChunkLayout& layout, uint32_t* masks) const;
 };
 
 }  // namespace tavik::core
