@@ -97,15 +97,14 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
   // short loops let the processor run the chains of several words side by side.
   const WordWriter writer(config);
   writer.separator_masks({s.digits_.data(), k}, num_data, s.masks_.data());
-  for (size_t j = 0; j < k; ++j) {
-    uint16_t& first = s.check_digits_[j][0];
-    if (keyed) {
+  if (keyed) {
+    for (size_t j = 0; j < k; ++j) {
       for (size_t c = 0; c < num_check; ++c) {
-        (&first)[c] = static_cast<uint16_t>(keyed_check_digit(s.macs_[j].data(), c));
+        s.check_digits_[j][c] = static_cast<uint16_t>(keyed_check_digit(s.macs_[j].data(), c));
       }
-    } else {
-      plain_check_digits({s.digits_[j].data(), num_data}, num_check, &first);
     }
+  } else {
+    plain_check_digits({s.digits_.data(), k}, num_data, num_check, s.check_digits_.data());
   }
   for (size_t j = 0; j < k; ++j) {
     writer.write(s.blocks16_[j].data(), {s.digits_[j].data(), num_data}, s.masks_[j],

@@ -44,6 +44,45 @@ uint32_t crc32_update(uint32_t crc, std::span<const uint8_t> bytes) {
   return crc;
 }
 
+// kInitAfter[n] is what the initial register 0xFFFFFFFF becomes after n zero bytes: the CRC
+// register is linear in the register and the bytes, so the register after a text of n bytes
+// from 0xFFFFFFFF is that from 0 with kInitAfter[n] added, and zero bytes before a text leave
+// a register of 0 unchanged.
+constexpr size_t kPaddedTextLen = 64;
+using InitAfter = std::array<uint32_t, kPaddedTextLen + 1>;
+constexpr InitAfter make_init_after() {
+  InitAfter t{};
+  uint32_t crc = 0xFFFFFFFFu;
+  for (size_t n = 0; n <= kPaddedTextLen; ++n) {
+    t[n] = crc;
+    crc = kCrcTables[0][crc & 0xFF] ^ (crc >> 8);
+  }
+  return t;
+}
+constexpr InitAfter kInitAfter = make_init_after();
+
+// The CRC-32s of W texts of lens[w] bytes (at most kPaddedTextLen each) that end blocks of
+// kPaddedTextLen bytes with zeros before them: loops of fixed length, without the branches of
+// a variable one, and the W chains of dependent steps side by side.
+template <size_t W>
+void padded_crc32(const uint8_t (*blocks)[kPaddedTextLen + 4], const size_t* lens,
+                  uint32_t* crcs) {
+  uint32_t crc[W] = {};
+#pragma GCC unroll 8
+  for (size_t at = 0; at < kPaddedTextLen; at += 8) {
+#pragma GCC unroll 4
+    for (size_t w = 0; w < W; ++w) {
+      const uint8_t* p = blocks[w] + at;
+      const uint32_t lo = crc[w] ^ (uint32_t{p[0]} | uint32_t{p[1]} << 8 |
+                                    uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24);
+      crc[w] = kCrcTables[7][lo & 0xFF] ^ kCrcTables[6][(lo >> 8) & 0xFF] ^
+               kCrcTables[5][(lo >> 16) & 0xFF] ^ kCrcTables[4][lo >> 24] ^ kCrcTables[3][p[4]] ^
+               kCrcTables[2][p[5]] ^ kCrcTables[1][p[6]] ^ kCrcTables[0][p[7]];
+    }
+  }
+  for (size_t w = 0; w < W; ++w) { crcs[w] = crc[w] ^ kInitAfter[lens[w]] ^ 0xFFFFFFFFu; }
+}
+
 // The canonical text is produced a slice of units at a time, so that data units of any
 // number pass through a fixed stack buffer. Spelling is per unit, so the slices concatenate
 // to the text of the whole sequence.
@@ -180,21 +219,39 @@ size_t plain_check_units(std::span<const uint8_t> data_units, size_t count, uint
   return 2 * count;
 }
 
-void plain_check_digits(std::span<const uint16_t> digits, size_t count, uint16_t* out) {
-  // Each syllable is one four-byte store of its letters; the text of kMaxDataSyllables
-  // syllables and the last store's room fit the buffer.
-  char text[kMaxDataSyllables * kMaxSyllableLen + 4];
-  size_t len = 0;
-  for (uint16_t digit : digits.first(std::min(digits.size(), kMaxDataSyllables))) {
-    store_letters(kSyllableLetters[0][digit], text + len);
-    len += kSyllableWidths[digit];
-  }
-  uint32_t x =
-      crc32_update(0xFFFFFFFFu, {reinterpret_cast<const uint8_t*>(text), len}) ^ 0xFFFFFFFFu;
-  // Digit k of the CRC in base 700, as plain_syllable spells it.
-  for (size_t k = 0; k < count; ++k) {
-    out[k] = static_cast<uint16_t>(x % kSyllableBase);
-    x /= kSyllableBase;
+void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>> words,
+                        size_t n, size_t count, std::array<uint16_t, kMaxCheckSyllables>* out) {
+  n = std::min(n, kMaxDataSyllables);
+  count = std::min(count, kMaxCheckSyllables);
+  // Each text ends its padded block, so its length comes first; each syllable is one
+  // four-byte store of its letters, and the last store's room follows the block.
+  constexpr size_t kWords = 2;
+  uint8_t blocks[kWords][kPaddedTextLen + 4];
+  size_t lens[kWords] = {};
+  uint32_t crcs[kWords] = {};
+  for (size_t first = 0; first < words.size(); first += kWords) {
+    const size_t num_words = std::min(kWords, words.size() - first);
+    for (size_t w = 0; w < kWords; ++w) {
+      std::memset(blocks[w], 0, sizeof blocks[w]);
+      lens[w] = 0;
+      if (w >= num_words) { continue; }
+      const uint16_t* digits = words[first + w].data();
+      for (size_t j = 0; j < n; ++j) { lens[w] += kSyllableWidths[digits[j]]; }
+      size_t at = kPaddedTextLen - lens[w];
+      for (size_t j = 0; j < n; ++j) {
+        store_letters(kSyllableLetters[0][digits[j]], reinterpret_cast<char*>(blocks[w]) + at);
+        at += kSyllableWidths[digits[j]];
+      }
+    }
+    padded_crc32<kWords>(blocks, lens, crcs);
+    for (size_t w = 0; w < num_words; ++w) {
+      // Digit k of the CRC in base 700, as plain_syllable spells it.
+      uint32_t x = crcs[w];
+      for (size_t k = 0; k < count; ++k) {
+        out[first + w][k] = static_cast<uint16_t>(x % kSyllableBase);
+        x /= kSyllableBase;
+      }
+    }
   }
 }
 

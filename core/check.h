@@ -5,6 +5,7 @@
 // sealed and open, CRC-32 in mode plain, both over the canonical text of the data units, so
 // they never depend on level, case, separators, chunking or prefix.
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -29,10 +30,12 @@ size_t keyed_check_units(const fpe::HmacKey& key, std::span<const uint8_t> data_
 // 2 * count units.
 size_t plain_check_units(std::span<const uint8_t> data_units, size_t count, uint8_t* out);
 
-// plain_check_digits writes the digits (onset + 35 * nucleus) of the `count` plain check
-// syllables of the data units of digits (each below 700, at most kMaxDataSyllables of them),
-// spelled from the digits: those of plain_check_units.
-void plain_check_digits(std::span<const uint16_t> digits, size_t count, uint16_t* out);
+// plain_check_digits writes, for every word of n data digits (each below 700, n at most
+// kMaxDataSyllables), the digits (onset + 35 * nucleus) of its first `count` plain check
+// syllables (at most kMaxCheckSyllables) to out[i]: those of plain_check_units for the data
+// units of the digits, spelled from the digits, several words at a time.
+void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>> words, size_t n,
+                        size_t count, std::array<uint16_t, kMaxCheckSyllables>* out);
 
 // compute_check_units picks the digest by mode: plain_check_units in mode plain,
 // keyed_check_units with `key` otherwise. `key` must then be non-null; a null key writes
