@@ -5,8 +5,10 @@
 #include <limits>
 #include <utility>
 
+#include "core/chunk/balanced_lanes.h"
 #include "core/render.h"
 #include "core/types.h"
+#include "fpe/cpu.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -193,23 +195,48 @@ bool is_builders_balanced(const ChunkLayout& layout) {
 }
 
 
-// Syllables in 16-bit lanes: lane j of the low vectors and lane j - 8 of the high ones stand
-// for syllable j; lanes past the last syllable hold zeros. The score of a cut needs a syllable's
-// digit 20 * onset + nucleus only modulo 97: `digit` holds a number below 700 congruent to it.
-struct SyllableLanes {
-  __m128i onset_lo;
-  __m128i nucleus_lo;  // nucleus indices, without the flag
-  __m128i digit_lo;
-  __m128i onset_hi;
-  __m128i nucleus_hi;
-  __m128i digit_hi;
+// The SSE2 operations of the layout's lanes (see balanced_lanes.h): one word in a pair of
+// 128-bit vectors.
+struct Sse2 {
+  using Vec = __m128i;
+  static constexpr size_t kWords = 1;
+  template <typename T>
+  static Vec set1(T v) { return _mm_set1_epi16(static_cast<int16_t>(v)); }
+  static Vec zero() { return _mm_setzero_si128(); }
+  static Vec add(Vec a, Vec b) { return _mm_add_epi16(a, b); }
+  static Vec sub(Vec a, Vec b) { return _mm_sub_epi16(a, b); }
+  static Vec mullo(Vec a, Vec b) { return _mm_mullo_epi16(a, b); }
+  static Vec mulhi(Vec a, Vec b) { return _mm_mulhi_epu16(a, b); }
+  static Vec max(Vec a, Vec b) { return _mm_max_epi16(a, b); }
+  static Vec bit_and(Vec a, Vec b) { return _mm_and_si128(a, b); }
+  static Vec bit_or(Vec a, Vec b) { return _mm_or_si128(a, b); }
+  static Vec cmpgt(Vec a, Vec b) { return _mm_cmpgt_epi16(a, b); }
+  static Vec cmpeq(Vec a, Vec b) { return _mm_cmpeq_epi16(a, b); }
+  static Vec subs(Vec a, Vec b) { return _mm_subs_epu16(a, b); }
+  template <int k>
+  static Vec shl_bytes(Vec a) { return _mm_slli_si128(a, k); }
+  template <int k>
+  static Vec shr_bytes(Vec a) { return _mm_srli_si128(a, k); }
+  template <int k>
+  static Vec shr16(Vec a) { return _mm_srli_epi16(a, k); }
+  template <int imm>
+  static Vec shuffle32(Vec a) { return _mm_shuffle_epi32(a, imm); }
+  template <int imm>
+  static Vec shufflelo(Vec a) { return _mm_shufflelo_epi16(a, imm); }
+  template <int imm>
+  static Vec shufflehi(Vec a) { return _mm_shufflehi_epi16(a, imm); }
+  static Vec unpackhi64(Vec a, Vec b) { return _mm_unpackhi_epi64(a, b); }
+  static Vec packs(Vec a, Vec b) { return _mm_packs_epi16(a, b); }
+  static uint32_t movemask(Vec a) { return static_cast<uint32_t>(_mm_movemask_epi8(a)); }
+  static Vec setr8(int16_t a, int16_t b, int16_t c, int16_t d, int16_t e, int16_t f, int16_t g,
+                   int16_t h) {
+    return _mm_setr_epi16(a, b, c, d, e, f, g, h);
+  }
+  static Vec load_words(const uint16_t* const* words) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(words[0]));
+  }
 };
-
-// mod97 is x mod 97 for 16-bit lanes below 57,456, where x / 97 is (x * 43241) >> 22.
-inline __m128i mod97(__m128i x) {
-  const __m128i q = _mm_srli_epi16(_mm_mulhi_epu16(x, _mm_set1_epi16(-22295)), 6);  // 43241
-  return _mm_sub_epi16(x, _mm_mullo_epi16(q, _mm_set1_epi16(97)));
-}
+using SyllableLanes = balanced::SyllableLanes<Sse2>;
 
 // The lanes of N syllables (8 <= N <= 14) given as units: syllables 0-7, and syllables 8 .. N-1
 // read as syllables N-8 .. N-1 and moved down, so that nothing past the units is read. Units
@@ -227,193 +254,31 @@ SyllableLanes lanes_of_units(const uint8_t* units) {
   s.nucleus_lo = _mm_and_si128(_mm_srli_epi16(raw_lo, 8), nucleus_mask);
   s.nucleus_hi = _mm_and_si128(_mm_srli_epi16(raw_hi, 8), nucleus_mask);
   const __m128i twenty = _mm_set1_epi16(20);
-  s.digit_lo = mod97(_mm_add_epi16(_mm_mullo_epi16(s.onset_lo, twenty), s.nucleus_lo));
-  s.digit_hi = mod97(_mm_add_epi16(_mm_mullo_epi16(s.onset_hi, twenty), s.nucleus_hi));
+  s.digit_lo = balanced::mod97<Sse2>(_mm_add_epi16(_mm_mullo_epi16(s.onset_lo, twenty), s.nucleus_lo));
+  s.digit_hi = balanced::mod97<Sse2>(_mm_add_epi16(_mm_mullo_epi16(s.onset_hi, twenty), s.nucleus_hi));
   return s;
 }
 
-// For a digit d below 700, d / 35 is (d * 1873) >> 16.
-constexpr bool divides_by_35(uint32_t multiplier) {
-  for (uint32_t d = 0; d < kSyllableBase; ++d) {
-    if ((d * multiplier) >> 16 != d / kNumOnsets) { return false; }
-  }
-  return true;
-}
-static_assert(divides_by_35(1873));
-
-// The lanes of N syllables given as digits d (onset d mod 35, nucleus d / 35). The digits are
-// read one at a time (the volatile reads keep the compiler from merging them): a writer has
-// just stored them so, and a wide load of narrow stores still in flight waits until they have
-// reached the cache.
-// Digits stored well before (kSettled) are read eight at a time instead, as lanes_of_units
-// reads units.
-template <size_t N, bool kSettled = false>
+// The lanes of N syllables given as digits that a writer has just stored, one at a time: the
+// volatile reads keep the compiler from merging them, since a wide load of narrow stores still
+// in flight waits until they have reached the cache.
+template <size_t N>
 SyllableLanes lanes_of_digits(const uint16_t* digits) {
-  __m128i digits_lo;
-  __m128i digits_hi;
-  if constexpr (kSettled) {
-    digits_lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(digits));
-    digits_hi = _mm_srli_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(digits + N - 8)),
-                               2 * (16 - N));
-  } else {
-    const volatile uint16_t* one_at_a_time = digits;
-    const auto at = [&](size_t k) { return static_cast<int16_t>(k < N ? one_at_a_time[k] : 0); };
-    digits_lo = _mm_setr_epi16(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7));
-    digits_hi = _mm_setr_epi16(at(8), at(9), at(10), at(11), at(12), at(13), at(14), at(15));
-  }
-  const __m128i multiplier = _mm_set1_epi16(1873);
-  const __m128i num_onsets = _mm_set1_epi16(kNumOnsets);
-  const __m128i twenty = _mm_set1_epi16(20);
-  SyllableLanes s;
-  s.nucleus_lo = _mm_mulhi_epu16(digits_lo, multiplier);
-  s.nucleus_hi = _mm_mulhi_epu16(digits_hi, multiplier);
-  s.onset_lo = _mm_sub_epi16(digits_lo, _mm_mullo_epi16(s.nucleus_lo, num_onsets));
-  s.onset_hi = _mm_sub_epi16(digits_hi, _mm_mullo_epi16(s.nucleus_hi, num_onsets));
-  s.digit_lo = _mm_add_epi16(_mm_mullo_epi16(s.onset_lo, twenty), s.nucleus_lo);
-  s.digit_hi = _mm_add_epi16(_mm_mullo_epi16(s.onset_hi, twenty), s.nucleus_hi);
-  return s;
-}
-
-// The builders' Balanced layout over N syllables (8 <= N <= 14) with the widths and scores of
-// all positions in lanes, and each cut found without leaving them: the cuts follow one another,
-// so their chain of steps is what the computation waits for. A position j has the key
-// 64 * score + 63 - W[j] (W[j]: the letters before syllable j), so that the largest key has
-// the best score and, among equal scores, the fewest letters before it: the earliest position.
-// Positions after the last cut that lie outside the window, and those scoring 0, count with
-// the key 63 - W[j], which no position scoring above 0 in the window reaches and which is
-// largest at the next position: the fallback e + 1. The winning key gives the width of the
-// cut, the start of the next. After a cut reaches n every later one falls beyond it, and only
-// bits 1 .. N - 1 are kept: the rules of balanced_boundaries.
-template <size_t N, size_t W>
-void builders_balanced_masks(const SyllableLanes* lanes, uint32_t* masks) {
-  static_assert(N >= 8 && N <= kMaxDataSyllables);
-  constexpr uint32_t kGroups = kDefaultTargetGroups;
-  // W words go through every step side by side: each word's cuts are one chain of dependent
-  // steps, and the chains of several words fill the time one of them spends waiting.
-#define TAVIK_EACH_WORD _Pragma("GCC unroll 4") for (size_t w = 0; w < W; ++w)
-
-  // Widths (2 letters, one more for a cluster, one more for a vowel with an ending) and their
-  // sums before each syllable, W[j] (strictly increasing, at most 56 + 2 * 2 in all lanes).
-  const auto width_of = [](__m128i onset, __m128i nucleus) {
-    const __m128i cluster = _mm_cmpgt_epi16(onset, _mm_set1_epi16(kNumSingleOnsets - 1));
-    const __m128i ending = _mm_cmpgt_epi16(nucleus, _mm_set1_epi16(4));
-    return _mm_sub_epi16(_mm_sub_epi16(_mm_set1_epi16(2), cluster), ending);
-  };
-  const auto inclusive_sums = [](__m128i x) {
-    x = _mm_add_epi16(x, _mm_slli_si128(x, 2));
-    x = _mm_add_epi16(x, _mm_slli_si128(x, 4));
-    return _mm_add_epi16(x, _mm_slli_si128(x, 8));
-  };
-  const auto scale = [](size_t j) { return static_cast<int16_t>(j >= 1 && j < N ? 64 : 0); };
-  const __m128i sixty_three = _mm_set1_epi16(63);
-  __m128i before_lo[W], before_hi[W], total[W], keys_lo[W], keys_hi[W], fallback_lo[W],
-      fallback_hi[W];
-  TAVIK_EACH_WORD {
-    const SyllableLanes& s = lanes[w];
-    const __m128i width_lo = width_of(s.onset_lo, s.nucleus_lo);
-    const __m128i width_hi = width_of(s.onset_hi, s.nucleus_hi);
-    const __m128i sums_lo = inclusive_sums(width_lo);
-    const __m128i sums_hi = inclusive_sums(width_hi);
-    const __m128i carry = _mm_shufflehi_epi16(sums_lo, 0xFF);
-    before_lo[w] = _mm_sub_epi16(sums_lo, width_lo);
-    before_hi[w] =
-        _mm_add_epi16(_mm_sub_epi16(sums_hi, width_hi), _mm_unpackhi_epi64(carry, carry));
-    // W[N], the letters of the word, in every lane.
-    constexpr int kTotalLane = N - 8;
-    total[w] = _mm_shuffle_epi32(
-        _mm_shufflelo_epi16(_mm_srli_si128(before_hi[w], 2 * kTotalLane), 0), 0);
-
-    // Scores (31 * a + b) mod 97 of the cut before j, with a and b the digits (mod 97) of
-    // syllables j - 1 and j, and the keys; positions 1 .. N - 1 only carry a score.
-    const __m128i before_digit_lo = _mm_slli_si128(s.digit_lo, 2);
-    const __m128i before_digit_hi =
-        _mm_or_si128(_mm_slli_si128(s.digit_hi, 2), _mm_srli_si128(s.digit_lo, 14));
-    const __m128i thirty_one = _mm_set1_epi16(31);
-    const __m128i score_lo =
-        mod97(_mm_add_epi16(_mm_mullo_epi16(before_digit_lo, thirty_one), s.digit_lo));
-    const __m128i score_hi =
-        mod97(_mm_add_epi16(_mm_mullo_epi16(before_digit_hi, thirty_one), s.digit_hi));
-    fallback_lo[w] = _mm_sub_epi16(sixty_three, before_lo[w]);
-    fallback_hi[w] = _mm_sub_epi16(sixty_three, before_hi[w]);
-    keys_lo[w] = _mm_add_epi16(
-        _mm_mullo_epi16(score_lo, _mm_setr_epi16(scale(0), scale(1), scale(2), scale(3), scale(4),
-                                                 scale(5), scale(6), scale(7))),
-        fallback_lo[w]);
-    keys_hi[w] = _mm_add_epi16(
-        _mm_mullo_epi16(score_hi, _mm_setr_epi16(scale(8), scale(9), scale(10), scale(11),
-                                                 scale(12), scale(13), scale(14), scale(15))),
-        fallback_hi[w]);
-  }
-
-  // Reciprocals for the ideal width (the rest over 5, 4, 3 and 2 groups) and its third, as
-  // (x * m) >> 16, exact for the widths a word has.
-  constexpr int16_t kOver[5] = {0, 13108, 16384, 21846, -32768};  // 65536 / k, rounded up
-  const __m128i zero = _mm_setzero_si128();
-  const __m128i one = _mm_set1_epi16(1);
-  __m128i start[W];  // W[e] in every lane
-  __m128i cuts_lo[W];
-  __m128i cuts_hi[W];
-  TAVIK_EACH_WORD {
-    start[w] = zero;
-    cuts_lo[w] = zero;
-    cuts_hi[w] = zero;
-  }
-#pragma GCC unroll 4
-  for (uint32_t i = 1; i < kGroups; ++i) {
-    TAVIK_EACH_WORD {
-      const __m128i ideal =
-          _mm_mulhi_epu16(_mm_sub_epi16(total[w], start[w]), _mm_set1_epi16(kOver[i]));
-      const __m128i slack = _mm_max_epi16(_mm_mulhi_epu16(ideal, _mm_set1_epi16(21846)), one);
-      // A position after e lies at least one letter on: the window is lo .. hi letters on,
-      // and W[j] lies in it when W[j] - (W[e] + lo), taken unsigned, is at most hi - lo.
-      const __m128i lo = _mm_max_epi16(_mm_sub_epi16(ideal, slack), one);
-      const __m128i hi = _mm_add_epi16(ideal, slack);
-      const __m128i base = _mm_add_epi16(start[w], lo);
-      const __m128i span = _mm_sub_epi16(hi, lo);
-      const auto candidates = [&](__m128i before, __m128i keys, __m128i fallback) {
-        const __m128i in_window = _mm_cmpeq_epi16(
-            _mm_subs_epu16(_mm_sub_epi16(before, base), span), zero);
-        const __m128i after = _mm_cmpgt_epi16(before, start[w]);
-        return _mm_and_si128(_mm_max_epi16(_mm_and_si128(keys, in_window), fallback), after);
-      };
-      __m128i best = _mm_max_epi16(candidates(before_lo[w], keys_lo[w], fallback_lo[w]),
-                                   candidates(before_hi[w], keys_hi[w], fallback_hi[w]));
-      best = _mm_max_epi16(best, _mm_shuffle_epi32(best, 0x4E));
-      best = _mm_max_epi16(best, _mm_shuffle_epi32(best, 0xB1));
-      best = _mm_max_epi16(best, _mm_shufflehi_epi16(_mm_shufflelo_epi16(best, 0xB1), 0xB1));
-      start[w] = _mm_sub_epi16(sixty_three, _mm_and_si128(best, sixty_three));
-      cuts_lo[w] = _mm_or_si128(cuts_lo[w], _mm_cmpeq_epi16(before_lo[w], start[w]));
-      cuts_hi[w] = _mm_or_si128(cuts_hi[w], _mm_cmpeq_epi16(before_hi[w], start[w]));
-    }
-  }
-  TAVIK_EACH_WORD {
-    const uint32_t cuts =
-        static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(cuts_lo[w], cuts_hi[w])));
-    masks[w] = cuts & ((uint32_t{1} << N) - 2);
-  }
-#undef TAVIK_EACH_WORD
+  const volatile uint16_t* one_at_a_time = digits;
+  const auto at = [&](size_t k) { return static_cast<int16_t>(k < N ? one_at_a_time[k] : 0); };
+  return balanced::lanes_of_digit_vectors<Sse2>(
+      _mm_setr_epi16(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7)),
+      _mm_setr_epi16(at(8), at(9), at(10), at(11), at(12), at(13), at(14), at(15)));
 }
 
 template <size_t N>
 uint32_t builders_balanced_mask(const SyllableLanes& s) {
   uint32_t mask = 0;
-  builders_balanced_masks<N, 1>(&s, &mask);
+  balanced::builders_balanced_masks<Sse2, N, 1>(&s, &mask);
   return mask;
 }
 
-// with_syllable_count calls mask.template operator()<N>() for n = N, 8 <= n <= 14.
-template <typename Mask>
-uint32_t with_syllable_count(size_t n, Mask mask) {
-  switch (n) {
-    case 8: return mask.template operator()<8>();
-    case 9: return mask.template operator()<9>();
-    case 10: return mask.template operator()<10>();
-    case 11: return mask.template operator()<11>();
-    case 12: return mask.template operator()<12>();
-    case 13: return mask.template operator()<13>();
-    default: return mask.template operator()<14>();
-  }
-}
+using balanced::with_syllable_count;
 
 #endif
 
@@ -484,23 +349,33 @@ uint32_t ChunkEngine::digits_separator_mask(std::span<const uint16_t> digits,
 void ChunkEngine::digits_separator_masks(
     std::span<const std::array<uint16_t, kMaxDataSyllables>> words, size_t n,
     const ChunkLayout& layout, uint32_t* masks) const {
-  size_t i = 0;
 #if defined(__SSE2__)
   if (is_builders_balanced(layout) && n >= 8) {
-    constexpr size_t kWords = 4;
-    with_syllable_count(n, [&]<size_t N>() {
-      for (; i + kWords <= words.size(); i += kWords) {
-        SyllableLanes lanes[kWords];
-        for (size_t w = 0; w < kWords; ++w) {
-          lanes[w] = lanes_of_digits<N, true>(words[i + w].data());
-        }
-        builders_balanced_masks<N, kWords>(lanes, masks + i);
-      }
-      return 0u;
-    });
+#if defined(__x86_64__)
+    static const bool avx2 = fpe::cpu_features().avx2;
+    if (avx2) {
+      balanced::masks_avx2(words, n, masks);
+      return;
+    }
+#endif
+    balanced::masks_sse2(words, n, masks);
+    return;
   }
 #endif
-  for (; i < words.size(); ++i) { masks[i] = digits_separator_mask({words[i].data(), n}, layout); }
+  for (size_t i = 0; i < words.size(); ++i) {
+    masks[i] = digits_separator_mask({words[i].data(), n}, layout);
+  }
 }
+
+#if defined(__SSE2__)
+namespace balanced {
+
+void masks_sse2(std::span<const std::array<uint16_t, kMaxDataSyllables>> words, size_t n,
+                uint32_t* masks) {
+  masks_of_words<Sse2, 4>(words, n, masks);
+}
+
+}  // namespace balanced
+#endif
 
 }  // namespace tavik::core

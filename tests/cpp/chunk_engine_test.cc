@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <limits>
 #include <random>
 #include <vector>
 
+#include "core/chunk/balanced_lanes.h"
 #include "core/chunk/engine.h"
 #include "core/render.h"
+#include "fpe/cpu.h"
 
 namespace tavik::core {
 namespace {
@@ -271,6 +275,54 @@ TEST(ChunkEngine, DigitsSeparatorMaskAgreesWithUnits) {
       ASSERT_EQ(engine.digits_separator_mask(digits, layout), engine.separator_mask(units, layout))
           << "digits " << ::testing::PrintToString(digits);
     }
+  }
+}
+
+// The masks of many words agree with each word's own, by every instruction set the processor
+// has, for every count and for batches that leave a short last group.
+TEST(ChunkEngine, SeparatorMasksOfManyWordsAgreeWithEachWord) {
+  const ChunkEngine engine;
+  std::mt19937_64 rng(29);
+  ChunkLayout bounded;
+  bounded.max_width = 9;
+  const ChunkLayout layouts[] = {ChunkLayout{}, ChunkLayout::fixed(5), bounded};
+  using Word = std::array<uint16_t, kMaxDataSyllables>;
+  std::vector<Word> words(203);
+  for (size_t i = 0; i < words.size(); ++i) {
+    for (uint16_t& d : words[i]) {
+      d = static_cast<uint16_t>(i < 2 ? (i == 0 ? 0 : kSyllableBase - 1) : rng() % kSyllableBase);
+    }
+  }
+  std::vector<uint32_t> masks(words.size());
+  const auto expect_each = [&](size_t n, const ChunkLayout& layout, const char* path) {
+    for (size_t i = 0; i < words.size(); ++i) {
+      ASSERT_EQ(masks[i], engine.digits_separator_mask({words[i].data(), n}, layout))
+          << path << ", n " << n << ", word " << i;
+    }
+  };
+  for (size_t n = 0; n <= kMaxDataSyllables; ++n) {
+    for (const ChunkLayout& layout : layouts) {
+      for (size_t count : {words.size(), size_t{1}, size_t{7}}) {
+        std::fill(masks.begin(), masks.end(), 0u);
+        engine.digits_separator_masks({words.data(), count}, n, layout, masks.data());
+        for (size_t i = 0; i < count; ++i) {
+          ASSERT_EQ(masks[i], engine.digits_separator_mask({words[i].data(), n}, layout))
+              << "n " << n << ", word " << i << " of " << count;
+        }
+      }
+    }
+#if defined(__SSE2__)
+    if (n >= 8) {
+      balanced::masks_sse2(words, n, masks.data());
+      expect_each(n, ChunkLayout{}, "SSE2");
+#if defined(__x86_64__)
+      if (fpe::cpu_features().avx2) {
+        balanced::masks_avx2(words, n, masks.data());
+        expect_each(n, ChunkLayout{}, "AVX2");
+      }
+#endif
+    }
+#endif
   }
 }
 
