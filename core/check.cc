@@ -5,7 +5,9 @@
 #include <cstring>
 
 #include "base/secure_wipe.h"
+#include "core/crc_clmul.h"
 #include "core/render.h"
+#include "fpe/cpu.h"
 
 namespace tavik::core {
 namespace {
@@ -225,6 +227,9 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
   count = std::min(count, kMaxCheckSyllables);
   // Each text ends its padded block, so its length comes first; each syllable is one
   // four-byte store of its letters, and the last store's room follows the block.
+#if defined(__x86_64__)
+  static const bool with_clmul = fpe::cpu_features().pclmul;
+#endif
   constexpr size_t kWords = 2;
   uint8_t blocks[kWords][kPaddedTextLen + 4];
   size_t lens[kWords] = {};
@@ -243,7 +248,17 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
         at += kSyllableWidths[digits[j]];
       }
     }
+#if defined(__x86_64__)
+    if (with_clmul) {
+      for (size_t w = 0; w < kWords; ++w) {
+        crcs[w] = crc32_register_clmul64(blocks[w]) ^ kInitAfter[lens[w]] ^ 0xFFFFFFFFu;
+      }
+    } else {
+      padded_crc32<kWords>(blocks, lens, crcs);
+    }
+#else
     padded_crc32<kWords>(blocks, lens, crcs);
+#endif
     for (size_t w = 0; w < num_words; ++w) {
       // Digit k of the CRC in base 700, as plain_syllable spells it.
       uint32_t x = crcs[w];

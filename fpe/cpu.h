@@ -1,8 +1,9 @@
 #ifndef TAVIK_FPE_CPU_H_
 #define TAVIK_FPE_CPU_H_
 
-// What the processor offers the SHA-256 code, read once per process. Only the backend table
-// (fpe/backend.cc) decides from it.
+// What the processor offers, read once per process. The backend table (fpe/backend.cc)
+// decides the SHA-256 code from it; the core picks its vector paths of the chunk layout and
+// the plain check by it as well.
 
 namespace tavik::fpe {
 
@@ -10,6 +11,7 @@ struct CpuFeatures {
   // x86-64
   bool sha = false;       // the SHA instructions, with SSE4.1 and SSSE3
   bool bmi2 = false;      // BMI1 and BMI2, with SSSE3 and SSE4.1
+  bool pclmul = false;    // PCLMULQDQ, with SSE4.1
   bool avx = false;       // AVX, with the operating system keeping the ymm state
   bool avx2 = false;      // AVX2 as well
   bool avx512f = false;   // AVX-512F, with the operating system keeping the zmm and mask state
