@@ -59,9 +59,21 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
   const bool keyed = config.mode != Mode::kPlain;
   // Only the time prefix of mode open reads the value block after selection.
   const bool keep_blocks = config.mode == Mode::kOpen;
-  // Select every value; those that fail go no further.
+  // Select every value; those that fail go no further. Identifiers of 16 bytes or more at 128
+  // bits without a modulus are read as they stand, as select_value reads them, with nothing to
+  // refuse once the configuration has what its mode needs.
+  const bool whole_heads = config.bit_width == 128 &&
+                           config.domain.kind != fpe::CipherDomain::Kind::kModulus &&
+                           (!keyed || config.check_key);
   size_t m = 0;
   for (size_t i = 0; i < n; ++i) {
+    if (whole_heads && items[i].size() >= 16) {
+      errors[i].reset();
+      s.values_[m] = U128::from_be_bytes(items[i].data());
+      if (keep_blocks) { std::memcpy(s.blocks16_[m].data(), items[i].data(), 16); }
+      s.index_[m++] = static_cast<uint32_t>(i);
+      continue;
+    }
     const Result<Selected> selected = select_value(config, items[i]);
     if (!selected.ok()) {
       errors[i] = selected.error();
