@@ -151,12 +151,43 @@ constexpr std::array<uint8_t, 129> kSyllableCounts = make_syllable_counts();
 
 uint32_t syllable_count(uint32_t bits) { return bits > 128 ? 14 : kSyllableCounts[bits]; }
 
+namespace {
+
+// (hi * 2^64 + lo) / 700^6 and its remainder, for hi below 700^6, by the reciprocal of the
+// divisor shifted to fill a word (Moeller and Granlund's division of two words by an invariant
+// one): two multiplications and a correction rather than the division instruction.
+constexpr int kChunkShift = std::countl_zero(kSixSyllables);
+constexpr uint64_t kChunkNorm = kSixSyllables << kChunkShift;
+// floor((2^128 - 1) / kChunkNorm) - 2^64: the quotient lies in [2^64, 2^65).
+constexpr uint64_t kChunkReciprocal = static_cast<uint64_t>(~NativeU128{0} / kChunkNorm);
+static_assert(kChunkShift > 0 && kChunkShift < 64);
+
+inline uint64_t divide_by_six_syllables(uint64_t hi, uint64_t lo, uint64_t* rem) {
+  const uint64_t u1 = (hi << kChunkShift) | (lo >> (64 - kChunkShift));
+  const uint64_t u0 = lo << kChunkShift;
+  const NativeU128 q = NativeU128{kChunkReciprocal} * u1 + ((NativeU128{u1 + 1} << 64) | u0);
+  uint64_t q1 = static_cast<uint64_t>(q >> 64);
+  const uint64_t q0 = static_cast<uint64_t>(q);
+  uint64_t r = u0 - q1 * kChunkNorm;
+  // The estimate is one too large about as often as not: corrected without a branch.
+  const uint64_t over = 0 - static_cast<uint64_t>(r > q0);
+  q1 += over;
+  r += over & kChunkNorm;
+  if (r >= kChunkNorm) [[unlikely]] {
+    ++q1;
+    r -= kChunkNorm;
+  }
+  *rem = r >> kChunkShift;
+  return q1;
+}
+
+}  // namespace
+
 void value_to_digits(U128 value, size_t num_syllables, uint16_t* digits_out) {
   // The value as three chunks of six digits (each below 700^6, in a 64-bit word; a 128-bit
   // value has fourteen digits at most), which then come apart independently of one another:
   // each chunk into two base-700^3 parts that fit 32 bits, each part into its three digits by
-  // divisions by constants. Only the chunks of a value wider than 64 bits need the division
-  // instruction.
+  // divisions by constants.
   constexpr uint64_t kChunkBase = kSixSyllables;
   constexpr uint32_t kPartBase = 343000000;  // 700^3
   constexpr size_t kNumDigits = 18;
@@ -167,8 +198,10 @@ void value_to_digits(U128 value, size_t num_syllables, uint16_t* digits_out) {
     chunks[1] = rest % kChunkBase;
     chunks[2] = rest / kChunkBase;
   } else {
-    const U128 rest = value.divmod_u64(kChunkBase, &chunks[0]).divmod_u64(kChunkBase, &chunks[1]);
-    chunks[2] = rest.lo();
+    // The quotient by 700^6, q_hi * 2^64 + q_lo, is below 2^72 with q_hi below 700^6.
+    const uint64_t q_hi = value.hi() / kChunkBase;
+    const uint64_t q_lo = divide_by_six_syllables(value.hi() % kChunkBase, value.lo(), &chunks[0]);
+    chunks[2] = divide_by_six_syllables(q_hi, q_lo, &chunks[1]);
   }
   // Each digit is stored on its own, where it is wanted: readers load them one at a time, and
   // a load that gathers several narrow stores still in flight waits until they reach the cache.
