@@ -46,13 +46,24 @@ WordWriter::WordWriter(const CodecConfig& config)
   }
 }
 
+namespace {
+
 // The writers store four bytes for every syllable and separator and advance by their length.
 // EncodedText gives every syllable and separator of the longest word four bytes, so a store
-// never reaches past the room of the piece it writes.
-inline char* WordWriter::put_syllable(char* out, uint32_t digit) const {
-  store_letters(letters_[digit] ^ case_flip_, out);
-  return out + kSyllableWidths[digit];
-}
+// never reaches past the room of the piece it writes. Pen holds the writer's spelling in locals: the stores of letters may write anything as far as the
+// compiler knows, so members would be read again after every store.
+struct Pen {
+  char* syllable(char* out, uint32_t digit) const {
+    store_letters(letters[digit] ^ case_flip, out);
+    return out + kSyllableWidths[digit];
+  }
+  const uint32_t* letters;
+  uint32_t case_flip;
+  uint32_t separator;
+  size_t separator_len;
+};
+
+}  // namespace
 
 // The data syllables, with the separator before every syllable j whose bit is set in
 // separator_mask: it is stored before every syllable and kept only where the bit says, since
@@ -60,10 +71,11 @@ inline char* WordWriter::put_syllable(char* out, uint32_t digit) const {
 template <typename DigitOf>
 inline char* WordWriter::put_data_syllables(char* out, size_t num_syllables, DigitOf digit_of,
                                             uint32_t mask) const {
+  const Pen pen{letters_.data(), case_flip_, separator_, separator_len_};
   const auto put = [&](size_t j) {
-    store_letters(separator_, out);
-    out += ((mask >> j) & 1u) * separator_len_;
-    out = put_syllable(out, digit_of(j));
+    store_letters(pen.separator, out);
+    out += ((mask >> j) & 1u) * pen.separator_len;
+    out = pen.syllable(out, digit_of(j));
   };
   if (num_syllables == kMaxDataSyllables) {
     // The words of 128 bits: a loop of known length, unrolled whole.
@@ -79,9 +91,10 @@ inline char* WordWriter::put_data_syllables(char* out, size_t num_syllables, Dig
 template <typename DigitOf>
 inline char* WordWriter::put_check_syllables(char* out, size_t num_syllables,
                                              DigitOf digit_of) const {
-  store_letters(separator_, out);
-  out += separator_len_;
-  for (size_t k = 0; k < num_syllables; ++k) { out = put_syllable(out, digit_of(k)); }
+  const Pen pen{letters_.data(), case_flip_, separator_, separator_len_};
+  store_letters(pen.separator, out);
+  out += pen.separator_len;
+  for (size_t k = 0; k < num_syllables; ++k) { out = pen.syllable(out, digit_of(k)); }
   return out;
 }
 

@@ -84,7 +84,6 @@ class WordWriter {
                            uint32_t mask) const;
   template <typename DigitOf>
   char* put_check_syllables(char* out, size_t num_syllables, DigitOf digit_of) const;
-  char* put_syllable(char* out, uint32_t digit) const;
 
   const CodecConfig& config_;
   const std::array<uint32_t, kSyllableBase>& letters_;
