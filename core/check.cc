@@ -230,7 +230,7 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
 #if defined(__x86_64__)
   static const bool with_clmul = fpe::cpu_features().pclmul;
 #endif
-  constexpr size_t kWords = 2;
+  constexpr size_t kWords = 4;
   uint8_t blocks[kWords][kPaddedTextLen + 4];
   size_t lens[kWords] = {};
   uint32_t crcs[kWords] = {};

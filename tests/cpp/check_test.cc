@@ -85,8 +85,8 @@ TEST(Check, KeyedUnitsComeFromTheHmacOfTheText) {
 
 // Encode lays the check block out from the digits of the data syllables and runs the digest in
 // steps around other work; block and check syllables must be those of the units.
-// The bulk path's plain check digits, from words of digits a pair at a time (with a short last
-// pair), are those of the units; the carry-less CRC they use where the processor has it is the
+// The bulk path's plain check digits, from words of digits four at a time (with a short last
+// group), are those of the units; the carry-less CRC they use where the processor has it is the
 // table CRC of its block, leading zeros included.
 TEST(Check, PlainDigitsOfManyWordsFromDigits) {
   std::mt19937_64 rng(47);
