@@ -83,8 +83,6 @@ TEST(Check, KeyedUnitsComeFromTheHmacOfTheText) {
   EXPECT_EQ(keyed_check_units(hmac, data, 0, out.data()), 0u);
 }
 
-// Encode lays the check block out from the digits of the data syllables and runs the digest in
-// steps around other work; block and check syllables must be those of the units.
 // The bulk path's plain check digits, from words of digits four at a time (with a short last
 // group), are those of the units; the carry-less CRC they use where the processor has it is the
 // table CRC of its block, leading zeros included.
@@ -124,6 +122,8 @@ TEST(Check, PlainDigitsOfManyWordsFromDigits) {
 #endif
 }
 
+// Encode lays the check block out from the digits of the data syllables and runs the digest in
+// steps around other work; block and check syllables must be those of the units.
 TEST(Check, KeyedDigestInStepsFromDigits) {
   const fpe::HmacKey hmac = fpe::HmacKey::derive(Units{'k', 'e', 'y'});
   std::mt19937_64 rng(43);
