@@ -63,11 +63,25 @@ constexpr InitAfter make_init_after() {
 }
 constexpr InitAfter kInitAfter = make_init_after();
 
+// ending_letters()[d] is the canonical spelling of the syllable of digit d packed for
+// store_letters with zeros before its letters, which end the four bytes. Built on first use,
+// from a table another file builds when the library is loaded.
+const std::array<uint32_t, kSyllableBase>& ending_letters() {
+  static const std::array<uint32_t, kSyllableBase> letters = [] {
+    std::array<uint32_t, kSyllableBase> t{};
+    for (uint32_t d = 0; d < kSyllableBase; ++d) {
+      t[d] = kSyllableLetters[0][d] << (8 * (kMaxSyllableLen - kSyllableWidths[d]));
+    }
+    return t;
+  }();
+  return letters;
+}
+
 // The CRC-32s of W texts of lens[w] bytes (at most kPaddedTextLen each) that end blocks of
 // kPaddedTextLen bytes with zeros before them: loops of fixed length, without the branches of
 // a variable one, and the W chains of dependent steps side by side.
 template <size_t W>
-void padded_crc32(const uint8_t (*blocks)[kPaddedTextLen + 4], const size_t* lens,
+void padded_crc32(const uint8_t (*blocks)[kPaddedTextLen], const size_t* lens,
                   uint32_t* crcs) {
   uint32_t crc[W] = {};
 #pragma GCC unroll 8
@@ -225,13 +239,15 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
                         size_t n, size_t count, std::array<uint16_t, kMaxCheckSyllables>* out) {
   n = std::min(n, kMaxDataSyllables);
   count = std::min(count, kMaxCheckSyllables);
-  // Each text ends its padded block, so its length comes first; each syllable is one
-  // four-byte store of its letters, and the last store's room follows the block.
+  // Each text ends its padded block: its syllables are stored from the last, each as four
+  // bytes that end where it ends (zeros before its letters, which the syllable before
+  // overwrites), so its length comes out at the end.
 #if defined(__x86_64__)
   static const bool with_clmul = fpe::cpu_features().pclmul;
 #endif
+  const std::array<uint32_t, kSyllableBase>& ending = ending_letters();
   constexpr size_t kWords = 4;
-  uint8_t blocks[kWords][kPaddedTextLen + 4];
+  uint8_t blocks[kWords][kPaddedTextLen];
   size_t lens[kWords] = {};
   uint32_t crcs[kWords] = {};
   for (size_t first = 0; first < words.size(); first += kWords) {
@@ -241,12 +257,14 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
       lens[w] = 0;
       if (w >= num_words) { continue; }
       const uint16_t* digits = words[first + w].data();
-      for (size_t j = 0; j < n; ++j) { lens[w] += kSyllableWidths[digits[j]]; }
-      size_t at = kPaddedTextLen - lens[w];
-      for (size_t j = 0; j < n; ++j) {
-        store_letters(kSyllableLetters[0][digits[j]], reinterpret_cast<char*>(blocks[w]) + at);
-        at += kSyllableWidths[digits[j]];
+      size_t end = kPaddedTextLen;
+      for (size_t j = n; j-- > 0;) {
+        const uint16_t digit = digits[j];
+        store_letters(ending[digit],
+                      reinterpret_cast<char*>(blocks[w]) + end - kMaxSyllableLen);
+        end -= kSyllableWidths[digit];
       }
+      lens[w] = kPaddedTextLen - end;
     }
 #if defined(__x86_64__)
     if (with_clmul) {
