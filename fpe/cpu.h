@@ -2,12 +2,14 @@
 #define TAVIK_FPE_CPU_H_
 
 // What the processor offers the SHA-256 code, read once per process. Only the backend table
-// (fpe/backend.cc) decides from it.
+// (fpe/backend.cc) decides from it, and core's normalization whether it reads letters sixteen
+// at a time.
 
 namespace tavik::fpe {
 
 struct CpuFeatures {
   // x86-64
+  bool ssse3 = false;      // SSSE3 (normalization reads sixteen letters at once with it)
   bool sha = false;       // the SHA instructions, with SSE4.1 and SSSE3
   bool bmi2 = false;      // BMI1 and BMI2, with SSSE3 and SSE4.1
   bool avx = false;       // AVX, with the operating system keeping the ymm state
