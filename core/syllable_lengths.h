@@ -41,10 +41,12 @@ inline constexpr uint8_t kClassEnd = 16;
 inline constexpr size_t kSyllableLengthsPadding = 40;
 
 // syllable_lengths_ssse3 writes to lengths[p] the length of the syllable starting at letter p,
-// for every p < num_letters (and a few past it), with SSSE3 (x86-64 only: callers check that
-// the processor has it).
+// for every p < num_letters (and up to 15 past it), with SSSE3 (x86-64 only: callers check
+// that the processor has it); syllable_lengths_neon does the same on aarch64.
 void syllable_lengths_ssse3(const SyllableClassTables& tables, const uint8_t* letters,
                             size_t num_letters, uint8_t* lengths);
+void syllable_lengths_neon(const SyllableClassTables& tables, const uint8_t* letters,
+                           size_t num_letters, uint8_t* lengths);
 
 }  // namespace tavik::core
 
