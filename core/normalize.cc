@@ -307,13 +307,23 @@ bool normalize_short(const LetterTables& t, uint8_t level, const Unit* text, siz
                      size_t data_unit_count, size_t check_unit_count, NormalizedInput* out) {
   const auto& single_onset = t.single_onset[level];
   const auto& cluster = t.cluster[level];
-  // Room after the letters: gather_letters stores eight at a time, and the steps of sixteen
-  // read past the end.
+  // Room after the letters: the gathers store eight at a time, and the steps of sixteen read
+  // past the end.
   uint8_t letters[kShortTextLen + kSyllableLengthsPadding];
   size_t num_letters = 0;
   size_t i = 0;
+#if defined(__x86_64__)
+  if constexpr (sizeof(Unit) == 1) {
+    if (t.sixteen_at_once) {
+      num_letters = gather_letters_ssse3(text, len, letters);
+      i = len;
+    }
+  }
+#endif
 #if defined(__SSE2__)
-  if constexpr (sizeof(Unit) == 1) { i = gather_letters(text, len, letters, &num_letters); }
+  if constexpr (sizeof(Unit) == 1) {
+    if (i < len) { i = gather_letters(text, len, letters, &num_letters); }
+  }
 #endif
   for (; i < len; ++i) {
     const int8_t letter = letter_of(text[i]);
