@@ -303,8 +303,9 @@ bool parse_sixteen_at_once(const LetterTables& t, uint8_t level, uint8_t* letter
 }
 
 template <typename Unit>
-bool normalize_short(const LetterTables& t, uint8_t level, const Unit* text, size_t len,
-                     size_t data_unit_count, size_t check_unit_count, NormalizedInput* out) {
+bool normalize_short(const LetterTables& t, bool sixteen_at_once, uint8_t level,
+                     const Unit* text, size_t len, size_t data_unit_count,
+                     size_t check_unit_count, NormalizedInput* out) {
   const auto& single_onset = t.single_onset[level];
   const auto& cluster = t.cluster[level];
   // Room after the letters: the gathers store eight at a time, and the steps of sixteen read
@@ -314,7 +315,7 @@ bool normalize_short(const LetterTables& t, uint8_t level, const Unit* text, siz
   size_t i = 0;
 #if defined(__x86_64__)
   if constexpr (sizeof(Unit) == 1) {
-    if (t.sixteen_at_once) {
+    if (sixteen_at_once) {
       num_letters = gather_letters_ssse3(text, len, letters);
       i = len;
     }
@@ -333,7 +334,7 @@ bool normalize_short(const LetterTables& t, uint8_t level, const Unit* text, siz
   if (num_letters == 0) { return false; }
   letters[num_letters] = letters[num_letters + 1] = letters[num_letters + 2] = kEndOfText;
 
-  if (t.sixteen_at_once) {
+  if (sixteen_at_once) {
     return parse_sixteen_at_once(t, level, letters, num_letters, data_unit_count,
                                  check_unit_count, out);
   }
@@ -371,11 +372,12 @@ bool normalize_short(const LetterTables& t, uint8_t level, const Unit* text, siz
 }
 
 template <typename Unit>
-bool normalize_units(uint8_t level, const Unit* text, size_t len, size_t data_unit_count,
-                     size_t check_unit_count, NormalizedInput* out) {
+bool normalize_units(bool sixteen_at_once, uint8_t level, const Unit* text, size_t len,
+                     size_t data_unit_count, size_t check_unit_count, NormalizedInput* out) {
   const LetterTables& t = letter_tables();
   if (len <= kShortTextLen) {
-    return normalize_short(t, level, text, len, data_unit_count, check_unit_count, out);
+    return normalize_short(t, sixteen_at_once && t.sixteen_at_once, level, text, len,
+                           data_unit_count, check_unit_count, out);
   }
   const auto& single_onset = t.single_onset[level];
   const auto& cluster = t.cluster[level];
@@ -514,24 +516,38 @@ NormalizeFailure diagnose_normalize(uint8_t level, CodeUnits text, size_t data_u
   }
 }
 
-bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count, size_t check_unit_count,
-               NormalizedInput* out) {
+namespace {
+
+bool normalize_text(bool sixteen_at_once, uint8_t level, CodeUnits text, size_t data_unit_count,
+                    size_t check_unit_count, NormalizedInput* out) {
   if (out == nullptr || level >= kNumLevels || data_unit_count > kMaxDataUnits ||
       check_unit_count > kMaxCheckUnits) {
     return false;
   }
   switch (text.unit_size) {
     case 1:
-      return normalize_units(level, static_cast<const uint8_t*>(text.data), text.len,
-                             data_unit_count, check_unit_count, out);
+      return normalize_units(sixteen_at_once, level, static_cast<const uint8_t*>(text.data),
+                             text.len, data_unit_count, check_unit_count, out);
     case 2:
-      return normalize_units(level, static_cast<const uint16_t*>(text.data), text.len,
-                             data_unit_count, check_unit_count, out);
+      return normalize_units(sixteen_at_once, level, static_cast<const uint16_t*>(text.data),
+                             text.len, data_unit_count, check_unit_count, out);
     case 4:
-      return normalize_units(level, static_cast<const uint32_t*>(text.data), text.len,
-                             data_unit_count, check_unit_count, out);
+      return normalize_units(sixteen_at_once, level, static_cast<const uint32_t*>(text.data),
+                             text.len, data_unit_count, check_unit_count, out);
     default: return false;
   }
+}
+
+}  // namespace
+
+bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count, size_t check_unit_count,
+               NormalizedInput* out) {
+  return normalize_text(true, level, text, data_unit_count, check_unit_count, out);
+}
+
+bool normalize_letter_by_letter(uint8_t level, CodeUnits text, size_t data_unit_count,
+                                size_t check_unit_count, NormalizedInput* out) {
+  return normalize_text(false, level, text, data_unit_count, check_unit_count, out);
 }
 
 }  // namespace tavik::core
