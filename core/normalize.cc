@@ -113,7 +113,7 @@ LetterTables build_letter_tables() {
   static_assert(kEndOfText == kLetterSentinel);
 #if defined(__x86_64__)
   t.sixteen_at_once = classes_fit && fpe::cpu_features().ssse3;
-#elif defined(__aarch64__)
+#elif defined(__aarch64__) || defined(__wasm_simd128__)
   t.sixteen_at_once = classes_fit;
 #else
   (void)classes_fit;
@@ -257,6 +257,8 @@ bool parse_sixteen_at_once(const LetterTables& t, uint8_t level, uint8_t* letter
   syllable_lengths_ssse3(t.classes[level], letters, num_letters, lengths);
 #elif defined(__aarch64__)
   syllable_lengths_neon(t.classes[level], letters, num_letters, lengths);
+#elif defined(__wasm_simd128__)
+  syllable_lengths_wasm(t.classes[level], letters, num_letters, lengths);
 #endif
   uint8_t starts[kShortTextLen];
   size_t num_syllables = 0;

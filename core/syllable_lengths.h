@@ -42,10 +42,13 @@ inline constexpr size_t kSyllableLengthsPadding = 40;
 
 // syllable_lengths_ssse3 writes to lengths[p] the length of the syllable starting at letter p,
 // for every p < num_letters (and up to 15 past it), with SSSE3 (x86-64 only: callers check
-// that the processor has it); syllable_lengths_neon does the same on aarch64.
+// that the processor has it); syllable_lengths_neon does the same on aarch64, and
+// syllable_lengths_wasm in a WebAssembly build with SIMD.
 void syllable_lengths_ssse3(const SyllableClassTables& tables, const uint8_t* letters,
                             size_t num_letters, uint8_t* lengths);
 void syllable_lengths_neon(const SyllableClassTables& tables, const uint8_t* letters,
+                           size_t num_letters, uint8_t* lengths);
+void syllable_lengths_wasm(const SyllableClassTables& tables, const uint8_t* letters,
                            size_t num_letters, uint8_t* lengths);
 
 // gather_letters_ssse3 writes the letters (0-25; A-Z and a-z alike) of text[0, len) to
