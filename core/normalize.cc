@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/render.h"
+#include "core/syllable_lengths.h"
+#include "fpe/cpu.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -19,6 +21,10 @@ namespace {
 constexpr int8_t kNone = -1;
 constexpr size_t kNumLetters = 26;
 constexpr size_t kMaxWindowUnits = kMaxDataUnits + kMaxCheckUnits;
+
+// An entry of LetterTables::onset_unit: the onset's index, and a bit for a cluster.
+constexpr uint8_t kOnsetIndexMask = 0x3F;
+constexpr unsigned kClusterShift = 7;
 
 // kEndOfText stands for "no letter" in the tables below: every class of it is kNone.
 constexpr size_t kEndOfText = kNumLetters;
@@ -33,6 +39,15 @@ struct LetterTables {
   std::array<std::array<std::array<int8_t, kTableLetters>, kTableLetters>, kNumLevels> cluster;
   std::array<int8_t, kTableLetters> vowel;
   std::array<int8_t, kTableLetters> ending;
+  // The same classes as tables of sixteen-letter steps (core/syllable_lengths.h), and
+  // onset_unit[level][first * kTableLetters + second]: the onset that starts with these two
+  // letters, the cluster where they spell one, else the single onset of the first.
+  std::array<SyllableClassTables, kNumLevels> classes;
+  // (kOnsetIndexMask, with the bit at kClusterShift set for a cluster).
+  std::array<std::array<uint8_t, kTableLetters * kTableLetters>, kNumLevels> onset_unit;
+  // Whether the steps of sixteen letters can stand in for the walk: the processor can run them,
+  // and no level has more than eight letters that end clusters.
+  bool sixteen_at_once = false;
 };
 
 bool is_lower_letter(char c) { return c >= 'a' && c <= 'z'; }
@@ -66,6 +81,43 @@ LetterTables build_letter_tables() {
   for (size_t e = 0; e < kEndingLetters.size(); ++e) {
     t.ending[letter_index(kEndingLetters[e])] = static_cast<int8_t>(e);
   }
+  bool classes_fit = true;
+  for (size_t level = 0; level < kNumLevels; ++level) {
+    SyllableClassTables& c = t.classes[level];
+    c = SyllableClassTables{};
+    size_t num_seconds = 0;
+    for (size_t first = 0; first < kTableLetters; ++first) {
+      const bool single = t.single_onset[level][first] != kNone;
+      c.letter_class[first] = static_cast<uint8_t>(
+          (t.vowel[first] != kNone ? kClassVowel : 0) |
+          (t.ending[first] != kNone ? kClassEnding : 0) | (single ? kClassOnset : 0) |
+          (single || first == kEndOfText ? kClassOnsetOrEnd : 0) |
+          (first == kEndOfText ? kClassEnd : 0));
+      for (size_t second = 0; second < kTableLetters; ++second) {
+        const int cluster = t.cluster[level][first][second];
+        t.onset_unit[level][first * kTableLetters + second] = static_cast<uint8_t>(
+            cluster != kNone ? cluster | (1 << kClusterShift)
+                             : single ? t.single_onset[level][first] : 0);
+        if (cluster == kNone) { continue; }
+        if (c.second_bit[second] == 0) {
+          if (num_seconds == 8) {
+            classes_fit = false;
+            continue;
+          }
+          c.second_bit[second] = static_cast<uint8_t>(1u << num_seconds++);
+        }
+        c.first_of[first] = static_cast<uint8_t>(c.first_of[first] | c.second_bit[second]);
+      }
+    }
+  }
+  static_assert(kEndOfText == kLetterSentinel);
+#if defined(__x86_64__)
+  t.sixteen_at_once = classes_fit && fpe::cpu_features().ssse3;
+#elif defined(__aarch64__) || defined(__wasm_simd128__)
+  t.sixteen_at_once = classes_fit;
+#else
+  (void)classes_fit;
+#endif
   return t;
 }
 
@@ -192,17 +244,89 @@ size_t gather_letters(const uint8_t* text, size_t len, uint8_t* letters, size_t*
 
 #endif
 
+// parse_sixteen_at_once is the parse of normalize_short from the syllable lengths at every
+// letter (core/syllable_lengths.h): the walk from one syllable to the next is one look-up a
+// step, and only the syllables that reach into the window are spelled out as units. letters
+// holds num_letters letters and room for kSyllableLengthsPadding more.
+bool parse_sixteen_at_once(const LetterTables& t, uint8_t level, uint8_t* letters,
+                           size_t num_letters, size_t data_unit_count, size_t check_unit_count,
+                           NormalizedInput* out) {
+  std::memset(letters + num_letters, kEndOfText, kSyllableLengthsPadding);
+  uint8_t lengths[kShortTextLen + 16];
+#if defined(__x86_64__)
+  syllable_lengths_ssse3(t.classes[level], letters, num_letters, lengths);
+#elif defined(__aarch64__)
+  syllable_lengths_neon(t.classes[level], letters, num_letters, lengths);
+#elif defined(__wasm_simd128__)
+  syllable_lengths_wasm(t.classes[level], letters, num_letters, lengths);
+#endif
+  uint8_t starts[kShortTextLen];
+  size_t num_syllables = 0;
+  size_t pos = 0;
+  bool ends_on_onset = false;
+  while (pos < num_letters) {
+    const uint8_t length = lengths[pos];
+    if (length == 0) { return false; }
+    starts[num_syllables++] = static_cast<uint8_t>(pos);
+    if ((length & kSyllableEndsText) != 0) {
+      ends_on_onset = true;
+      break;
+    }
+    pos += length;
+  }
+  const size_t num_units = 2 * num_syllables - (ends_on_onset ? 1 : 0);
+  const size_t window = data_unit_count + check_unit_count;
+  if (num_units < window) { return false; }
+  const size_t first_unit = num_units - window;
+  const size_t first_syllable = first_unit / 2;
+  // The choices are made by arithmetic: as branches, the letters of a code word would make
+  // them unpredictable.
+  const auto& onset_unit = t.onset_unit[level];
+  uint8_t units[kMaxWindowUnits + 2];
+  size_t u = 0;
+  for (size_t s = first_syllable; s < num_syllables; ++s) {
+    const size_t p = starts[s];
+    const uint8_t onset = onset_unit[letters[p] * kTableLetters + letters[p + 1]];
+    units[u++] = onset & kOnsetIndexMask;
+    const size_t onset_len = 1 + (onset >> kClusterShift);
+    const size_t q = p + onset_len;
+    const unsigned vowel = static_cast<uint8_t>(t.vowel[letters[q]]);
+    const unsigned with_ending =
+        5 + 3 * vowel + static_cast<uint8_t>(t.ending[letters[q + 1]]);
+    const unsigned has_ending = 0u - static_cast<unsigned>((lengths[p] - onset_len) == 2);
+    units[u++] = static_cast<uint8_t>(kNucleusFlag | (vowel ^ ((vowel ^ with_ending) & has_ending)));
+  }
+  const uint8_t* last = units + (first_unit - 2 * first_syllable);
+  std::copy(last, last + data_unit_count, out->data_units);
+  std::copy(last + data_unit_count, last + window, out->check_units);
+  out->num_data_units = data_unit_count;
+  out->num_check_units = check_unit_count;
+  return true;
+}
+
 template <typename Unit>
-bool normalize_short(const LetterTables& t, uint8_t level, const Unit* text, size_t len,
-                     size_t data_unit_count, size_t check_unit_count, NormalizedInput* out) {
+bool normalize_short(const LetterTables& t, bool sixteen_at_once, uint8_t level,
+                     const Unit* text, size_t len, size_t data_unit_count,
+                     size_t check_unit_count, NormalizedInput* out) {
   const auto& single_onset = t.single_onset[level];
   const auto& cluster = t.cluster[level];
-  // Eight bytes of room after the letters: gather_letters stores eight at a time.
-  uint8_t letters[kShortTextLen + 8];
+  // Room after the letters: the gathers store eight at a time, and the steps of sixteen read
+  // past the end.
+  uint8_t letters[kShortTextLen + kSyllableLengthsPadding];
   size_t num_letters = 0;
   size_t i = 0;
+#if defined(__x86_64__)
+  if constexpr (sizeof(Unit) == 1) {
+    if (sixteen_at_once) {
+      num_letters = gather_letters_ssse3(text, len, letters);
+      i = len;
+    }
+  }
+#endif
 #if defined(__SSE2__)
-  if constexpr (sizeof(Unit) == 1) { i = gather_letters(text, len, letters, &num_letters); }
+  if constexpr (sizeof(Unit) == 1) {
+    if (i < len) { i = gather_letters(text, len, letters, &num_letters); }
+  }
 #endif
   for (; i < len; ++i) {
     const int8_t letter = letter_of(text[i]);
@@ -212,6 +336,10 @@ bool normalize_short(const LetterTables& t, uint8_t level, const Unit* text, siz
   if (num_letters == 0) { return false; }
   letters[num_letters] = letters[num_letters + 1] = letters[num_letters + 2] = kEndOfText;
 
+  if (sixteen_at_once) {
+    return parse_sixteen_at_once(t, level, letters, num_letters, data_unit_count,
+                                 check_unit_count, out);
+  }
   uint8_t units[kShortTextLen];
   size_t num_units = 0;
   size_t pos = 0;
@@ -246,11 +374,12 @@ bool normalize_short(const LetterTables& t, uint8_t level, const Unit* text, siz
 }
 
 template <typename Unit>
-bool normalize_units(uint8_t level, const Unit* text, size_t len, size_t data_unit_count,
-                     size_t check_unit_count, NormalizedInput* out) {
+bool normalize_units(bool sixteen_at_once, uint8_t level, const Unit* text, size_t len,
+                     size_t data_unit_count, size_t check_unit_count, NormalizedInput* out) {
   const LetterTables& t = letter_tables();
   if (len <= kShortTextLen) {
-    return normalize_short(t, level, text, len, data_unit_count, check_unit_count, out);
+    return normalize_short(t, sixteen_at_once && t.sixteen_at_once, level, text, len,
+                           data_unit_count, check_unit_count, out);
   }
   const auto& single_onset = t.single_onset[level];
   const auto& cluster = t.cluster[level];
@@ -389,24 +518,38 @@ NormalizeFailure diagnose_normalize(uint8_t level, CodeUnits text, size_t data_u
   }
 }
 
-bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count, size_t check_unit_count,
-               NormalizedInput* out) {
+namespace {
+
+bool normalize_text(bool sixteen_at_once, uint8_t level, CodeUnits text, size_t data_unit_count,
+                    size_t check_unit_count, NormalizedInput* out) {
   if (out == nullptr || level >= kNumLevels || data_unit_count > kMaxDataUnits ||
       check_unit_count > kMaxCheckUnits) {
     return false;
   }
   switch (text.unit_size) {
     case 1:
-      return normalize_units(level, static_cast<const uint8_t*>(text.data), text.len,
-                             data_unit_count, check_unit_count, out);
+      return normalize_units(sixteen_at_once, level, static_cast<const uint8_t*>(text.data),
+                             text.len, data_unit_count, check_unit_count, out);
     case 2:
-      return normalize_units(level, static_cast<const uint16_t*>(text.data), text.len,
-                             data_unit_count, check_unit_count, out);
+      return normalize_units(sixteen_at_once, level, static_cast<const uint16_t*>(text.data),
+                             text.len, data_unit_count, check_unit_count, out);
     case 4:
-      return normalize_units(level, static_cast<const uint32_t*>(text.data), text.len,
-                             data_unit_count, check_unit_count, out);
+      return normalize_units(sixteen_at_once, level, static_cast<const uint32_t*>(text.data),
+                             text.len, data_unit_count, check_unit_count, out);
     default: return false;
   }
+}
+
+}  // namespace
+
+bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count, size_t check_unit_count,
+               NormalizedInput* out) {
+  return normalize_text(true, level, text, data_unit_count, check_unit_count, out);
+}
+
+bool normalize_letter_by_letter(uint8_t level, CodeUnits text, size_t data_unit_count,
+                                size_t check_unit_count, NormalizedInput* out) {
+  return normalize_text(false, level, text, data_unit_count, check_unit_count, out);
 }
 
 }  // namespace tavik::core

@@ -19,6 +19,7 @@ CpuFeatures detect_features() {
   if (__get_cpuid(0, &eax, &ebx, &ecx, &edx) == 0) { return f; }
   if (__get_cpuid(1, &eax, &ebx, &ecx, &edx) == 0) { return f; }
   const bool sse = (ecx & (1u << 19)) != 0 && (ecx & (1u << 9)) != 0;  // SSE4.1, SSSE3
+  f.ssse3 = (ecx & (1u << 9)) != 0;
   f.pclmul = (ecx & (1u << 19)) != 0 && (ecx & (1u << 1)) != 0;  // SSE4.1, PCLMULQDQ
   const bool osxsave = (ecx & (1u << 27)) != 0;
   const bool avx = (ecx & (1u << 28)) != 0;

@@ -2,13 +2,14 @@
 #define TAVIK_FPE_CPU_H_
 
 // What the processor offers, read once per process. The backend table (fpe/backend.cc)
-// decides the SHA-256 code from it; the core picks its vector paths of the chunk layout and
-// the plain check by it as well.
+// decides the SHA-256 code from it; the core decides by it whether normalization reads letters
+// sixteen at a time, and its vector paths of the chunk layout and of the plain check.
 
 namespace tavik::fpe {
 
 struct CpuFeatures {
   // x86-64
+  bool ssse3 = false;      // SSSE3 (normalization reads sixteen letters at once with it)
   bool sha = false;       // the SHA instructions, with SSE4.1 and SSSE3
   bool bmi2 = false;      // BMI1 and BMI2, with SSSE3 and SSE4.1
   bool pclmul = false;    // PCLMULQDQ, with SSE4.1

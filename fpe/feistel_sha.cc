@@ -57,13 +57,13 @@ class ShaRoundFunction {
     const sha_ops::State outer[2] = {outer_, other_outer};
     const sha_ops::Block blocks[2] = {round_block(round, half), other_block};
     sha_ops::State mac[2];
-    sha_ops::hmac_lanes<2>(inner, outer, blocks, mac);
+    sha_hmac_lanes<2>(inner, outer, blocks, mac);
     *other_mac = mac[1];
     return sha_ops::head64(mac[0]) & half_mask_;
   }
 
   uint64_t operator()(uint8_t round, uint64_t half) const {
-    return sha_ops::head64(sha_ops::hmac(inner_, outer_, round_block(round, half))) & half_mask_;
+    return sha_ops::head64(sha_hmac(inner_, outer_, round_block(round, half))) & half_mask_;
   }
 
  private:

@@ -29,7 +29,7 @@ constexpr size_t kMaxShaLanes = 4;
 using sha_ops::Block;
 using sha_ops::State;
 
-// hmac_lanes under one key: inner blocks b[j], MACs into mac[j].
+// sha_hmac_lanes under one key: inner blocks b[j], MACs into mac[j].
 template <size_t N>
 inline void hmac_one_key(State inner, State outer, const Block (&b)[N], State (&mac)[N]) {
   State inners[N];
@@ -38,7 +38,7 @@ inline void hmac_one_key(State inner, State outer, const Block (&b)[N], State (&
     inners[j] = inner;
     outers[j] = outer;
   }
-  sha_ops::hmac_lanes<N>(inners, outers, b, mac);
+  sha_hmac_lanes<N>(inners, outers, b, mac);
 }
 
 template <size_t N>

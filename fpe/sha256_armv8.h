@@ -151,31 +151,6 @@ inline Block outer_block(const uint32_t inner_digest[8]) {
   return outer_block(load_state(inner_digest));
 }
 
-template <size_t N>
-inline void hmac_lanes(const State (&inner)[N], const State (&outer)[N], const Block (&blocks)[N],
-                       State (&mac)[N]) {
-  State digest[N];
-  Block outer_blocks[N];
-#pragma GCC unroll 8
-  for (size_t l = 0; l < N; ++l) { digest[l] = inner[l]; }
-  compress_lanes<N>(digest, blocks);
-#pragma GCC unroll 8
-  for (size_t l = 0; l < N; ++l) {
-    outer_blocks[l] = outer_block(digest[l]);
-    mac[l] = outer[l];
-  }
-  compress_lanes<N>(mac, outer_blocks);
-}
-
-inline State hmac(State inner, State outer, Block inner_block) {
-  const State inners[1] = {inner};
-  const State outers[1] = {outer};
-  const Block blocks[1] = {inner_block};
-  State mac[1];
-  hmac_lanes<1>(inners, outers, blocks, mac);
-  return mac[0];
-}
-
 }  // namespace
 }  // namespace tavik::fpe::armv8
 

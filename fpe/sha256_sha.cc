@@ -15,7 +15,7 @@ void sha256_compress_sha(uint32_t h[8], const uint8_t block[kSha256BlockLen]) {
 
 void sha256_hmac_block_sha(const uint32_t inner[8], const uint32_t outer[8],
                            const uint8_t block[kSha256BlockLen], uint32_t mac[8]) {
-  sha_ops::store_state(sha_ops::hmac(sha_ops::load_state(inner), sha_ops::load_state(outer),
+  sha_ops::store_state(sha_hmac(sha_ops::load_state(inner), sha_ops::load_state(outer),
                                      sha_ops::load_block(block)),
                        mac);
 }

@@ -207,35 +207,6 @@ inline Block outer_block(State inner_digest) {
   return outer_block(abcd, efgh);
 }
 
-// hmac_lanes finishes N independent HMAC-SHA-256s side by side, each from its own absorbed
-// key states when the padded rest of its message is the one block given: the inner digests
-// become the outer blocks in registers. mac[l] receives lane l's MAC as a state.
-template <size_t N>
-inline void hmac_lanes(const State (&inner)[N], const State (&outer)[N], const Block (&blocks)[N],
-                       State (&mac)[N]) {
-  State digest[N];
-  Block outer_blocks[N];
-#pragma GCC unroll 8
-  for (size_t l = 0; l < N; ++l) { digest[l] = inner[l]; }
-  compress_lanes<N>(digest, blocks);
-#pragma GCC unroll 8
-  for (size_t l = 0; l < N; ++l) {
-    outer_blocks[l] = outer_block(digest[l]);
-    mac[l] = outer[l];
-  }
-  compress_lanes<N>(mac, outer_blocks);
-}
-
-// hmac is hmac_lanes for one message. Returns the MAC as a state.
-inline State hmac(State inner, State outer, Block inner_block) {
-  const State inners[1] = {inner};
-  const State outers[1] = {outer};
-  const Block blocks[1] = {inner_block};
-  State mac[1];
-  hmac_lanes<1>(inners, outers, blocks, mac);
-  return mac[0];
-}
-
 }  // namespace
 }  // namespace tavik::fpe::shani
 

@@ -144,8 +144,9 @@ TEST(Normalize, ShortAndLongTextsParseAlike) {
   EXPECT_GT(num_parsed, 300u);
 }
 
-// A text of up to 256 bytes has its letters gathered first, eight bytes at a time where at
-// most two of them are no letter; a longer text is read a letter at a time. Spaces past 256
+// A text of up to 256 bytes has its letters gathered first (sixteen bytes at a time, or eight
+// where at most two of them are no letter) and, where the processor allows, its syllables found
+// sixteen letters at a time; a longer text is read a letter at a time. Spaces past 256
 // bytes send a text down the second path, which must agree on the units, or on failing, for
 // near-words at every level: syllables of the level and of others, stray letters, capitals,
 // separators and bytes of other characters in every place and number.
@@ -175,8 +176,13 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
     for (const auto& [num_data, num_check] : windows) {
       NormalizedInput fast;
       NormalizedInput walked;
+      NormalizedInput by_letter;
       const bool fast_ok = normalize(level, text, num_data, num_check, &fast);
       ASSERT_EQ(fast_ok, normalize(level, text + padding, num_data, num_check, &walked))
+          << text << " level " << int{level};
+      // The letters read one at a time (the form of processors without the sixteen-letter
+      // steps) give the same result.
+      ASSERT_EQ(fast_ok, normalize_letter_by_letter(level, text, num_data, num_check, &by_letter))
           << text << " level " << int{level};
       // The diagnosis of a failure reads the text as normalize does.
       const NormalizeFailure failure = diagnose_normalize(level, text, num_data, num_check);
@@ -191,6 +197,12 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
           << text;
       ASSERT_EQ(Units(fast.check().begin(), fast.check().end()),
                 Units(walked.check().begin(), walked.check().end()))
+          << text;
+      ASSERT_EQ(Units(fast.data().begin(), fast.data().end()),
+                Units(by_letter.data().begin(), by_letter.data().end()))
+          << text;
+      ASSERT_EQ(Units(fast.check().begin(), fast.check().end()),
+                Units(by_letter.check().begin(), by_letter.check().end()))
           << text;
     }
   }

@@ -1,0 +1,61 @@
+#ifndef TAVIK_CORE_SYLLABLE_LENGTHS_H_
+#define TAVIK_CORE_SYLLABLE_LENGTHS_H_
+
+// Internal to normalization: the length of the syllable that would start at each letter of a
+// text, worked out for sixteen letters at once, so that reading a word walks from one
+// syllable to the next with one look-up per step.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tavik::core {
+
+// kLetterSentinel stands for "no letter" past the end of the letters; letters are 0-25.
+inline constexpr uint8_t kLetterSentinel = 26;
+
+// A syllable length: 0 when no syllable can start at the letter (no onset there, or no vowel
+// after the onset); kSyllableEndsText | the onset's length when the text ends after the onset;
+// else the onset's length plus the nucleus's (2 to 4).
+inline constexpr uint8_t kSyllableEndsText = 0x80;
+
+// SyllableClassTables are the level's letter classes as 32-entry tables, indexed by letter
+// 0-25 and kLetterSentinel:
+//   letter_class: kClassVowel, kClassEnding, kClassOnsetOrEnd (a single onset of the level or
+//                 the sentinel, before which an ending can stand), kClassOnset (a single
+//                 onset), kClassEnd (the sentinel);
+//   first_of: for a letter that begins clusters, a bit for each letter that completes one;
+//   second_bit: a letter's bit among the second letters of the clusters (0 for none).
+struct SyllableClassTables {
+  alignas(16) uint8_t letter_class[32];
+  alignas(16) uint8_t first_of[32];
+  alignas(16) uint8_t second_bit[32];
+};
+inline constexpr uint8_t kClassVowel = 1;
+inline constexpr uint8_t kClassEnding = 2;
+inline constexpr uint8_t kClassOnsetOrEnd = 4;
+inline constexpr uint8_t kClassOnset = 8;
+inline constexpr uint8_t kClassEnd = 16;
+
+// kSyllableLengthsPadding is how many letters past the first num_letters must hold
+// kLetterSentinel, and lengths must have room for num_letters rounded up to 16.
+inline constexpr size_t kSyllableLengthsPadding = 40;
+
+// syllable_lengths_ssse3 writes to lengths[p] the length of the syllable starting at letter p,
+// for every p < num_letters (and up to 15 past it), with SSSE3 (x86-64 only: callers check
+// that the processor has it); syllable_lengths_neon does the same on aarch64, and
+// syllable_lengths_wasm in a WebAssembly build with SIMD.
+void syllable_lengths_ssse3(const SyllableClassTables& tables, const uint8_t* letters,
+                            size_t num_letters, uint8_t* lengths);
+void syllable_lengths_neon(const SyllableClassTables& tables, const uint8_t* letters,
+                           size_t num_letters, uint8_t* lengths);
+void syllable_lengths_wasm(const SyllableClassTables& tables, const uint8_t* letters,
+                           size_t num_letters, uint8_t* lengths);
+
+// gather_letters_ssse3 writes the letters (0-25; A-Z and a-z alike) of text[0, len) to
+// letters, in order, and returns their number; every other byte is dropped. letters needs
+// room for len + 16 bytes. With SSSE3, sixteen bytes a step (x86-64 only).
+size_t gather_letters_ssse3(const uint8_t* text, size_t len, uint8_t* letters);
+
+}  // namespace tavik::core
+
+#endif  // TAVIK_CORE_SYLLABLE_LENGTHS_H_
