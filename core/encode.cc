@@ -128,7 +128,8 @@ void WordWriter::separator_masks(std::span<const std::array<uint16_t, kMaxDataSy
 void WordWriter::write(const uint8_t block[16], std::span<const uint16_t> data_digits,
                        uint32_t mask, std::span<const uint16_t> check_digits,
                        EncodedText& text) const {
-  char* out = put_prefix(text.data, block);
+  // Only mode open has a prefix: other modes write no call for it.
+  char* out = config_.mode == Mode::kOpen ? put_prefix(text.data, block) : text.data;
   out = put_data_syllables(
       out, data_digits.size(), [&](size_t j) { return data_digits[j]; }, mask);
   out = put_check_syllables(out, check_digits.size(), [&](size_t k) { return check_digits[k]; });
