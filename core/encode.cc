@@ -50,8 +50,9 @@ namespace {
 
 // The writers store four bytes for every syllable and separator and advance by their length.
 // EncodedText gives every syllable and separator of the longest word four bytes, so a store
-// never reaches past the room of the piece it writes. Pen holds the writer's spelling in locals: the stores of letters may write anything as far as the
-// compiler knows, so members would be read again after every store.
+// never reaches past the room of the piece it writes. Pen holds the writer's spelling in
+// locals: the stores of letters may write anything as far as the compiler knows, so members
+// would be read again after every store.
 struct Pen {
   char* syllable(char* out, uint32_t digit) const {
     store_letters(letters[digit] ^ case_flip, out);

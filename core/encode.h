@@ -61,10 +61,10 @@ Result<Selected> select_value(const CodecConfig& config, std::span<const uint8_t
 // WordWriter writes the words of one configuration from their digits: what depends only on
 // the configuration (the syllable letters of its level, the case, the separator) is settled
 // once. separator_mask tells where the chunk layout puts separators among data syllables of
-// these digits (bit j: before syllable j), separator_masks that of many words; write joins prefix (mode open reads the value
-// block for it, other modes never do), data syllables (the base-700 digits of the enciphered
-// value, as value_to_digits writes them) with separators by the mask, and check syllables of
-// the given digits, into `text`.
+// these digits (bit j: before syllable j); write joins prefix (mode open reads the value block
+// for it, other modes never do), data syllables (the base-700 digits of the enciphered value,
+// as value_to_digits writes them) with separators by the mask, and check syllables of the
+// given digits, into `text`.
 class WordWriter {
  public:
   explicit WordWriter(const CodecConfig& config);

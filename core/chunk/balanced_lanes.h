@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <span>
 
+#include "core/chunk/engine.h"
 #include "core/render.h"
 #include "core/types.h"
 
@@ -106,7 +107,7 @@ template <typename V, size_t N, size_t W>
 void builders_balanced_masks(const SyllableLanes<V>* lanes, uint32_t* masks) {
   static_assert(N >= 8 && N <= kMaxDataSyllables);
   using Vec = typename V::Vec;
-  constexpr uint32_t kGroups = 5;  // kDefaultTargetGroups
+  constexpr uint32_t kGroups = kDefaultTargetGroups;
 #define TAVIK_EACH_VECTOR _Pragma("GCC unroll 4") for (size_t w = 0; w < W; ++w)
 
   // Widths (2 letters, one more for a cluster, one more for a vowel with an ending) and their

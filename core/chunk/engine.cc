@@ -254,8 +254,10 @@ SyllableLanes lanes_of_units(const uint8_t* units) {
   s.nucleus_lo = _mm_and_si128(_mm_srli_epi16(raw_lo, 8), nucleus_mask);
   s.nucleus_hi = _mm_and_si128(_mm_srli_epi16(raw_hi, 8), nucleus_mask);
   const __m128i twenty = _mm_set1_epi16(20);
-  s.digit_lo = balanced::mod97<Sse2>(_mm_add_epi16(_mm_mullo_epi16(s.onset_lo, twenty), s.nucleus_lo));
-  s.digit_hi = balanced::mod97<Sse2>(_mm_add_epi16(_mm_mullo_epi16(s.onset_hi, twenty), s.nucleus_hi));
+  s.digit_lo =
+      balanced::mod97<Sse2>(_mm_add_epi16(_mm_mullo_epi16(s.onset_lo, twenty), s.nucleus_lo));
+  s.digit_hi =
+      balanced::mod97<Sse2>(_mm_add_epi16(_mm_mullo_epi16(s.onset_hi, twenty), s.nucleus_hi));
   return s;
 }
 
