@@ -148,10 +148,14 @@ bool layout_digits_check_block(std::span<const uint16_t> digits,
   // Each syllable is one four-byte store of its letters with zeros after them, so the bytes
   // after the text are zeros as the padding needs; a text that fits leaves room for the
   // last store.
+  // Fourteen syllables or fewer store below 13 * 4 + 4 bytes: the length is checked once, at
+  // the end, and only longer runs check it before every store.
   std::memset(block, 0, fpe::kSha256BlockLen);
+  static_assert((kMaxDataSyllables - 1) * kMaxSyllableLen + 4 <= fpe::kSha256BlockLen);
+  const bool short_run = digits.size() <= kMaxDataSyllables;
   size_t len = 0;
   for (uint16_t digit : digits) {
-    if (len > fpe::kHmacShortMessageLen) { return false; }
+    if (!short_run && len > fpe::kHmacShortMessageLen) { return false; }
     store_letters(kSyllableLetters[0][digit], reinterpret_cast<char*>(block) + len);
     len += kSyllableWidths[digit];
   }
