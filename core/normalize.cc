@@ -294,7 +294,8 @@ bool parse_sixteen_at_once(const LetterTables& t, uint8_t level, uint8_t* letter
     const unsigned with_ending =
         5 + 3 * vowel + static_cast<uint8_t>(t.ending[letters[q + 1]]);
     const unsigned has_ending = 0u - static_cast<unsigned>((lengths[p] - onset_len) == 2);
-    units[u++] = static_cast<uint8_t>(kNucleusFlag | (vowel ^ ((vowel ^ with_ending) & has_ending)));
+    units[u++] =
+        static_cast<uint8_t>(kNucleusFlag | (vowel ^ ((vowel ^ with_ending) & has_ending)));
   }
   const uint8_t* last = units + (first_unit - 2 * first_syllable);
   std::copy(last, last + data_unit_count, out->data_units);

@@ -294,7 +294,8 @@ TEST(ChunkEngine, SeparatorMasksOfManyWordsAgreeWithEachWord) {
     }
   }
   std::vector<uint32_t> masks(words.size());
-  [[maybe_unused]] const auto expect_each = [&](size_t n, const ChunkLayout& layout, const char* path) {
+  [[maybe_unused]] const auto expect_each = [&](size_t n, const ChunkLayout& layout,
+                                                const char* path) {
     for (size_t i = 0; i < words.size(); ++i) {
       ASSERT_EQ(masks[i], engine.digits_separator_mask({words[i].data(), n}, layout))
           << path << ", n " << n << ", word " << i;
