@@ -382,12 +382,19 @@ def wait_on_fifo(proc: subprocess.Popen, fifo: Path) -> int | None:
     raise AssertionError("the command never opened the FIFO")
 
 
+def interruptible() -> None:
+    """Gives the command the interrupt key's default action: a test run started in the
+    background of a shell without job control inherits SIGINT ignored, and the command would
+    never see it (and the test would wait for it forever)."""
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+
+
 def test_ctrl_c_exits_130_quietly(tmp_path):
     fifo = tmp_path / "key"
     os.mkfifo(fifo)
     with subprocess.Popen(TAVIK + ["encode", "--key-file", fifo], stdin=subprocess.PIPE,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
-                          env=ENV) as proc:
+                          env=ENV, preexec_fn=interruptible) as proc:
         writer = wait_on_fifo(proc, fifo)
         proc.send_signal(signal.SIGINT)
         assert proc.wait(timeout=30) == 130
@@ -397,7 +404,7 @@ def test_ctrl_c_exits_130_quietly(tmp_path):
     # While items are read, with an answer already given.
     with subprocess.Popen(TAVIK + ["encode", "--mode", "plain"], stdin=subprocess.PIPE,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd="/",
-                          env=ENV) as proc:
+                          env=ENV, preexec_fn=interruptible) as proc:
         proc.stdin.write(f"{UUID}\n".encode())
         proc.stdin.flush()
         assert read_line(proc.stdout) == Tavik(mode="plain").encode(UUID.bytes) + "\n"
