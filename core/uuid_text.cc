@@ -1,23 +1,61 @@
 #include "core/uuid_text.h"
 
 #include <array>
+#include <bit>
 #include <cstring>
 
 namespace tavik::core {
 
 namespace {
 
-// kHexValue maps a byte to its hex digit's value, or 0xff for a byte that is none.
-constexpr std::array<uint8_t, 256> kHexValue = [] {
-  std::array<uint8_t, 256> table{};
-  for (auto& v : table) { v = 0xff; }
-  for (size_t c = 0; c < 10; ++c) { table['0' + c] = static_cast<uint8_t>(c); }
-  for (size_t c = 0; c < 6; ++c) {
-    table['a' + c] = static_cast<uint8_t>(10 + c);
-    table['A' + c] = static_cast<uint8_t>(10 + c);
-  }
-  return table;
-}();
+// Eight ASCII characters at a time in a 64-bit word, the first in the low byte whatever the
+// host's byte order: a hex digit's value is its low four bits, plus 9 for a letter (bit 6).
+constexpr uint64_t kEachByte = 0x0101010101010101ULL;
+constexpr uint64_t kHighBits = 0x80 * kEachByte;
+
+uint64_t load_chars(const char* p, size_t n) {
+  uint64_t x = 0;
+  std::memcpy(&x, p, n);
+  if constexpr (std::endian::native == std::endian::big) { x = __builtin_bswap64(x); }
+  return x;
+}
+
+void store_chars(uint64_t x, char* out) {
+  if constexpr (std::endian::native == std::endian::big) { x = __builtin_bswap64(x); }
+  std::memcpy(out, &x, 8);
+}
+
+// hex_bytes reads the eight hex digits in x as four bytes, the first in the low byte, and ORs
+// into *bad the high bit of every byte that is no hex digit.
+uint32_t hex_bytes(uint64_t x, uint64_t* bad) {
+  // Below 0x80 each sum stays within its byte; its high bit tells whether the byte reached
+  // the bound. A byte with its own high bit set is bad whatever the sums say.
+  const auto at_least = [](uint64_t v, uint8_t bound) { return v + (0x80 - bound) * kEachByte; };
+  const uint64_t folded = x | (0x20 * kEachByte);  // 'A'-'F' as 'a'-'f'
+  const uint64_t digit = at_least(x, '0') & ~at_least(x, '9' + 1);
+  const uint64_t letter = at_least(folded, 'a') & ~at_least(folded, 'f' + 1);
+  *bad |= (~(digit | letter) | x) & kHighBits;
+  const uint64_t is_letter = (x >> 6) & kEachByte;
+  const uint64_t nibbles = (x & (0x0F * kEachByte)) + (is_letter << 3) + is_letter;
+  // Pairs of nibbles into bytes, then the bytes of every other 16-bit lane together.
+  uint64_t v = ((nibbles & 0x00FF00FF00FF00FFULL) << 4) | ((nibbles >> 8) & 0x00FF00FF00FF00FFULL);
+  v = (v | (v >> 8)) & 0x0000FFFF0000FFFFULL;
+  return static_cast<uint32_t>(v | (v >> 16));
+}
+
+// hex_chars writes four bytes (the first in the low byte) as eight lowercase hex digits.
+uint64_t hex_chars(uint32_t bytes) {
+  uint64_t v = bytes;
+  v = (v | (v << 16)) & 0x0000FFFF0000FFFFULL;
+  v = (v | (v << 8)) & 0x00FF00FF00FF00FFULL;
+  const uint64_t nibbles = ((v >> 4) & 0x000F000F000F000FULL) | ((v & 0x000F000F000F000FULL) << 8);
+  const uint64_t above_nine = ((nibbles + 6 * kEachByte) >> 4) & kEachByte;
+  return nibbles + '0' * kEachByte + above_nine * ('a' - '0' - 10);
+}
+
+void store_bytes(uint32_t bytes, uint8_t* out) {
+  for (size_t i = 0; i < 4; ++i) { out[i] = static_cast<uint8_t>(bytes >> (8 * i)); }
+}
 
 // The positions of the hyphens in the 36-character form.
 constexpr std::array<size_t, 4> kHyphens = {8, 13, 18, 23};
@@ -25,60 +63,68 @@ constexpr std::array<size_t, 4> kHyphens = {8, 13, 18, 23};
 }  // namespace
 
 Result<Bytes16> parse_uuid_text(std::string_view text) {
-  char digits[32];
+  // The 32 digits as four words of eight.
+  const char* p = text.data();
+  uint64_t words[4];
   if (text.size() == 32) {
-    std::memcpy(digits, text.data(), 32);
+    for (size_t k = 0; k < 4; ++k) { words[k] = load_chars(p + 8 * k, 8); }
   } else if (text.size() == kUuidTextLen) {
-    size_t from = 0;
-    size_t to = 0;
     for (const size_t hyphen : kHyphens) {
-      if (text[hyphen] != '-') { return kNotUuidText; }
-      std::memcpy(digits + to, text.data() + from, hyphen - from);
-      to += hyphen - from;
-      from = hyphen + 1;
+      if (p[hyphen] != '-') { return kNotUuidText; }
     }
-    std::memcpy(digits + to, text.data() + from, kUuidTextLen - from);
+    words[0] = load_chars(p, 8);
+    words[1] = load_chars(p + 9, 4) | load_chars(p + 14, 4) << 32;
+    words[2] = load_chars(p + 19, 4) | load_chars(p + 24, 4) << 32;
+    words[3] = load_chars(p + 28, 8);
   } else {
     return kNotUuidText;
   }
   Bytes16 bytes;
-  uint8_t bad = 0;  // the OR of every digit's value: 0xff once any is no hex digit
-  for (size_t i = 0; i < 16; ++i) {
-    const uint8_t hi = kHexValue[static_cast<uint8_t>(digits[2 * i])];
-    const uint8_t lo = kHexValue[static_cast<uint8_t>(digits[2 * i + 1])];
-    bad |= static_cast<uint8_t>(hi | lo);
-    bytes[i] = static_cast<uint8_t>(hi << 4 | (lo & 0x0f));
-  }
-  if (bad & 0xf0) { return kNotUuidText; }
+  uint64_t bad = 0;
+  for (size_t k = 0; k < 4; ++k) { store_bytes(hex_bytes(words[k], &bad), bytes.data() + 4 * k); }
+  if (bad != 0) { return kNotUuidText; }
   return bytes;
 }
 
 void format_uuid_text(const uint8_t bytes[16], char out[kUuidTextLen]) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  size_t at = 0;
-  size_t next_hyphen = 0;
-  for (size_t i = 0; i < 16; ++i) {
-    if (next_hyphen < kHyphens.size() && at == kHyphens[next_hyphen]) {
-      out[at++] = '-';
-      ++next_hyphen;
-    }
-    out[at++] = kDigits[bytes[i] >> 4];
-    out[at++] = kDigits[bytes[i] & 0x0f];
+  uint64_t chars[4];
+  for (size_t k = 0; k < 4; ++k) {
+    const uint8_t* b = bytes + 4 * k;
+    chars[k] = hex_chars(uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 |
+                         uint32_t{b[3]} << 24);
   }
+  // Groups of 8-4-4-4-12 digits: the middle words are split in two. A store of eight that
+  // runs past its group writes into room that a later store or a hyphen overwrites, and none
+  // reaches past the 36 characters.
+  store_chars(chars[0], out);
+  store_chars(chars[1], out + 9);
+  store_chars(chars[1] >> 32, out + 14);
+  store_chars(chars[2], out + 19);
+  store_chars(chars[2] >> 32, out + 24);
+  store_chars(chars[3], out + 28);
+  for (const size_t hyphen : kHyphens) { out[hyphen] = '-'; }
 }
 
 bool is_valid_utf8(std::string_view text) {
   const auto* p = reinterpret_cast<const uint8_t*>(text.data());
   const uint8_t* const end = p + text.size();
   while (p < end) {
-    // Code words are ASCII but for a separator: eight bytes at a time while no high bit is set.
-    if (end - p >= 8) {
-      uint64_t word;
-      std::memcpy(&word, p, 8);
-      if ((word & 0x8080808080808080ULL) == 0) {
+    // Code words are ASCII but for a separator: sixteen bytes at a time while no high bit is
+    // set, and the last few as the eight bytes that end the text.
+    if (end - p >= 16) {
+      if (((load_chars(reinterpret_cast<const char*>(p), 8) |
+            load_chars(reinterpret_cast<const char*>(p) + 8, 8)) & kHighBits) == 0) {
+        p += 16;
+        continue;
+      }
+    } else if (end - p >= 8) {
+      if ((load_chars(reinterpret_cast<const char*>(p), 8) & kHighBits) == 0) {
         p += 8;
         continue;
       }
+    } else if (text.size() >= 8 &&
+               (load_chars(text.data() + text.size() - 8, 8) & kHighBits) == 0) {
+      return true;
     }
     const uint8_t lead = *p;
     if (lead < 0x80) {

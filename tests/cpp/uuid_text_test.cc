@@ -52,6 +52,67 @@ TEST(UuidText, AnythingElseFails) {
   }
 }
 
+// Every byte value at every digit position, in both forms: the digits are read eight at a
+// time, so a byte just outside a range ('/', ':', '@', 'G', '`', 'g') or one with the high bit
+// set over a digit's low bits (0xb0) must fail wherever it stands, and a hex digit of either
+// case must read as its value there.
+TEST(UuidText, EveryByteAtEveryDigitPosition) {
+  const std::string hyphens = "0123abcd-ef45-6789-ABCD-ef0123456789";
+  std::string bare;
+  for (char c : hyphens) {
+    if (c != '-') { bare += c; }
+  }
+  const Bytes16 expected = parse_uuid_text(hyphens).value();
+  for (const std::string& form : {hyphens, bare}) {
+    size_t digit_index = 0;
+    for (size_t pos = 0; pos < form.size(); ++pos) {
+      if (form[pos] == '-') { continue; }
+      for (int value = 0; value < 256; ++value) {
+        std::string text = form;
+        text[pos] = static_cast<char>(value);
+        const Result<Bytes16> parsed = parse_uuid_text(text);
+        const bool is_hex = (value >= '0' && value <= '9') || (value >= 'a' && value <= 'f') ||
+                            (value >= 'A' && value <= 'F');
+        ASSERT_EQ(parsed.ok(), is_hex) << form << " pos " << pos << " byte " << value;
+        if (!is_hex) { continue; }
+        const int nibble = value <= '9' ? value - '0' : (value | 0x20) - 'a' + 10;
+        Bytes16 want = expected;
+        const int shift = digit_index % 2 == 0 ? 4 : 0;
+        uint8_t& byte = want[digit_index / 2];
+        byte = static_cast<uint8_t>((byte & ~(0x0f << shift)) | (nibble << shift));
+        ASSERT_EQ(parsed.value(), want) << form << " pos " << pos << " byte " << value;
+      }
+      ++digit_index;
+    }
+  }
+}
+
+// Text is checked sixteen and eight bytes at a time and ends with the eight bytes that end it:
+// a bad byte, or a good sequence of each length, at every position of texts of every length
+// around those steps.
+TEST(Utf8, EveryPositionInTextsOfEveryLength) {
+  const std::string bad_bytes[] = {"\x80", "\xbf", "\xc0\xaf", "\xe2\x82", "\xf4\x90\x80\x80",
+                                   "\xff"};
+  const std::string good_sequences[] = {"\xc2\x80", "\xe2\x80\x94", "\xf0\x90\x80\x80"};
+  for (size_t len = 0; len <= 40; ++len) {
+    const std::string ascii(len, 'a');
+    for (size_t pos = 0; pos <= len; ++pos) {
+      for (const std::string& bad : bad_bytes) {
+        const std::string text = ascii.substr(0, pos) + bad + ascii.substr(pos);
+        ASSERT_FALSE(is_valid_utf8(text)) << len << " " << pos;
+      }
+      for (const std::string& good : good_sequences) {
+        ASSERT_TRUE(is_valid_utf8(ascii.substr(0, pos) + good + ascii.substr(pos)))
+            << len << " " << pos;
+        // The sequence cut short, at the very end or before ASCII.
+        ASSERT_FALSE(is_valid_utf8(ascii.substr(0, pos) + good.substr(0, good.size() - 1) +
+                                   ascii.substr(pos)))
+            << len << " " << pos;
+      }
+    }
+  }
+}
+
 TEST(Utf8, WellFormedOnly) {
   for (const std::string& good : std::initializer_list<std::string>{
            "", "plain ascii words, 24 b", "\xc2\x80\xdf\xbf",
