@@ -19,6 +19,10 @@ namespace tavik::core {
 namespace {
 
 constexpr int8_t kNone = -1;
+
+// The widest steps a reading may take: a letter at a time, sixteen letters, or one step of 64
+// for a word of up to 63 letters; each only where the processor allows.
+enum class Steps { kLetters, kSixteen, kSixtyFour };
 constexpr size_t kNumLetters = 26;
 constexpr size_t kMaxWindowUnits = kMaxDataUnits + kMaxCheckUnits;
 
@@ -43,11 +47,14 @@ struct LetterTables {
   // onset_unit[level][first * kTableLetters + second]: the onset that starts with these two
   // letters, the cluster where they spell one, else the single onset of the first.
   std::array<SyllableClassTables, kNumLevels> classes;
+  std::array<SyllableUnitTables, kNumLevels> unit_tables;
   // (kOnsetIndexMask, with the bit at kClusterShift set for a cluster).
   std::array<std::array<uint8_t, kTableLetters * kTableLetters>, kNumLevels> onset_unit;
   // Whether the steps of sixteen letters can stand in for the walk: the processor can run them,
-  // and no level has more than eight letters that end clusters.
+  // and no level has more than eight letters that end clusters; and whether a word of up to
+  // 63 letters can take one step of 64 (AVX-512 VBMI), with its walk done in registers.
   bool sixteen_at_once = false;
+  bool sixty_four_at_once = false;
 };
 
 bool is_lower_letter(char c) { return c >= 'a' && c <= 'z'; }
@@ -111,12 +118,46 @@ LetterTables build_letter_tables() {
     }
   }
   static_assert(kEndOfText == kLetterSentinel);
+  // The tables of the step of 64: at most sixteen letters may begin clusters, each with a code
+  // of its own.
+  bool units_fit = classes_fit;
+  for (size_t level = 0; level < kNumLevels; ++level) {
+    const SyllableClassTables& c = t.classes[level];
+    SyllableUnitTables& u = t.unit_tables[level];
+    u = SyllableUnitTables{};
+    size_t num_firsts = 0;
+    for (size_t l = 0; l < kTableLetters; ++l) {
+      u.single_onset[l] = static_cast<uint8_t>(std::max<int>(t.single_onset[level][l], 0));
+      u.vowel[l] = static_cast<uint8_t>(std::max<int>(t.vowel[l], 0));
+      u.ending[l] = static_cast<uint8_t>(std::max<int>(t.ending[l], 0));
+      if (c.second_bit[l] != 0) {
+        u.second_index[l] = static_cast<uint8_t>(std::countr_zero(unsigned{c.second_bit[l]}));
+      }
+      if (c.first_of[l] == 0) { continue; }
+      if (num_firsts == 16) {
+        units_fit = false;
+        break;
+      }
+      u.first_code[l] = static_cast<uint8_t>(8 * num_firsts++);
+    }
+    for (size_t first = 0; first < kNumLetters && units_fit; ++first) {
+      for (size_t second = 0; second < kNumLetters; ++second) {
+        const int cluster = t.cluster[level][first][second];
+        if (cluster == kNone) { continue; }
+        u.cluster_onset[u.first_code[first] + u.second_index[second]] =
+            static_cast<uint8_t>(cluster);
+      }
+    }
+  }
 #if defined(__x86_64__)
   t.sixteen_at_once = classes_fit && fpe::cpu_features().ssse3;
+  t.sixty_four_at_once = t.sixteen_at_once && units_fit && fpe::cpu_features().avx512vbmi;
 #elif defined(__aarch64__) || defined(__wasm_simd128__)
   t.sixteen_at_once = classes_fit;
+  (void)units_fit;
 #else
   (void)classes_fit;
+  (void)units_fit;
 #endif
   return t;
 }
@@ -248,16 +289,32 @@ size_t gather_letters(const uint8_t* text, size_t len, uint8_t* letters, size_t*
 // letter (core/syllable_lengths.h): the walk from one syllable to the next is one look-up a
 // step, and only the syllables that reach into the window are spelled out as units. letters
 // holds num_letters letters and room for kSyllableLengthsPadding more.
-bool parse_sixteen_at_once(const LetterTables& t, uint8_t level, uint8_t* letters,
-                           size_t num_letters, size_t data_unit_count, size_t check_unit_count,
-                           NormalizedInput* out) {
+bool parse_sixteen_at_once(const LetterTables& t, bool sixty_four, uint8_t level,
+                           uint8_t* letters, size_t num_letters, size_t data_unit_count,
+                           size_t check_unit_count, NormalizedInput* out) {
   std::memset(letters + num_letters, kEndOfText, kSyllableLengthsPadding);
   uint8_t lengths[kShortTextLen + 16];
+  const size_t window = data_unit_count + check_unit_count;
 #if defined(__x86_64__)
+  if (sixty_four && num_letters <= kVbmiMaxLetters) {
+    // The units of a word of up to 63 letters in one step.
+    uint8_t units[64];
+    const int num_units = syllable_units_vbmi(t.classes[level], t.unit_tables[level], letters,
+                                              num_letters, units);
+    if (num_units < 0 || static_cast<size_t>(num_units) < window) { return false; }
+    const uint8_t* last = units + (static_cast<size_t>(num_units) - window);
+    std::copy(last, last + data_unit_count, out->data_units);
+    std::copy(last + data_unit_count, last + window, out->check_units);
+    out->num_data_units = data_unit_count;
+    out->num_check_units = check_unit_count;
+    return true;
+  }
   syllable_lengths_ssse3(t.classes[level], letters, num_letters, lengths);
 #elif defined(__aarch64__)
+  (void)sixty_four;
   syllable_lengths_neon(t.classes[level], letters, num_letters, lengths);
 #elif defined(__wasm_simd128__)
+  (void)sixty_four;
   syllable_lengths_wasm(t.classes[level], letters, num_letters, lengths);
 #endif
   uint8_t starts[kShortTextLen];
@@ -275,7 +332,6 @@ bool parse_sixteen_at_once(const LetterTables& t, uint8_t level, uint8_t* letter
     pos += length;
   }
   const size_t num_units = 2 * num_syllables - (ends_on_onset ? 1 : 0);
-  const size_t window = data_unit_count + check_unit_count;
   if (num_units < window) { return false; }
   const size_t first_unit = num_units - window;
   const size_t first_syllable = first_unit / 2;
@@ -306,7 +362,7 @@ bool parse_sixteen_at_once(const LetterTables& t, uint8_t level, uint8_t* letter
 }
 
 template <typename Unit>
-bool normalize_short(const LetterTables& t, bool sixteen_at_once, uint8_t level,
+bool normalize_short(const LetterTables& t, bool sixteen_at_once, bool sixty_four, uint8_t level,
                      const Unit* text, size_t len, size_t data_unit_count,
                      size_t check_unit_count, NormalizedInput* out) {
   const auto& single_onset = t.single_onset[level];
@@ -338,7 +394,7 @@ bool normalize_short(const LetterTables& t, bool sixteen_at_once, uint8_t level,
   letters[num_letters] = letters[num_letters + 1] = letters[num_letters + 2] = kEndOfText;
 
   if (sixteen_at_once) {
-    return parse_sixteen_at_once(t, level, letters, num_letters, data_unit_count,
+    return parse_sixteen_at_once(t, sixty_four, level, letters, num_letters, data_unit_count,
                                  check_unit_count, out);
   }
   uint8_t units[kShortTextLen];
@@ -375,11 +431,12 @@ bool normalize_short(const LetterTables& t, bool sixteen_at_once, uint8_t level,
 }
 
 template <typename Unit>
-bool normalize_units(bool sixteen_at_once, uint8_t level, const Unit* text, size_t len,
+bool normalize_units(Steps steps, uint8_t level, const Unit* text, size_t len,
                      size_t data_unit_count, size_t check_unit_count, NormalizedInput* out) {
   const LetterTables& t = letter_tables();
   if (len <= kShortTextLen) {
-    return normalize_short(t, sixteen_at_once && t.sixteen_at_once, level, text, len,
+    return normalize_short(t, steps != Steps::kLetters && t.sixteen_at_once,
+                           steps == Steps::kSixtyFour && t.sixty_four_at_once, level, text, len,
                            data_unit_count, check_unit_count, out);
   }
   const auto& single_onset = t.single_onset[level];
@@ -521,7 +578,7 @@ NormalizeFailure diagnose_normalize(uint8_t level, CodeUnits text, size_t data_u
 
 namespace {
 
-bool normalize_text(bool sixteen_at_once, uint8_t level, CodeUnits text, size_t data_unit_count,
+bool normalize_text(Steps steps, uint8_t level, CodeUnits text, size_t data_unit_count,
                     size_t check_unit_count, NormalizedInput* out) {
   if (out == nullptr || level >= kNumLevels || data_unit_count > kMaxDataUnits ||
       check_unit_count > kMaxCheckUnits) {
@@ -529,13 +586,13 @@ bool normalize_text(bool sixteen_at_once, uint8_t level, CodeUnits text, size_t 
   }
   switch (text.unit_size) {
     case 1:
-      return normalize_units(sixteen_at_once, level, static_cast<const uint8_t*>(text.data),
+      return normalize_units(steps, level, static_cast<const uint8_t*>(text.data),
                              text.len, data_unit_count, check_unit_count, out);
     case 2:
-      return normalize_units(sixteen_at_once, level, static_cast<const uint16_t*>(text.data),
+      return normalize_units(steps, level, static_cast<const uint16_t*>(text.data),
                              text.len, data_unit_count, check_unit_count, out);
     case 4:
-      return normalize_units(sixteen_at_once, level, static_cast<const uint32_t*>(text.data),
+      return normalize_units(steps, level, static_cast<const uint32_t*>(text.data),
                              text.len, data_unit_count, check_unit_count, out);
     default: return false;
   }
@@ -545,12 +602,17 @@ bool normalize_text(bool sixteen_at_once, uint8_t level, CodeUnits text, size_t 
 
 bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count, size_t check_unit_count,
                NormalizedInput* out) {
-  return normalize_text(true, level, text, data_unit_count, check_unit_count, out);
+  return normalize_text(Steps::kSixtyFour, level, text, data_unit_count, check_unit_count, out);
 }
 
 bool normalize_letter_by_letter(uint8_t level, CodeUnits text, size_t data_unit_count,
                                 size_t check_unit_count, NormalizedInput* out) {
-  return normalize_text(false, level, text, data_unit_count, check_unit_count, out);
+  return normalize_text(Steps::kLetters, level, text, data_unit_count, check_unit_count, out);
+}
+
+bool normalize_sixteen_at_once(uint8_t level, CodeUnits text, size_t data_unit_count,
+                               size_t check_unit_count, NormalizedInput* out) {
+  return normalize_text(Steps::kSixteen, level, text, data_unit_count, check_unit_count, out);
 }
 
 }  // namespace tavik::core

@@ -55,6 +55,10 @@ bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count,
 // against each other on any machine.
 bool normalize_letter_by_letter(uint8_t level, CodeUnits text, size_t data_unit_count,
                                 size_t check_unit_count, NormalizedInput* out);
+// normalize_sixteen_at_once is normalize without the single step of 64 letters that words of up
+// to 63 letters take where the processor has AVX-512 VBMI.
+bool normalize_sixteen_at_once(uint8_t level, CodeUnits text, size_t data_unit_count,
+                               size_t check_unit_count, NormalizedInput* out);
 
 // NormalizeFailure says why normalize refused a text, for a message to people.
 struct NormalizeFailure {

@@ -51,6 +51,32 @@ void syllable_lengths_neon(const SyllableClassTables& tables, const uint8_t* let
 void syllable_lengths_wasm(const SyllableClassTables& tables, const uint8_t* letters,
                            size_t num_letters, uint8_t* lengths);
 
+// SyllableUnitTables are the rest of what reading a word's units takes, as 32-entry tables by
+// letter (0-25 and kLetterSentinel) for the step of 64 letters: a cluster's onset is found by
+// its pair's code, first_code[first] + second_index[second] (first_code a multiple of 8 below
+// 128, second_index the place of the second letter's bit in second_bit), in cluster_onset; a
+// single onset, a vowel's and an ending's index by the letter. Entries for letters that are
+// none of these are 0.
+struct SyllableUnitTables {
+  alignas(64) uint8_t cluster_onset[128];
+  alignas(32) uint8_t first_code[32];
+  alignas(32) uint8_t second_index[32];
+  alignas(32) uint8_t single_onset[32];
+  alignas(32) uint8_t vowel[32];
+  alignas(32) uint8_t ending[32];
+};
+
+// syllable_units_vbmi reads the units of a text of num_letters <= kVbmiMaxLetters letters in
+// one step of 64 with AVX-512 VBMI (x86-64 only: callers check that the processor has it), as
+// the walk from syllable to syllable does: while a whole syllable starts at its letter, its
+// onset and nucleus, up to an onset that ends the text (one unit) or the end of the letters.
+// letters needs 128 readable bytes, kLetterSentinel from num_letters on for
+// kSyllableLengthsPadding. It writes the units to units (room for 64) and returns their number,
+// or -1 when the walk reaches a letter where no syllable can start.
+inline constexpr size_t kVbmiMaxLetters = 63;
+int syllable_units_vbmi(const SyllableClassTables& classes, const SyllableUnitTables& tables,
+                        const uint8_t* letters, size_t num_letters, uint8_t* units);
+
 // gather_letters_ssse3 writes the letters (0-25; A-Z and a-z alike) of text[0, len) to
 // letters, in order, and returns their number; every other byte is dropped. letters needs
 // room for len + 16 bytes. With SSSE3, sixteen bytes a step (x86-64 only).

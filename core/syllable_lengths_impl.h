@@ -2,11 +2,12 @@
 #define TAVIK_CORE_SYLLABLE_LENGTHS_IMPL_H_
 
 // Internal to normalization: the syllable lengths of core/syllable_lengths.h written once over
-// sixteen-byte vector operations, for the files that compile it for one instruction set
-// (syllable_lengths_ssse3.cc, syllable_lengths_neon.cc). Ops provides:
-//   V; load(p) (16 bytes, unaligned); store(p, v); splat(b); zero();
-//   lookup(table, v): table[v] for sixteen indices 0-31 (table 16-byte aligned, 32 entries);
-//   next<k>(v, after): bytes k .. k+15 of v followed by after;
+// vector operations on kWidth bytes (16, or 64 with AVX-512 VBMI), for the files that compile
+// it for one instruction set (syllable_lengths_ssse3.cc, _neon.cc, _wasm.cc, _vbmi.cc). Ops
+// provides:
+//   V; kWidth; load(p) (kWidth bytes, unaligned); store(p, v); splat(b); zero();
+//   lookup(table, v): table[v] for indices 0-31 (table 16-byte aligned, 32 entries);
+//   next<k>(v, after): bytes k .. k+kWidth-1 of v followed by after;
 //   and_, or_, andnot(a, b) = a & ~b, add, eq (0xFF where equal).
 
 #include <cstddef>
@@ -39,15 +40,15 @@ struct SyllableLengths {
 
   static void run(const SyllableClassTables& tables, const uint8_t* letters, size_t num_letters,
                   uint8_t* lengths) {
-    // Each block of sixteen letters is classed once; the classes of the letters after each one
+    // Each block of letters is classed once; the classes of the letters after each one
     // are taken from this block and the next in registers (loads that straddle two stores
     // would wait for both to reach the cache).
     V x = Ops::load(letters);
     V c = Ops::lookup(tables.letter_class, x);
     V second = Ops::lookup(tables.second_bit, x);
-    for (size_t p = 0; p < num_letters; p += 16) {
+    for (size_t p = 0; p < num_letters; p += Ops::kWidth) {
       const V first = Ops::lookup(tables.first_of, x);
-      const V x_next = Ops::load(letters + p + 16);
+      const V x_next = Ops::load(letters + p + Ops::kWidth);
       const V c_next = Ops::lookup(tables.letter_class, x_next);
       const V second_next = Ops::lookup(tables.second_bit, x_next);
       const V c1 = Ops::template next<1>(c, c_next);

@@ -15,6 +15,7 @@ namespace {
 
 struct NeonOps {
   using V = uint8x16_t;
+  static constexpr size_t kWidth = 16;
   static V load(const uint8_t* p) { return vld1q_u8(p); }
   static void store(uint8_t* p, V v) { vst1q_u8(p, v); }
   static V splat(uint8_t b) { return vdupq_n_u8(b); }

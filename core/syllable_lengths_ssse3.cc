@@ -18,6 +18,7 @@ namespace {
 
 struct Ssse3Ops {
   using V = __m128i;
+  static constexpr size_t kWidth = 16;
   static V load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const V*>(p)); }
   static void store(uint8_t* p, V v) { _mm_storeu_si128(reinterpret_cast<V*>(p), v); }
   static V splat(uint8_t b) { return _mm_set1_epi8(static_cast<char>(b)); }

@@ -15,6 +15,7 @@ namespace {
 
 struct WasmOps {
   using V = v128_t;
+  static constexpr size_t kWidth = 16;
   static V load(const uint8_t* p) { return wasm_v128_load(p); }
   static void store(uint8_t* p, V v) { wasm_v128_store(p, v); }
   static V splat(uint8_t b) { return wasm_u8x16_splat(b); }

@@ -3,7 +3,8 @@
 
 // What the processor offers, read once per process. The backend table (fpe/backend.cc)
 // decides the SHA-256 code from it; the core decides by it whether normalization reads letters
-// sixteen at a time, and its vector paths of the chunk layout and of the plain check.
+// sixteen or sixty-four at a time, and its vector paths of the chunk layout and of the plain
+// check.
 
 namespace tavik::fpe {
 
@@ -17,6 +18,7 @@ struct CpuFeatures {
   bool avx2 = false;      // AVX2 as well
   bool avx512f = false;   // AVX-512F, with the operating system keeping the zmm and mask state
   bool avx512vl = false;  // AVX-512VL as well
+  bool avx512vbmi = false;  // AVX-512BW and AVX-512VBMI as well (normalization, 64 letters)
   // aarch64
   bool arm_sha2 = false;  // the ARMv8 SHA-2 instructions (sha256h, sha256h2, sha256su0/1)
 };

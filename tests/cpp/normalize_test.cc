@@ -146,7 +146,8 @@ TEST(Normalize, ShortAndLongTextsParseAlike) {
 
 // A text of up to 256 bytes has its letters gathered first (sixteen bytes at a time, or eight
 // where at most two of them are no letter) and, where the processor allows, its syllables found
-// sixteen letters at a time; a longer text is read a letter at a time. Spaces past 256
+// sixteen letters at a time, or all at once for up to 63 letters (AVX-512 VBMI); a longer text
+// is read a letter at a time. Spaces past 256
 // bytes send a text down the second path, which must agree on the units, or on failing, for
 // near-words at every level: syllables of the level and of others, stray letters, capitals,
 // separators and bytes of other characters in every place and number.
@@ -177,12 +178,15 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
       NormalizedInput fast;
       NormalizedInput walked;
       NormalizedInput by_letter;
+      NormalizedInput sixteen;
       const bool fast_ok = normalize(level, text, num_data, num_check, &fast);
       ASSERT_EQ(fast_ok, normalize(level, text + padding, num_data, num_check, &walked))
           << text << " level " << int{level};
       // The letters read one at a time (the form of processors without the sixteen-letter
       // steps) give the same result.
       ASSERT_EQ(fast_ok, normalize_letter_by_letter(level, text, num_data, num_check, &by_letter))
+          << text << " level " << int{level};
+      ASSERT_EQ(fast_ok, normalize_sixteen_at_once(level, text, num_data, num_check, &sixteen))
           << text << " level " << int{level};
       // The diagnosis of a failure reads the text as normalize does.
       const NormalizeFailure failure = diagnose_normalize(level, text, num_data, num_check);
@@ -203,6 +207,12 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
           << text;
       ASSERT_EQ(Units(fast.check().begin(), fast.check().end()),
                 Units(by_letter.check().begin(), by_letter.check().end()))
+          << text;
+      ASSERT_EQ(Units(fast.data().begin(), fast.data().end()),
+                Units(sixteen.data().begin(), sixteen.data().end()))
+          << text;
+      ASSERT_EQ(Units(fast.check().begin(), fast.check().end()),
+                Units(sixteen.check().begin(), sixteen.check().end()))
           << text;
     }
   }

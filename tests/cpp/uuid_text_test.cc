@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <random>
 #include <string>
+#include <string_view>
 
 namespace tavik::core {
 namespace {
@@ -40,7 +41,7 @@ TEST(UuidText, FormatThenParseGivesTheBytesBackInEveryForm) {
 TEST(UuidText, AnythingElseFails) {
   const std::string good = "123e4567-e89b-12d3-a456-426614174000";
   for (const std::string& bad : std::initializer_list<std::string>{
-           std::string(), good.substr(1), good + "0", "{" + good.substr(1, 34) + "}",
+           std::string(), good.substr(1), good + "0", std::string("{").append(good, 1, 34).append("}"),
            "123e4567e-89b-12d3-a456-426614174000", "123e4567-e89b-12d3-a456_426614174000",
            "123e4567-e89b-12d3-a456-42661417400g", "123e4567-e89b-12d3-a456-42661417400 ",
            std::string("123e4567e89b12d3a45642661417400") + '\0',
@@ -91,23 +92,25 @@ TEST(UuidText, EveryByteAtEveryDigitPosition) {
 // a bad byte, or a good sequence of each length, at every position of texts of every length
 // around those steps.
 TEST(Utf8, EveryPositionInTextsOfEveryLength) {
-  const std::string bad_bytes[] = {"\x80", "\xbf", "\xc0\xaf", "\xe2\x82", "\xf4\x90\x80\x80",
-                                   "\xff"};
-  const std::string good_sequences[] = {"\xc2\x80", "\xe2\x80\x94", "\xf0\x90\x80\x80"};
+  const std::string_view bad_bytes[] = {"\x80", "\xbf", "\xc0\xaf", "\xe2\x82", "\xf4\x90\x80\x80",
+                                        "\xff"};
+  const std::string_view good_sequences[] = {"\xc2\x80", "\xe2\x80\x94", "\xf0\x90\x80\x80"};
   for (size_t len = 0; len <= 40; ++len) {
-    const std::string ascii(len, 'a');
     for (size_t pos = 0; pos <= len; ++pos) {
-      for (const std::string& bad : bad_bytes) {
-        const std::string text = ascii.substr(0, pos) + bad + ascii.substr(pos);
-        ASSERT_FALSE(is_valid_utf8(text)) << len << " " << pos;
+      // len ASCII letters with `middle` before letter pos.
+      const auto text = [&](std::string_view middle) {
+        std::string t(pos, 'a');
+        t.append(middle);
+        t.append(len - pos, 'a');
+        return t;
+      };
+      for (const std::string_view bad : bad_bytes) {
+        ASSERT_FALSE(is_valid_utf8(text(bad))) << len << " " << pos;
       }
-      for (const std::string& good : good_sequences) {
-        ASSERT_TRUE(is_valid_utf8(ascii.substr(0, pos) + good + ascii.substr(pos)))
-            << len << " " << pos;
+      for (const std::string_view good : good_sequences) {
+        ASSERT_TRUE(is_valid_utf8(text(good))) << len << " " << pos;
         // The sequence cut short, at the very end or before ASCII.
-        ASSERT_FALSE(is_valid_utf8(ascii.substr(0, pos) + good.substr(0, good.size() - 1) +
-                                   ascii.substr(pos)))
-            << len << " " << pos;
+        ASSERT_FALSE(is_valid_utf8(text(good.substr(0, good.size() - 1)))) << len << " " << pos;
       }
     }
   }

@@ -1,0 +1,128 @@
+// The syllable lengths of a word of up to 63 letters in one step of 64, and the letters where
+// its syllables start, with AVX-512 VBMI (compiled with -mavx512f -mavx512bw -mavx512vbmi;
+// called only where the processor has them).
+
+#include "core/syllable_lengths.h"
+
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+// GCC 12 takes the undefined vector that its AVX-512 intrinsics start from for an
+// uninitialised one.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#include "core/syllable_lengths_impl.h"
+
+namespace tavik::core {
+
+namespace {
+
+__m512i positions() {
+  return _mm512_set_epi8(63, 62, 61, 60, 59, 58, 57, 56, 55, 54, 53, 52, 51, 50, 49, 48, 47, 46,
+                         45, 44, 43, 42, 41, 40, 39, 38, 37, 36, 35, 34, 33, 32, 31, 30, 29, 28,
+                         27, 26, 25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10,
+                         9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+}
+
+struct VbmiOps {
+  using V = __m512i;
+  static constexpr size_t kWidth = 64;
+  static V load(const uint8_t* p) { return _mm512_loadu_si512(p); }
+  static void store(uint8_t* p, V v) { _mm512_storeu_si512(p, v); }
+  static V splat(uint8_t b) { return _mm512_set1_epi8(static_cast<char>(b)); }
+  static V zero() { return _mm512_setzero_si512(); }
+  // Indices 0-31 pick from the table in either half of the 64-byte copy.
+  static V lookup(const uint8_t table[32], V v) {
+    const __m256i entries = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(table));
+    return _mm512_permutexvar_epi8(v, _mm512_broadcast_i64x4(entries));
+  }
+  // Indices 64 and up pick from `after`.
+  template <int k>
+  static V next(V v, V after) {
+    return _mm512_permutex2var_epi8(v, _mm512_add_epi8(positions(), splat(k)), after);
+  }
+  static V and_(V a, V b) { return _mm512_and_si512(a, b); }
+  static V or_(V a, V b) { return _mm512_or_si512(a, b); }
+  static V andnot(V a, V b) { return _mm512_andnot_si512(b, a); }
+  static V add(V a, V b) { return _mm512_add_epi8(a, b); }
+  static V eq(V a, V b) { return _mm512_movm_epi8(_mm512_cmpeq_epi8_mask(a, b)); }
+};
+
+}  // namespace
+
+int syllable_units_vbmi(const SyllableClassTables& classes, const SyllableUnitTables& tables,
+                        const uint8_t* letters, size_t num_letters, uint8_t* units) {
+  if (num_letters == 0) { return 0; }
+  alignas(64) uint8_t lengths[64];
+  SyllableLengths<VbmiOps>::run(classes, letters, num_letters, lengths);
+  // The step from each letter to the next syllable's start. A letter where the walk stops
+  // steps to itself: past the letters (the walk is done), where no syllable can start (it
+  // fails), and at an onset that ends the text (the last start). Steps past the 63 letters
+  // end at letter 63, which lies past the letters too.
+  const __m512i at = positions();
+  const __m512i length = _mm512_load_si512(lengths);
+  const __mmask64 stops =
+      _mm512_cmpeq_epi8_mask(length, VbmiOps::zero()) |
+      _mm512_test_epi8_mask(length, VbmiOps::splat(kSyllableEndsText)) |
+      _mm512_cmpge_epu8_mask(at, VbmiOps::splat(static_cast<uint8_t>(num_letters)));
+  __m512i step = _mm512_mask_blend_epi8(
+      stops, _mm512_min_epu8(_mm512_add_epi8(at, length), VbmiOps::splat(63)), at);
+  // Lane k of `start` becomes the letter reached after k steps from letter 0: for each bit of
+  // k, 2^bit steps at once, the step doubled each round (the walk stops within 32 steps, each
+  // of at least two letters). The starts come in order until the letter where the walk stops,
+  // which repeats.
+  constexpr __mmask64 kLanesWithBit[6] = {0xAAAAAAAAAAAAAAAAULL, 0xCCCCCCCCCCCCCCCCULL,
+                                          0xF0F0F0F0F0F0F0F0ULL, 0xFF00FF00FF00FF00ULL,
+                                          0xFFFF0000FFFF0000ULL, 0xFFFFFFFF00000000ULL};
+  __m512i start = VbmiOps::zero();
+  for (const __mmask64 lanes : kLanesWithBit) {
+    start = _mm512_mask_permutexvar_epi8(start, lanes, start, step);
+    step = _mm512_permutexvar_epi8(step, step);
+  }
+  const uint8_t last = static_cast<uint8_t>(
+      _mm_extract_epi8(_mm512_extracti32x4_epi32(start, 3), 15));
+  int num_units = 2 * __builtin_popcountll(_mm512_cmpneq_epi8_mask(start, VbmiOps::splat(last)));
+  if (last < num_letters) {
+    if (lengths[last] == 0) { return -1; }
+    ++num_units;  // an onset that ends the text
+  }
+  // Each syllable's units: the onset a cluster where its two letters spell one, else the single
+  // onset of the first; the nucleus its vowel, with the ending where the syllable's length says.
+  const __m512i text = _mm512_loadu_si512(letters);
+  const __m512i one = VbmiOps::splat(1);
+  const __m512i first = _mm512_permutexvar_epi8(start, text);
+  const __m512i second = _mm512_permutexvar_epi8(_mm512_add_epi8(start, one), text);
+  const __mmask64 cluster = _mm512_test_epi8_mask(VbmiOps::lookup(classes.first_of, first),
+                                                  VbmiOps::lookup(classes.second_bit, second));
+  const __m512i code = _mm512_or_si512(VbmiOps::lookup(tables.first_code, first),
+                                       VbmiOps::lookup(tables.second_index, second));
+  const __m512i onset_unit = _mm512_mask_blend_epi8(
+      cluster, VbmiOps::lookup(tables.single_onset, first),
+      _mm512_permutex2var_epi8(_mm512_load_si512(tables.cluster_onset), code,
+                               _mm512_load_si512(tables.cluster_onset + 64)));
+  const __m512i onset_len = _mm512_mask_add_epi8(one, cluster, one, one);
+  const __m512i vowel_at = _mm512_add_epi8(start, onset_len);
+  const __m512i vowel = VbmiOps::lookup(tables.vowel, _mm512_permutexvar_epi8(vowel_at, text));
+  const __m512i ending = VbmiOps::lookup(
+      tables.ending, _mm512_permutexvar_epi8(_mm512_add_epi8(vowel_at, one), text));
+  const __m512i with_ending = _mm512_add_epi8(
+      _mm512_add_epi8(VbmiOps::splat(5), ending),
+      _mm512_add_epi8(vowel, _mm512_add_epi8(vowel, vowel)));
+  const __mmask64 has_ending = _mm512_cmpeq_epi8_mask(
+      _mm512_sub_epi8(_mm512_permutexvar_epi8(start, length), onset_len), VbmiOps::splat(2));
+  const __m512i nucleus = _mm512_or_si512(VbmiOps::splat(0x80),
+                                          _mm512_mask_blend_epi8(has_ending, vowel, with_ending));
+  // Onset and nucleus of syllable s as units 2s and 2s + 1.
+  const __m512i interleave = _mm512_add_epi8(
+      _mm512_srli_epi16(_mm512_and_si512(at, VbmiOps::splat(0xFE)), 1),
+      _mm512_and_si512(_mm512_slli_epi16(_mm512_and_si512(at, one), 6), VbmiOps::splat(0x40)));
+  _mm512_storeu_si512(units, _mm512_permutex2var_epi8(onset_unit, interleave, nucleus));
+  return num_units;
+}
+
+}  // namespace tavik::core
+
+#endif
