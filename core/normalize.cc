@@ -295,6 +295,7 @@ bool parse_sixteen_at_once(const LetterTables& t, bool sixty_four, uint8_t level
   std::memset(letters + num_letters, kEndOfText, kSyllableLengthsPadding);
   uint8_t lengths[kShortTextLen + 16];
   const size_t window = data_unit_count + check_unit_count;
+  (void)sixty_four;  // only x86-64 has the step of 64
 #if defined(__x86_64__)
   if (sixty_four && num_letters <= kVbmiMaxLetters) {
     // The units of a word of up to 63 letters in one step.
@@ -311,10 +312,8 @@ bool parse_sixteen_at_once(const LetterTables& t, bool sixty_four, uint8_t level
   }
   syllable_lengths_ssse3(t.classes[level], letters, num_letters, lengths);
 #elif defined(__aarch64__)
-  (void)sixty_four;
   syllable_lengths_neon(t.classes[level], letters, num_letters, lengths);
 #elif defined(__wasm_simd128__)
-  (void)sixty_four;
   syllable_lengths_wasm(t.classes[level], letters, num_letters, lengths);
 #endif
   uint8_t starts[kShortTextLen];
