@@ -133,6 +133,17 @@ void plain_syllable(uint32_t crc, size_t k, uint8_t* out) {
 }  // namespace
 
 bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]) {
+#if defined(__x86_64__)
+  static const bool with_vbmi2 = fpe::cpu_features().avx512vbmi2;
+  if (with_vbmi2 && data_units.size() <= 32) {
+    // The text with zeros after it fills the block.
+    const size_t len =
+        canonical_text_vbmi2(unit_letter_tables(), data_units.data(), data_units.size(), block);
+    if (len > fpe::kHmacShortMessageLen) { return false; }
+    fpe::pad_hmac_block(block, len);
+    return true;
+  }
+#endif
   // Zeroing the whole block first takes a few wide stores; a memset of the variable tail
   // after the text would be a library call.
   std::memset(block, 0, fpe::kSha256BlockLen);

@@ -356,6 +356,20 @@ size_t canonical_text(std::span<const uint8_t> units, char* out) {
   return len;
 }
 
+const UnitLetterTables& unit_letter_tables() {
+  static const UnitLetterTables tables = [] {
+    UnitLetterTables t{};
+    for (size_t i = 0; i < 128; ++i) {
+      const uint8_t unit = static_cast<uint8_t>((i & 0x3F) | (i & 0x40) << 1);
+      const UnitText text = kUnitTexts[0][unit];
+      t.first[i] = static_cast<uint8_t>(text.letters & 0xFF);
+      t.second[i] = static_cast<uint8_t>(text.letters >> 8);
+    }
+    return t;
+  }();
+  return tables;
+}
+
 std::string canonical_text(std::span<const uint8_t> units) {
   std::string text(units.size() * 2, '\0');
   text.resize(canonical_text(units, text.data()));

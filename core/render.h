@@ -119,6 +119,21 @@ bool units_to_value_checked(std::span<const uint8_t> units, U128* out);
 size_t canonical_text(std::span<const uint8_t> units, char* out);
 std::string canonical_text(std::span<const uint8_t> units);
 
+// UnitLetterTables spell every unit byte u at level 0 as canonical_text does, for the vector
+// form below: its letters at index (u & 0x3F) | (u & 0x80) >> 1 of `first` and `second` (0 for
+// none), which a unit with bit 6 set (out of range) does not use.
+struct UnitLetterTables {
+  alignas(64) uint8_t first[128];
+  alignas(64) uint8_t second[128];
+};
+const UnitLetterTables& unit_letter_tables();
+
+// canonical_text_vbmi2 is canonical_text of num_units <= 32 units with AVX-512 VBMI and VBMI2
+// (x86-64 only: callers check that the processor has them). It writes 64 bytes, the text and
+// zeros after it, and returns the text's length.
+size_t canonical_text_vbmi2(const UnitLetterTables& tables, const uint8_t* units,
+                            size_t num_units, uint8_t out[64]);
+
 // syllable_width is the number of letters of a syllable (2 to 4), the same at every level.
 constexpr uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {
   const uint32_t onset_width = onset_unit >= kNumSingleOnsets ? 2 : 1;

@@ -19,6 +19,7 @@ struct CpuFeatures {
   bool avx512f = false;   // AVX-512F, with the operating system keeping the zmm and mask state
   bool avx512vl = false;  // AVX-512VL as well
   bool avx512vbmi = false;  // AVX-512BW and AVX-512VBMI as well (normalization, 64 letters)
+  bool avx512vbmi2 = false;  // AVX-512VBMI2 as well (the canonical text of a check block)
   // aarch64
   bool arm_sha2 = false;  // the ARMv8 SHA-2 instructions (sha256h, sha256h2, sha256su0/1)
 };

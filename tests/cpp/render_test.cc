@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "fpe/cpu.h"
+
 namespace tavik::core {
 namespace {
 
@@ -92,6 +94,32 @@ TEST(Render, ExtremeDigits) {
   EXPECT_EQ(render_unit(0, 5), "");
   const std::vector<uint8_t> mixed = {35, 0x80, 0, 0x94, 0, 0x80};
   EXPECT_EQ(canonical_text(mixed), "amma");
+}
+
+// Where the processor has AVX-512 VBMI2 the check block's text is spelled in vector registers:
+// every unit byte, in range or not, at every count up to 32, as the letter-by-letter spelling.
+TEST(Render, CanonicalTextInVectorsAsLetterByLetter) {
+#if defined(__x86_64__)
+  if (!fpe::cpu_features().avx512vbmi2) { GTEST_SKIP() << "no AVX-512 VBMI2"; }
+  std::mt19937 rng(41);
+  for (int round = 0; round < 2000; ++round) {
+    const size_t num_units = static_cast<size_t>(round % 33);
+    std::vector<uint8_t> units(num_units);
+    for (uint8_t& unit : units) {
+      // Mostly units of words, now and then any byte.
+      unit = rng() % 8 == 0 ? static_cast<uint8_t>(rng())
+             : rng() % 2 == 0 ? static_cast<uint8_t>(rng() % kNumOnsets)
+                              : static_cast<uint8_t>(kNucleusFlag | (rng() % kNumNuclei));
+    }
+    alignas(64) uint8_t out[64];
+    const size_t len = canonical_text_vbmi2(unit_letter_tables(), units.data(), num_units, out);
+    const std::string want = canonical_text(units);
+    ASSERT_EQ(std::string(reinterpret_cast<const char*>(out), len), want);
+    for (size_t i = len; i < 64; ++i) { ASSERT_EQ(out[i], 0) << i; }
+  }
+#else
+  GTEST_SKIP() << "x86-64 only";
+#endif
 }
 
 TEST(SyllableCount, SmallestPowerOf700ThatHoldsTheWidth) {

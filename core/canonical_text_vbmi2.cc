@@ -1,0 +1,49 @@
+// The canonical text of up to 32 units in a few vector steps with AVX-512 VBMI and VBMI2
+// (compiled with -mavx512f -mavx512bw -mavx512vbmi -mavx512vbmi2; called only where the
+// processor has them): each unit's two letters looked up in registers, side by side, and the
+// letters packed together.
+
+#include "core/render.h"
+
+#if defined(__x86_64__)
+
+#include <immintrin.h>
+
+// GCC 12 takes the undefined vector that its AVX-512 intrinsics start from for an
+// uninitialised one.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
+
+namespace tavik::core {
+
+size_t canonical_text_vbmi2(const UnitLetterTables& tables, const uint8_t* units,
+                            size_t num_units, uint8_t out[64]) {
+  const __mmask64 present = _cvtu64_mask64((uint64_t{1} << num_units) - 1);
+  const __m512i unit = _mm512_maskz_loadu_epi8(present, units);
+  // A unit's place in the tables: its low six bits, and bit 6 for a nucleus (bit 7). A unit
+  // with bit 6 set is out of range, and spells nothing.
+  const __mmask64 spelled =
+      present & ~_mm512_test_epi8_mask(unit, _mm512_set1_epi8(0x40));
+  const __m512i index = _mm512_or_si512(
+      _mm512_and_si512(unit, _mm512_set1_epi8(0x3F)),
+      _mm512_srli_epi16(_mm512_and_si512(unit, _mm512_set1_epi8(static_cast<char>(0x80))), 1));
+  const __m512i first = _mm512_maskz_permutex2var_epi8(
+      spelled, _mm512_load_si512(tables.first), index, _mm512_load_si512(tables.first + 64));
+  const __m512i second = _mm512_maskz_permutex2var_epi8(
+      spelled, _mm512_load_si512(tables.second), index, _mm512_load_si512(tables.second + 64));
+  // Letters 2k and 2k + 1 are unit k's; the text is those that are not zero.
+  const __m512i interleave = _mm512_set_epi8(
+      95, 31, 94, 30, 93, 29, 92, 28, 91, 27, 90, 26, 89, 25, 88, 24, 87, 23, 86, 22, 85, 21, 84,
+      20, 83, 19, 82, 18, 81, 17, 80, 16, 79, 15, 78, 14, 77, 13, 76, 12, 75, 11, 74, 10, 73, 9,
+      72, 8, 71, 7, 70, 6, 69, 5, 68, 4, 67, 3, 66, 2, 65, 1, 64, 0);
+  const __m512i letters = _mm512_permutex2var_epi8(first, interleave, second);
+  const __mmask64 text = _mm512_test_epi8_mask(letters, letters);
+  _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(text, letters));
+  return static_cast<size_t>(__builtin_popcountll(text));
+}
+
+}  // namespace tavik::core
+
+#endif
