@@ -134,7 +134,7 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
     writer.write(s.blocks16_[j].data(), {s.digits_[j].data(), num_data}, s.masks_[j],
                  {s.check_digits_[j].data(), num_check}, texts[s.index_[j]]);
   }
-  secure_wipe(s.macs_.data(), k * sizeof(s.macs_[0]));
+  if (keyed) { secure_wipe(s.macs_.data(), k * sizeof(s.macs_[0])); }
 }
 
 void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,

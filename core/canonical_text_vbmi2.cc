@@ -7,14 +7,7 @@
 
 #if defined(__x86_64__)
 
-#include <immintrin.h>
-
-// GCC 12 takes the undefined vector that its AVX-512 intrinsics start from for an
-// uninitialised one.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#endif
+#include "core/avx512.h"
 
 namespace tavik::core {
 

@@ -6,13 +6,7 @@
 
 #if defined(__x86_64__)
 
-#include <immintrin.h>
-
-// GCC 12 takes the undefined vector that its AVX-512 intrinsics start from for an
-// uninitialised one.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+#include "core/avx512.h"
 
 #include "core/syllable_lengths_impl.h"
 
