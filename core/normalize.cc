@@ -287,8 +287,10 @@ size_t gather_letters(const uint8_t* text, size_t len, uint8_t* letters, size_t*
 
 // parse_sixteen_at_once is the parse of normalize_short from the syllable lengths at every
 // letter (core/syllable_lengths.h): the walk from one syllable to the next is one look-up a
-// step, and only the syllables that reach into the window are spelled out as units. letters
-// holds num_letters letters and room for kSyllableLengthsPadding more.
+// step, and only the syllables that reach into the window are spelled out as units. With
+// sixty_four, a word of up to 63 letters is parsed whole in one step of 64 instead
+// (syllable_units_vbmi). letters holds num_letters letters and room for
+// kSyllableLengthsPadding more.
 bool parse_sixteen_at_once(const LetterTables& t, bool sixty_four, uint8_t level,
                            uint8_t* letters, size_t num_letters, size_t data_unit_count,
                            size_t check_unit_count, NormalizedInput* out) {
