@@ -27,11 +27,7 @@ size_t canonical_text_vbmi2(const UnitLetterTables& tables, const uint8_t* units
   const __m512i second = _mm512_maskz_permutex2var_epi8(
       spelled, _mm512_load_si512(tables.second), index, _mm512_load_si512(tables.second + 64));
   // Letters 2k and 2k + 1 are unit k's; the text is those that are not zero.
-  const __m512i interleave = _mm512_set_epi8(
-      95, 31, 94, 30, 93, 29, 92, 28, 91, 27, 90, 26, 89, 25, 88, 24, 87, 23, 86, 22, 85, 21, 84,
-      20, 83, 19, 82, 18, 81, 17, 80, 16, 79, 15, 78, 14, 77, 13, 76, 12, 75, 11, 74, 10, 73, 9,
-      72, 8, 71, 7, 70, 6, 69, 5, 68, 4, 67, 3, 66, 2, 65, 1, 64, 0);
-  const __m512i letters = _mm512_permutex2var_epi8(first, interleave, second);
+  const __m512i letters = _mm512_permutex2var_epi8(first, avx512::interleave_bytes(), second);
   const __mmask64 text = _mm512_test_epi8_mask(letters, letters);
   _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(text, letters));
   return static_cast<size_t>(__builtin_popcountll(text));

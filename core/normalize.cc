@@ -285,6 +285,18 @@ size_t gather_letters(const uint8_t* text, size_t len, uint8_t* letters, size_t*
 
 #endif
 
+// keep_window stores the window of units that starts at `first`: data_unit_count data units,
+// then check_unit_count check units. It returns true, for the parses that end with it.
+bool keep_window(const uint8_t* first, size_t data_unit_count, size_t check_unit_count,
+                 NormalizedInput* out) {
+  std::copy(first, first + data_unit_count, out->data_units);
+  std::copy(first + data_unit_count, first + data_unit_count + check_unit_count,
+            out->check_units);
+  out->num_data_units = data_unit_count;
+  out->num_check_units = check_unit_count;
+  return true;
+}
+
 // parse_sixteen_at_once is the parse of normalize_short from the syllable lengths at every
 // letter (core/syllable_lengths.h): the walk from one syllable to the next is one look-up a
 // step, and only the syllables that reach into the window are spelled out as units. With
@@ -305,12 +317,8 @@ bool parse_sixteen_at_once(const LetterTables& t, bool sixty_four, uint8_t level
     const int num_units = syllable_units_vbmi(t.classes[level], t.unit_tables[level], letters,
                                               num_letters, units);
     if (num_units < 0 || static_cast<size_t>(num_units) < window) { return false; }
-    const uint8_t* last = units + (static_cast<size_t>(num_units) - window);
-    std::copy(last, last + data_unit_count, out->data_units);
-    std::copy(last + data_unit_count, last + window, out->check_units);
-    out->num_data_units = data_unit_count;
-    out->num_check_units = check_unit_count;
-    return true;
+    return keep_window(units + (static_cast<size_t>(num_units) - window), data_unit_count,
+                       check_unit_count, out);
   }
   syllable_lengths_ssse3(t.classes[level], letters, num_letters, lengths);
 #elif defined(__aarch64__)
@@ -354,12 +362,8 @@ bool parse_sixteen_at_once(const LetterTables& t, bool sixty_four, uint8_t level
     units[u++] =
         static_cast<uint8_t>(kNucleusFlag | (vowel ^ ((vowel ^ with_ending) & has_ending)));
   }
-  const uint8_t* last = units + (first_unit - 2 * first_syllable);
-  std::copy(last, last + data_unit_count, out->data_units);
-  std::copy(last + data_unit_count, last + window, out->check_units);
-  out->num_data_units = data_unit_count;
-  out->num_check_units = check_unit_count;
-  return true;
+  return keep_window(units + (first_unit - 2 * first_syllable), data_unit_count,
+                     check_unit_count, out);
 }
 
 template <typename Unit>
@@ -423,12 +427,7 @@ bool normalize_short(const LetterTables& t, bool sixteen_at_once, bool sixty_fou
 
   const size_t window = data_unit_count + check_unit_count;
   if (num_units < window) { return false; }
-  const uint8_t* last = units + num_units - window;
-  std::copy(last, last + data_unit_count, out->data_units);
-  std::copy(last + data_unit_count, last + window, out->check_units);
-  out->num_data_units = data_unit_count;
-  out->num_check_units = check_unit_count;
-  return true;
+  return keep_window(units + (num_units - window), data_unit_count, check_unit_count, out);
 }
 
 template <typename Unit>

@@ -1,5 +1,5 @@
-// The syllable lengths of a word of up to 63 letters in one step of 64, and the letters where
-// its syllables start, with AVX-512 VBMI (compiled with -mavx512f -mavx512bw -mavx512vbmi;
+// The syllable lengths of a word of up to 63 letters in one step of 64, the letters where its
+// syllables start and their units, with AVX-512 VBMI (compiled with -mavx512f -mavx512bw -mavx512vbmi;
 // called only where the processor has them).
 
 #include "core/syllable_lengths.h"
@@ -110,10 +110,8 @@ int syllable_units_vbmi(const SyllableClassTables& classes, const SyllableUnitTa
   const __m512i nucleus = _mm512_or_si512(VbmiOps::splat(0x80),
                                           _mm512_mask_blend_epi8(has_ending, vowel, with_ending));
   // Onset and nucleus of syllable s as units 2s and 2s + 1.
-  const __m512i interleave = _mm512_add_epi8(
-      _mm512_srli_epi16(_mm512_and_si512(at, VbmiOps::splat(0xFE)), 1),
-      _mm512_and_si512(_mm512_slli_epi16(_mm512_and_si512(at, one), 6), VbmiOps::splat(0x40)));
-  _mm512_storeu_si512(units, _mm512_permutex2var_epi8(onset_unit, interleave, nucleus));
+  _mm512_storeu_si512(
+      units, _mm512_permutex2var_epi8(onset_unit, avx512::interleave_bytes(), nucleus));
   return num_units;
 }
 

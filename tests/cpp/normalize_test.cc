@@ -196,24 +196,14 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
       }
       if (!fast_ok) { continue; }
       ++num_parsed;
-      ASSERT_EQ(Units(fast.data().begin(), fast.data().end()),
-                Units(walked.data().begin(), walked.data().end()))
-          << text;
-      ASSERT_EQ(Units(fast.check().begin(), fast.check().end()),
-                Units(walked.check().begin(), walked.check().end()))
-          << text;
-      ASSERT_EQ(Units(fast.data().begin(), fast.data().end()),
-                Units(by_letter.data().begin(), by_letter.data().end()))
-          << text;
-      ASSERT_EQ(Units(fast.check().begin(), fast.check().end()),
-                Units(by_letter.check().begin(), by_letter.check().end()))
-          << text;
-      ASSERT_EQ(Units(fast.data().begin(), fast.data().end()),
-                Units(sixteen.data().begin(), sixteen.data().end()))
-          << text;
-      ASSERT_EQ(Units(fast.check().begin(), fast.check().end()),
-                Units(sixteen.check().begin(), sixteen.check().end()))
-          << text;
+      for (const NormalizedInput* other : {&walked, &by_letter, &sixteen}) {
+        ASSERT_EQ(Units(fast.data().begin(), fast.data().end()),
+                  Units(other->data().begin(), other->data().end()))
+            << text;
+        ASSERT_EQ(Units(fast.check().begin(), fast.check().end()),
+                  Units(other->check().begin(), other->check().end()))
+            << text;
+      }
     }
   }
   EXPECT_GT(num_parsed, 20000u);  // most texts are words
