@@ -52,7 +52,7 @@ struct LetterTables {
   std::array<std::array<uint8_t, kTableLetters * kTableLetters>, kNumLevels> onset_unit;
   // Whether the steps of sixteen letters can stand in for the walk: the processor can run them,
   // and no level has more than eight letters that end clusters; and whether a word of up to
-  // 63 letters can take one step of 64 (AVX-512 VBMI), with its walk done in registers.
+  // 63 letters can take one step of 64 (AVX-512 VBMI and VBMI2), its walk done in registers.
   bool sixteen_at_once = false;
   bool sixty_four_at_once = false;
 };
@@ -151,7 +151,7 @@ LetterTables build_letter_tables() {
   }
 #if defined(__x86_64__)
   t.sixteen_at_once = classes_fit && fpe::cpu_features().ssse3;
-  t.sixty_four_at_once = t.sixteen_at_once && units_fit && fpe::cpu_features().avx512vbmi;
+  t.sixty_four_at_once = t.sixteen_at_once && units_fit && fpe::cpu_features().avx512vbmi2;
 #elif defined(__aarch64__) || defined(__wasm_simd128__)
   t.sixteen_at_once = classes_fit;
   (void)units_fit;
@@ -379,6 +379,19 @@ bool normalize_short(const LetterTables& t, bool sixteen_at_once, bool sixty_fou
   size_t i = 0;
 #if defined(__x86_64__)
   if constexpr (sizeof(Unit) == 1) {
+    if (sixty_four && len <= 64) {
+      // A word of up to 64 bytes goes from its bytes to its units in registers.
+      uint8_t units[64];
+      const int num_units = text_units_vbmi2(t.classes[level], t.unit_tables[level], text, len,
+                                             units, &num_letters);
+      if (num_letters == 0) { return false; }
+      if (num_letters <= kVbmiMaxLetters) {
+        const size_t window = data_unit_count + check_unit_count;
+        if (num_units < 0 || static_cast<size_t>(num_units) < window) { return false; }
+        return keep_window(units + (static_cast<size_t>(num_units) - window), data_unit_count,
+                           check_unit_count, out);
+      }
+    }
     if (sixteen_at_once) {
       num_letters = gather_letters_ssse3(text, len, letters);
       i = len;

@@ -67,15 +67,22 @@ struct SyllableUnitTables {
 };
 
 // syllable_units_vbmi reads the units of a text of num_letters <= kVbmiMaxLetters letters in
-// one step of 64 with AVX-512 VBMI (x86-64 only: callers check that the processor has it), as
-// the walk from syllable to syllable does: while a whole syllable starts at its letter, its
-// onset and nucleus, up to an onset that ends the text (one unit) or the end of the letters.
-// letters needs 128 readable bytes, kLetterSentinel from num_letters on for
-// kSyllableLengthsPadding. It writes the units to units (room for 64) and returns their number,
-// or -1 when the walk reaches a letter where no syllable can start.
+// one step of 64 with AVX-512 VBMI and VBMI2 (x86-64 only: callers check that the processor
+// has both), as the walk from syllable to syllable does: while a whole syllable starts at its
+// letter, its onset and nucleus, up to an onset that ends the text (one unit) or the end of the
+// letters.
+// letters needs 64 readable bytes. It writes the units to units (room for 64) and returns
+// their number, or -1 when the walk reaches a letter where no syllable can start.
 inline constexpr size_t kVbmiMaxLetters = 63;
 int syllable_units_vbmi(const SyllableClassTables& classes, const SyllableUnitTables& tables,
                         const uint8_t* letters, size_t num_letters, uint8_t* units);
+
+// text_units_vbmi2 is syllable_units_vbmi for the letters of text[0, len), len <= 64 (A-Z and
+// a-z alike; every other byte is dropped), gathered in registers. It writes their number to
+// *num_letters and reads them only when there are 1 to kVbmiMaxLetters of them; otherwise it
+// returns 0 and writes no units.
+int text_units_vbmi2(const SyllableClassTables& classes, const SyllableUnitTables& tables,
+                     const uint8_t* text, size_t len, uint8_t* units, size_t* num_letters);
 
 // gather_letters_ssse3 writes the letters (0-25; A-Z and a-z alike) of text[0, len) to
 // letters, in order, and returns their number; every other byte is dropped. letters needs

@@ -38,6 +38,31 @@ struct SyllableLengths {
     return Ops::and_(has(c, kClassVowel), Ops::add(one, Ops::and_(ending, one)));
   }
 
+  // block is the lengths at the kWidth letters of x, whose classes are c and second bits
+  // `second`; c_next and second_next are those of the kWidth letters after them.
+  static V block(const SyllableClassTables& tables, V x, V c, V second, V c_next,
+                 V second_next) {
+    const V first = Ops::lookup(tables.first_of, x);
+    const V c1 = Ops::template next<1>(c, c_next);
+    const V c2 = Ops::template next<2>(c, c_next);
+    const V c3 = Ops::template next<3>(c, c_next);
+    const V c4 = Ops::template next<4>(c, c_next);
+    // The onset: a cluster first, then a single letter.
+    const V cluster = Ops::andnot(
+        Ops::splat(0xFF),
+        Ops::eq(Ops::and_(first, Ops::template next<1>(second, second_next)), Ops::zero()));
+    const V onset = Ops::or_(cluster, has(c, kClassOnset));
+    const V onset_len = select(cluster, Ops::splat(2), Ops::splat(1));
+    // The nucleus after it, or the end of the text.
+    const V nucleus = select(cluster, nucleus_length(c2, c3, c4), nucleus_length(c1, c2, c3));
+    const V ends = select(cluster, has(c2, kClassEnd), has(c1, kClassEnd));
+    const V no_nucleus = Ops::eq(nucleus, Ops::zero());
+    const V whole = Ops::andnot(Ops::add(onset_len, nucleus), no_nucleus);
+    const V cut = Ops::and_(Ops::and_(no_nucleus, ends),
+                            Ops::or_(onset_len, Ops::splat(kSyllableEndsText)));
+    return Ops::and_(onset, Ops::or_(whole, cut));
+  }
+
   static void run(const SyllableClassTables& tables, const uint8_t* letters, size_t num_letters,
                   uint8_t* lengths) {
     // Each block of letters is classed once; the classes of the letters after each one
@@ -47,28 +72,10 @@ struct SyllableLengths {
     V c = Ops::lookup(tables.letter_class, x);
     V second = Ops::lookup(tables.second_bit, x);
     for (size_t p = 0; p < num_letters; p += Ops::kWidth) {
-      const V first = Ops::lookup(tables.first_of, x);
       const V x_next = Ops::load(letters + p + Ops::kWidth);
       const V c_next = Ops::lookup(tables.letter_class, x_next);
       const V second_next = Ops::lookup(tables.second_bit, x_next);
-      const V c1 = Ops::template next<1>(c, c_next);
-      const V c2 = Ops::template next<2>(c, c_next);
-      const V c3 = Ops::template next<3>(c, c_next);
-      const V c4 = Ops::template next<4>(c, c_next);
-      // The onset: a cluster first, then a single letter.
-      const V cluster = Ops::andnot(
-          Ops::splat(0xFF),
-          Ops::eq(Ops::and_(first, Ops::template next<1>(second, second_next)), Ops::zero()));
-      const V onset = Ops::or_(cluster, has(c, kClassOnset));
-      const V onset_len = select(cluster, Ops::splat(2), Ops::splat(1));
-      // The nucleus after it, or the end of the text.
-      const V nucleus = select(cluster, nucleus_length(c2, c3, c4), nucleus_length(c1, c2, c3));
-      const V ends = select(cluster, has(c2, kClassEnd), has(c1, kClassEnd));
-      const V no_nucleus = Ops::eq(nucleus, Ops::zero());
-      const V whole = Ops::andnot(Ops::add(onset_len, nucleus), no_nucleus);
-      const V cut = Ops::and_(Ops::and_(no_nucleus, ends),
-                              Ops::or_(onset_len, Ops::splat(kSyllableEndsText)));
-      Ops::store(lengths + p, Ops::and_(onset, Ops::or_(whole, cut)));
+      Ops::store(lengths + p, block(tables, x, c, second, c_next, second_next));
       x = x_next;
       c = c_next;
       second = second_next;

@@ -1,6 +1,7 @@
 // The syllable lengths of a word of up to 63 letters in one step of 64, the letters where its
-// syllables start and their units, with AVX-512 VBMI (compiled with -mavx512f -mavx512bw -mavx512vbmi;
-// called only where the processor has them).
+// syllables start and their units, with AVX-512 VBMI; for a text of up to 64 bytes, its letters
+// gathered in registers too, with VBMI2 (compiled with -mavx512f -mavx512bw -mavx512vbmi
+// -mavx512vbmi2; called only where the processor has them).
 
 #include "core/syllable_lengths.h"
 
@@ -45,21 +46,30 @@ struct VbmiOps {
   static V eq(V a, V b) { return _mm512_movm_epi8(_mm512_cmpeq_epi8_mask(a, b)); }
 };
 
-}  // namespace
+// low_lanes is the mask of the lowest n lanes (n <= 64).
+__mmask64 low_lanes(size_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1; }
 
-int syllable_units_vbmi(const SyllableClassTables& classes, const SyllableUnitTables& tables,
-                        const uint8_t* letters, size_t num_letters, uint8_t* units) {
-  if (num_letters == 0) { return 0; }
-  alignas(64) uint8_t lengths[64];
-  SyllableLengths<VbmiOps>::run(classes, letters, num_letters, lengths);
+// units_of_letters is syllable_units_vbmi for the letters in `text`, num_letters of them
+// (1 to 63) followed by kLetterSentinel.
+// Inlined into each entry point, so that each ends with vzeroupper: a function that takes a
+// vector argument has none, and the upper halves left in use would slow every SSE instruction
+// after it.
+[[gnu::always_inline]] inline int units_of_letters(const SyllableClassTables& classes,
+                                                   const SyllableUnitTables& tables, __m512i text,
+                                                   size_t num_letters, uint8_t* units) {
+  const __m512i end = VbmiOps::splat(kLetterSentinel);
+  const __m512i length = SyllableLengths<VbmiOps>::block(
+      classes, text, VbmiOps::lookup(classes.letter_class, text),
+      VbmiOps::lookup(classes.second_bit, text), VbmiOps::lookup(classes.letter_class, end),
+      VbmiOps::lookup(classes.second_bit, end));
   // The step from each letter to the next syllable's start. A letter where the walk stops
   // steps to itself: past the letters (the walk is done), where no syllable can start (it
   // fails), and at an onset that ends the text (the last start). Steps past the 63 letters
   // end at letter 63, which lies past the letters too.
   const __m512i at = positions();
-  const __m512i length = _mm512_load_si512(lengths);
+  const __mmask64 no_syllable = _mm512_cmpeq_epi8_mask(length, VbmiOps::zero());
   const __mmask64 stops =
-      _mm512_cmpeq_epi8_mask(length, VbmiOps::zero()) |
+      no_syllable |
       _mm512_test_epi8_mask(length, VbmiOps::splat(kSyllableEndsText)) |
       _mm512_cmpge_epu8_mask(at, VbmiOps::splat(static_cast<uint8_t>(num_letters)));
   __m512i step = _mm512_mask_blend_epi8(
@@ -80,12 +90,11 @@ int syllable_units_vbmi(const SyllableClassTables& classes, const SyllableUnitTa
       _mm_extract_epi8(_mm512_extracti32x4_epi32(start, 3), 15));
   int num_units = 2 * __builtin_popcountll(_mm512_cmpneq_epi8_mask(start, VbmiOps::splat(last)));
   if (last < num_letters) {
-    if (lengths[last] == 0) { return -1; }
+    if (((no_syllable >> last) & 1) != 0) { return -1; }
     ++num_units;  // an onset that ends the text
   }
   // Each syllable's units: the onset a cluster where its two letters spell one, else the single
   // onset of the first; the nucleus its vowel, with the ending where the syllable's length says.
-  const __m512i text = _mm512_loadu_si512(letters);
   const __m512i one = VbmiOps::splat(1);
   const __m512i first = _mm512_permutexvar_epi8(start, text);
   const __m512i second = _mm512_permutexvar_epi8(_mm512_add_epi8(start, one), text);
@@ -113,6 +122,36 @@ int syllable_units_vbmi(const SyllableClassTables& classes, const SyllableUnitTa
   _mm512_storeu_si512(
       units, _mm512_permutex2var_epi8(onset_unit, avx512::interleave_bytes(), nucleus));
   return num_units;
+}
+
+}  // namespace
+
+int syllable_units_vbmi(const SyllableClassTables& classes, const SyllableUnitTables& tables,
+                        const uint8_t* letters, size_t num_letters, uint8_t* units) {
+  if (num_letters == 0) { return 0; }
+  const __mmask64 past = ~low_lanes(num_letters);
+  return units_of_letters(
+      classes, tables,
+      _mm512_mask_blend_epi8(past, _mm512_loadu_si512(letters), VbmiOps::splat(kLetterSentinel)),
+      num_letters, units);
+}
+
+int text_units_vbmi2(const SyllableClassTables& classes, const SyllableUnitTables& tables,
+                     const uint8_t* text, size_t len, uint8_t* units, size_t* num_letters) {
+  // The bytes past the text are not read: a masked load touches only the bytes it keeps.
+  const __mmask64 in_text = low_lanes(len);
+  const __m512i bytes = _mm512_maskz_loadu_epi8(in_text, text);
+  // A byte is a letter where its lower-case form less 'a' is at most 25: exactly A-Z and a-z.
+  const __m512i index = _mm512_sub_epi8(_mm512_or_si512(bytes, VbmiOps::splat(0x20)),
+                                        VbmiOps::splat('a'));
+  const __mmask64 is_letter =
+      _mm512_mask_cmple_epu8_mask(in_text, index, VbmiOps::splat(kLetterSentinel - 1));
+  *num_letters = static_cast<size_t>(__builtin_popcountll(is_letter));
+  if (*num_letters == 0 || *num_letters > kVbmiMaxLetters) { return 0; }
+  const __mmask64 past = ~low_lanes(*num_letters);
+  const __m512i letters = _mm512_mask_blend_epi8(
+      past, _mm512_maskz_compress_epi8(is_letter, index), VbmiOps::splat(kLetterSentinel));
+  return units_of_letters(classes, tables, letters, *num_letters, units);
 }
 
 }  // namespace tavik::core

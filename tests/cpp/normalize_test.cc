@@ -145,9 +145,9 @@ TEST(Normalize, ShortAndLongTextsParseAlike) {
 }
 
 // A text of up to 256 bytes has its letters gathered first (sixteen bytes at a time, or eight
-// where at most two of them are no letter) and, where the processor allows, its syllables found
-// sixteen letters at a time, or all at once for up to 63 letters (AVX-512 VBMI); a longer text
-// is read a letter at a time. Spaces past 256
+// where at most two of them are no letter; in registers for up to 64 bytes with AVX-512 VBMI2)
+// and, where the processor allows, its syllables found sixteen letters at a time, or all at
+// once for up to 63 letters (AVX-512 VBMI); a longer text is read a letter at a time. Spaces past 256
 // bytes send a text down the second path, which must agree on the units, or on failing, for
 // near-words at every level: syllables of the level and of others, stray letters, capitals,
 // separators and bytes of other characters in every place and number.
@@ -188,6 +188,12 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
           << text << " level " << int{level};
       ASSERT_EQ(fast_ok, normalize_sixteen_at_once(level, text, num_data, num_check, &sixteen))
           << text << " level " << int{level};
+      // Past 64 bytes the letters are gathered in memory before the step of 64, not in
+      // registers.
+      NormalizedInput gathered;
+      ASSERT_EQ(fast_ok, normalize(level, text + std::string(65, ' '), num_data, num_check,
+                                   &gathered))
+          << text << " level " << int{level};
       // The diagnosis of a failure reads the text as normalize does.
       const NormalizeFailure failure = diagnose_normalize(level, text, num_data, num_check);
       ASSERT_EQ(fast_ok, failure.kind == NormalizeFailure::Kind::kNone) << text;
@@ -196,7 +202,7 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
       }
       if (!fast_ok) { continue; }
       ++num_parsed;
-      for (const NormalizedInput* other : {&walked, &by_letter, &sixteen}) {
+      for (const NormalizedInput* other : {&walked, &by_letter, &sixteen, &gathered}) {
         ASSERT_EQ(Units(fast.data().begin(), fast.data().end()),
                   Units(other->data().begin(), other->data().end()))
             << text;
