@@ -297,6 +297,18 @@ bool keep_window(const uint8_t* first, size_t data_unit_count, size_t check_unit
   return true;
 }
 
+// window_kept ends a parse in one step of 64, which stored the window's units itself when it
+// found num_units of them (-1 for a failed walk): whether they were enough.
+bool window_kept(int num_units, size_t data_unit_count, size_t check_unit_count,
+                 NormalizedInput* out) {
+  if (num_units < 0 || static_cast<size_t>(num_units) < data_unit_count + check_unit_count) {
+    return false;
+  }
+  out->num_data_units = data_unit_count;
+  out->num_check_units = check_unit_count;
+  return true;
+}
+
 // parse_sixteen_at_once is the parse of normalize_short from the syllable lengths at every
 // letter (core/syllable_lengths.h): the walk from one syllable to the next is one look-up a
 // step, and only the syllables that reach into the window are spelled out as units. With
@@ -313,12 +325,10 @@ bool parse_sixteen_at_once(const LetterTables& t, bool sixty_four, uint8_t level
 #if defined(__x86_64__)
   if (sixty_four && num_letters <= kVbmiMaxLetters) {
     // The units of a word of up to 63 letters in one step.
-    uint8_t units[64];
-    const int num_units = syllable_units_vbmi(t.classes[level], t.unit_tables[level], letters,
-                                              num_letters, units);
-    if (num_units < 0 || static_cast<size_t>(num_units) < window) { return false; }
-    return keep_window(units + (static_cast<size_t>(num_units) - window), data_unit_count,
-                       check_unit_count, out);
+    const int num_units = syllable_units_vbmi(
+        t.classes[level], t.unit_tables[level], letters, num_letters,
+        {data_unit_count, check_unit_count, out->data_units, out->check_units});
+    return window_kept(num_units, data_unit_count, check_unit_count, out);
   }
   syllable_lengths_ssse3(t.classes[level], letters, num_letters, lengths);
 #elif defined(__aarch64__)
@@ -381,15 +391,12 @@ bool normalize_short(const LetterTables& t, bool sixteen_at_once, bool sixty_fou
   if constexpr (sizeof(Unit) == 1) {
     if (sixty_four && len <= 64) {
       // A word of up to 64 bytes goes from its bytes to its units in registers.
-      uint8_t units[64];
-      const int num_units = text_units_vbmi2(t.classes[level], t.unit_tables[level], text, len,
-                                             units, &num_letters);
+      const int num_units = text_units_vbmi2(
+          t.classes[level], t.unit_tables[level], text, len,
+          {data_unit_count, check_unit_count, out->data_units, out->check_units}, &num_letters);
       if (num_letters == 0) { return false; }
       if (num_letters <= kVbmiMaxLetters) {
-        const size_t window = data_unit_count + check_unit_count;
-        if (num_units < 0 || static_cast<size_t>(num_units) < window) { return false; }
-        return keep_window(units + (static_cast<size_t>(num_units) - window), data_unit_count,
-                           check_unit_count, out);
+        return window_kept(num_units, data_unit_count, check_unit_count, out);
       }
     }
     if (sixteen_at_once) {

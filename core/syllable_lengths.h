@@ -66,23 +66,33 @@ struct SyllableUnitTables {
   alignas(32) uint8_t ending[32];
 };
 
+// UnitWindow is where a reading of units puts the last num_data + num_check of them: the first
+// num_data at data, the rest at check.
+struct UnitWindow {
+  size_t num_data;
+  size_t num_check;
+  uint8_t* data;
+  uint8_t* check;
+};
+
 // syllable_units_vbmi reads the units of a text of num_letters <= kVbmiMaxLetters letters in
 // one step of 64 with AVX-512 VBMI and VBMI2 (x86-64 only: callers check that the processor
 // has both), as the walk from syllable to syllable does: while a whole syllable starts at its
 // letter, its onset and nucleus, up to an onset that ends the text (one unit) or the end of the
-// letters.
-// letters needs 64 readable bytes. It writes the units to units (room for 64) and returns
-// their number, or -1 when the walk reaches a letter where no syllable can start.
+// letters. letters needs 64 readable bytes. It returns the number of units, or -1 when the walk
+// reaches a letter where no syllable can start; when there are enough units it writes the
+// window's, and else nothing.
 inline constexpr size_t kVbmiMaxLetters = 63;
 int syllable_units_vbmi(const SyllableClassTables& classes, const SyllableUnitTables& tables,
-                        const uint8_t* letters, size_t num_letters, uint8_t* units);
+                        const uint8_t* letters, size_t num_letters, const UnitWindow& window);
 
 // text_units_vbmi2 is syllable_units_vbmi for the letters of text[0, len), len <= 64 (A-Z and
 // a-z alike; every other byte is dropped), gathered in registers. It writes their number to
 // *num_letters and reads them only when there are 1 to kVbmiMaxLetters of them; otherwise it
 // returns 0 and writes no units.
 int text_units_vbmi2(const SyllableClassTables& classes, const SyllableUnitTables& tables,
-                     const uint8_t* text, size_t len, uint8_t* units, size_t* num_letters);
+                     const uint8_t* text, size_t len, const UnitWindow& window,
+                     size_t* num_letters);
 
 // gather_letters_ssse3 writes the letters (0-25; A-Z and a-z alike) of text[0, len) to
 // letters, in order, and returns their number; every other byte is dropped. letters needs

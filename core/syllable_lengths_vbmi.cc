@@ -56,7 +56,7 @@ __mmask64 low_lanes(size_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask64{1} <
 // after it.
 [[gnu::always_inline]] inline int units_of_letters(const SyllableClassTables& classes,
                                                    const SyllableUnitTables& tables, __m512i text,
-                                                   size_t num_letters, uint8_t* units) {
+                                                   size_t num_letters, const UnitWindow& window) {
   const __m512i end = VbmiOps::splat(kLetterSentinel);
   const __m512i length = SyllableLengths<VbmiOps>::block(
       classes, text, VbmiOps::lookup(classes.letter_class, text),
@@ -118,26 +118,39 @@ __mmask64 low_lanes(size_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask64{1} <
       _mm512_sub_epi8(_mm512_permutexvar_epi8(start, length), onset_len), VbmiOps::splat(2));
   const __m512i nucleus = _mm512_or_si512(VbmiOps::splat(0x80),
                                           _mm512_mask_blend_epi8(has_ending, vowel, with_ending));
-  // Onset and nucleus of syllable s as units 2s and 2s + 1.
-  _mm512_storeu_si512(
-      units, _mm512_permutex2var_epi8(onset_unit, avx512::interleave_bytes(), nucleus));
+  // Onset and nucleus of syllable s as units 2s and 2s + 1; the window is the last of them,
+  // moved down to lane 0 and stored in its two parts.
+  const __m512i units =
+      _mm512_permutex2var_epi8(onset_unit, avx512::interleave_bytes(), nucleus);
+  const size_t size = window.num_data + window.num_check;
+  if (static_cast<size_t>(num_units) >= size) {
+    const uint8_t first_kept = static_cast<uint8_t>(static_cast<size_t>(num_units) - size);
+    const __m512i from = _mm512_add_epi8(at, VbmiOps::splat(first_kept));
+    _mm512_mask_storeu_epi8(window.data, low_lanes(window.num_data),
+                            _mm512_permutexvar_epi8(from, units));
+    _mm512_mask_storeu_epi8(
+        window.check, low_lanes(window.num_check),
+        _mm512_permutexvar_epi8(
+            _mm512_add_epi8(from, VbmiOps::splat(static_cast<uint8_t>(window.num_data))), units));
+  }
   return num_units;
 }
 
 }  // namespace
 
 int syllable_units_vbmi(const SyllableClassTables& classes, const SyllableUnitTables& tables,
-                        const uint8_t* letters, size_t num_letters, uint8_t* units) {
+                        const uint8_t* letters, size_t num_letters, const UnitWindow& window) {
   if (num_letters == 0) { return 0; }
   const __mmask64 past = ~low_lanes(num_letters);
   return units_of_letters(
       classes, tables,
       _mm512_mask_blend_epi8(past, _mm512_loadu_si512(letters), VbmiOps::splat(kLetterSentinel)),
-      num_letters, units);
+      num_letters, window);
 }
 
 int text_units_vbmi2(const SyllableClassTables& classes, const SyllableUnitTables& tables,
-                     const uint8_t* text, size_t len, uint8_t* units, size_t* num_letters) {
+                     const uint8_t* text, size_t len, const UnitWindow& window,
+                     size_t* num_letters) {
   // The bytes past the text are not read: a masked load touches only the bytes it keeps.
   const __mmask64 in_text = low_lanes(len);
   const __m512i bytes = _mm512_maskz_loadu_epi8(in_text, text);
@@ -151,7 +164,7 @@ int text_units_vbmi2(const SyllableClassTables& classes, const SyllableUnitTable
   const __mmask64 past = ~low_lanes(*num_letters);
   const __m512i letters = _mm512_mask_blend_epi8(
       past, _mm512_maskz_compress_epi8(is_letter, index), VbmiOps::splat(kLetterSentinel));
-  return units_of_letters(classes, tables, letters, *num_letters, units);
+  return units_of_letters(classes, tables, letters, *num_letters, window);
 }
 
 }  // namespace tavik::core
