@@ -1,8 +1,6 @@
 #include "core/render.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "fpe/cpu.h"
 
 namespace tavik::core {
 
@@ -264,7 +262,6 @@ U128 units_to_value(std::span<const uint8_t> units) {
 
 namespace {
 
-#if !defined(__SSE2__)
 // The six raw digits of syllables k .. k + 5 as one number, d_k + 700 d_(k+1) + ... + 700^5
 // d_(k+5): a sum of products rather than one chain of them, so that it is ready sooner.
 uint64_t six_raw_digits(const uint8_t* units) {
@@ -277,40 +274,32 @@ uint64_t six_raw_digits(const uint8_t* units) {
   const uint64_t high = digit(4) + kSyllableBase * digit(5);
   return low + kTwo * (middle + kTwo * high);
 }
-#endif
 
 // units_to_value_checked for the 28 units of fourteen syllables, the width of every 128-bit
 // code word: two chunks of six digits and one of two, put together with the overflow checks
 // written out on 64-bit words.
 bool fourteen_syllables_to_value(const uint8_t* units, U128* out) {
-#if defined(__SSE2__)
-  // The raw digits two at a time, d_2i + 700 d_2i+1, from units 0-15 and 12-27 in two
-  // registers: 16-bit products of each unit pair, packed, and products of each digit pair.
-  const __m128i onset_and_nucleus = _mm_set1_epi16(0x7FFF);  // the nucleus without its flag
-  const __m128i by_onsets = _mm_set1_epi32(1 | (int{kNumOnsets} << 16));
-  const __m128i by_syllables = _mm_set1_epi32(1 | (int{kSyllableBase} << 16));
-  const auto four_pairs = [&](const uint8_t* p) {
-    const __m128i u = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
-                                    onset_and_nucleus);
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i digits =
-        _mm_packs_epi32(_mm_madd_epi16(_mm_unpacklo_epi8(u, zero), by_onsets),
-                        _mm_madd_epi16(_mm_unpackhi_epi8(u, zero), by_onsets));
-    return _mm_madd_epi16(digits, by_syllables);
-  };
-  uint32_t pairs[8];
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs), four_pairs(units));
-  _mm_storeu_si128(reinterpret_cast<__m128i*>(pairs + 3), four_pairs(units + 12));
-  constexpr uint64_t kTwo = uint64_t{kSyllableBase} * kSyllableBase;
-  const uint64_t low = pairs[0] + kTwo * pairs[1] + kTwo * kTwo * pairs[2];
-  const uint64_t middle = pairs[3] + kTwo * pairs[4] + kTwo * kTwo * pairs[5];
-  const uint64_t high = pairs[6];
-#else
-  const uint64_t low = six_raw_digits(units);
-  const uint64_t middle = six_raw_digits(units + 12);
-  const uint64_t high = syllable_digit(units[24], units[25]) +
-                        uint64_t{kSyllableBase} * syllable_digit(units[26], units[27]);
+  uint64_t low = 0;
+  uint64_t middle = 0;
+  uint64_t high = 0;
+#if defined(__x86_64__)
+  static const bool with_ssse3 = fpe::cpu_features().ssse3;
+  if (with_ssse3) {
+    // The digits two at a time, d_2i + 700 d_2i+1, each pair below 2^23.
+    uint32_t pairs[8];
+    fourteen_digit_pairs_ssse3(units, pairs);
+    constexpr uint64_t kTwo = uint64_t{kSyllableBase} * kSyllableBase;
+    low = pairs[0] + kTwo * pairs[1] + kTwo * kTwo * pairs[2];
+    middle = pairs[3] + kTwo * pairs[4] + kTwo * kTwo * pairs[5];
+    high = pairs[6];
+  } else
 #endif
+  {
+    low = six_raw_digits(units);
+    middle = six_raw_digits(units + 12);
+    high = syllable_digit(units[24], units[25]) +
+           uint64_t{kSyllableBase} * syllable_digit(units[26], units[27]);
+  }
   // value = low + K * (middle + K * high), K = 700^6; the inner sum is below 2^80.
   const NativeU128 inner = NativeU128{middle} + NativeU128{kSixSyllables} * high;
   const NativeU128 by_low_word = NativeU128{kSixSyllables} * static_cast<uint64_t>(inner);

@@ -113,6 +113,12 @@ U128 units_to_value(std::span<const uint8_t> units);
 // false then, and true with the value in *out otherwise.
 bool units_to_value_checked(std::span<const uint8_t> units, U128* out);
 
+// fourteen_digit_pairs_ssse3 writes the raw digits of the 28 units of fourteen syllables in
+// pairs, d_2i + 700 d_2i+1 for i = 0..6, to pairs[0..6], with SSSE3 (x86-64 only: callers
+// check that the processor has it). A raw digit is the onset unit plus 35 times the nucleus
+// unit without its flag, whatever the units hold.
+void fourteen_digit_pairs_ssse3(const uint8_t* units, uint32_t pairs[8]);
+
 // canonical_text spells units with the universal tables in lower case, without separators;
 // out-of-range units add nothing. The pointer form needs room for 2 * units.size() bytes
 // and returns the length written.
