@@ -14,7 +14,7 @@ void fourteen_digit_pairs_ssse3(const uint8_t* units, uint32_t pairs[8]) {
   // bytes (onset + 35 nucleus, the nucleus without its flag), then each digit pair by one of
   // 16-bit words.
   const __m128i onset_and_nucleus = _mm_set1_epi16(0x7FFF);
-  const __m128i by_onsets = _mm_set1_epi16(static_cast<int16_t>(1 | (kNumOnsets << 8)));  // bytes 1, 35
+  const __m128i by_onsets = _mm_set1_epi16(static_cast<int16_t>(1 | (kNumOnsets << 8)));
   const __m128i by_syllables = _mm_set1_epi32(1 | (int{kSyllableBase} << 16));
   const auto four_pairs = [&](const uint8_t* p) {
     const __m128i u = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)),
