@@ -4,7 +4,7 @@
 // Internal to normalization: the syllable lengths of core/syllable_lengths.h written once over
 // vector operations on kWidth bytes (16, or 64 with AVX-512 VBMI), for the files that compile
 // it for one instruction set (syllable_lengths_ssse3.cc, _neon.cc, _wasm.cc, _vbmi.cc). Ops
-// provides:
+// provides (kWidth, load and store only where run is used):
 //   V; kWidth; load(p) (kWidth bytes, unaligned); store(p, v); splat(b); zero();
 //   lookup(table, v): table[v] for indices 0-31 (table 16-byte aligned, 32 entries);
 //   next<k>(v, after): bytes k .. k+kWidth-1 of v followed by after;

@@ -22,11 +22,10 @@ __m512i positions() {
                          9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
 }
 
+// The operations of SyllableLengths::block on 64 bytes (a word is read in one block, from
+// registers, so run's loads and stores are not needed).
 struct VbmiOps {
   using V = __m512i;
-  static constexpr size_t kWidth = 64;
-  static V load(const uint8_t* p) { return _mm512_loadu_si512(p); }
-  static void store(uint8_t* p, V v) { _mm512_storeu_si512(p, v); }
   static V splat(uint8_t b) { return _mm512_set1_epi8(static_cast<char>(b)); }
   static V zero() { return _mm512_setzero_si512(); }
   // Indices 0-31 pick from the table in either half of the 64-byte copy.
