@@ -297,6 +297,8 @@ bool keep_window(const uint8_t* first, size_t data_unit_count, size_t check_unit
   return true;
 }
 
+#if defined(__x86_64__)
+
 // window_kept ends a parse in one step of 64, which stored the window's units itself when it
 // found num_units of them (-1 for a failed walk): whether they were enough.
 bool window_kept(int num_units, size_t data_unit_count, size_t check_unit_count,
@@ -308,6 +310,8 @@ bool window_kept(int num_units, size_t data_unit_count, size_t check_unit_count,
   out->num_check_units = check_unit_count;
   return true;
 }
+
+#endif
 
 // parse_sixteen_at_once is the parse of normalize_short from the syllable lengths at every
 // letter (core/syllable_lengths.h): the walk from one syllable to the next is one look-up a
