@@ -166,12 +166,7 @@ void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
   if (keyed) {
     hash_blocks(config, s.blocks_, s.macs_, m);
   } else {
-    for (size_t j = 0; j < m; ++j) {
-      const std::span<const uint8_t> units = s.inputs_[j].data();
-      for (size_t d = 0; d < num_data; ++d) {
-        s.digits_[j][d] = static_cast<uint16_t>(syllable_digit(units[2 * d], units[2 * d + 1]));
-      }
-    }
+    for (size_t j = 0; j < m; ++j) { units_to_digits(s.inputs_[j].data(), s.digits_[j].data()); }
     plain_check_digits({s.digits_.data(), m}, num_data, num_check, s.check_digits_.data());
   }
   size_t k = 0;

@@ -317,6 +317,19 @@ bool fourteen_syllables_to_value(const uint8_t* units, U128* out) {
 
 }  // namespace
 
+void units_to_digits(std::span<const uint8_t> units, uint16_t* digits_out) {
+#if defined(__x86_64__)
+  static const bool with_ssse3 = fpe::cpu_features().ssse3;
+  if (with_ssse3 && units.size() == 2 * kMaxDataSyllables) {
+    fourteen_digits_ssse3(units.data(), digits_out);
+    return;
+  }
+#endif
+  for (size_t d = 0; d < units.size() / 2; ++d) {
+    digits_out[d] = static_cast<uint16_t>(syllable_digit(units[2 * d], units[2 * d + 1]));
+  }
+}
+
 bool units_to_value_checked(std::span<const uint8_t> units, U128* out) {
   if (units.size() == 2 * kMaxDataSyllables) {
     U128 value;

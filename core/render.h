@@ -118,6 +118,12 @@ bool units_to_value_checked(std::span<const uint8_t> units, U128* out);
 // check that the processor has it). A raw digit is the onset unit plus 35 times the nucleus
 // unit without its flag, whatever the units hold.
 void fourteen_digit_pairs_ssse3(const uint8_t* units, uint32_t pairs[8]);
+// fourteen_digits_ssse3 writes the raw digits themselves, as 16-bit numbers.
+void fourteen_digits_ssse3(const uint8_t* units, uint16_t digits[14]);
+
+// units_to_digits writes the raw digit of each unit pair (onset and nucleus) of data units,
+// as syllable_digit gives it, to digits_out (units.size() / 2 of them).
+void units_to_digits(std::span<const uint8_t> units, uint16_t* digits_out);
 
 // canonical_text spells units with the universal tables in lower case, without separators;
 // out-of-range units add nothing. The pointer form needs room for 2 * units.size() bytes
