@@ -31,7 +31,9 @@ def test_keyring_reads_under_its_keys_and_moves_words_to_the_first():
     for i in ambiguous[:1]:
         with pytest.raises(ValueError, match=AMBIGUOUS):
             keyring.decode(old_words[i])
-    i = next(i for i in range(len(ids)) if i not in ambiguous)
+    # The new key's word of an identifier is ambiguous as often, so both must pass alone.
+    new_decoded = keyring.decode_many(new.encode_many(ids), errors="none")
+    i = next(i for i in range(len(ids)) if i not in ambiguous and new_decoded[i] is not None)
     assert keyring.decode(new.encode(ids[i])) == (ids[i], 0)
     assert keyring.recover(old_words[i].lower()) == (ids[i], 1)
     rekeyed = keyring.rekey_many(old_words, errors="none")
