@@ -247,9 +247,9 @@ constexpr std::array<uint64_t, 9> kLowBytes = {
 // gather_letters writes the letter indices (0-25) of the letters of text[0, k) to letters,
 // in order, and their number to *num_letters, for the longest k, a multiple of 8 up to the
 // last multiple of 16 in len, whose every eight bytes hold at most two bytes that are no
-// letter (a code word has few separators); letters needs 8 bytes of room past its letters. Returns k. Sixteen bytes are
-// classified at once, and each eight are packed in a 64-bit word by taking out its
-// non-letters, rather than byte by byte.
+// letter (a code word has few separators); letters needs 8 bytes of room past its letters.
+// Returns k. Sixteen bytes are classified at once, and each eight are packed in a 64-bit word
+// by taking out its non-letters, rather than byte by byte.
 size_t gather_letters(const uint8_t* text, size_t len, uint8_t* letters, size_t* num_letters) {
   size_t n = 0;
   size_t i = 0;
