@@ -1,5 +1,5 @@
-// The raw digits of fourteen syllables, alone or in pairs, with SSSE3 (compiled with -mssse3; called
-// only where the processor has it).
+// The raw digits of fourteen syllables, alone or in pairs, with SSSE3 (compiled with -mssse3;
+// called only where the processor has it).
 
 #include "core/render.h"
 

@@ -147,10 +147,10 @@ TEST(Normalize, ShortAndLongTextsParseAlike) {
 // A text of up to 256 bytes has its letters gathered first (sixteen bytes at a time, or eight
 // where at most two of them are no letter; in registers for up to 64 bytes with AVX-512 VBMI2)
 // and, where the processor allows, its syllables found sixteen letters at a time, or all at
-// once for up to 63 letters (AVX-512 VBMI); a longer text is read a letter at a time. Spaces past 256
-// bytes send a text down the second path, which must agree on the units, or on failing, for
-// near-words at every level: syllables of the level and of others, stray letters, capitals,
-// separators and bytes of other characters in every place and number.
+// once for up to 63 letters (AVX-512 VBMI); a longer text is read a letter at a time. Spaces
+// past 256 bytes send a text down the second path, which must agree on the units, or on
+// failing, for near-words at every level: syllables of the level and of others, stray letters,
+// capitals, separators and bytes of other characters in every place and number.
 TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
   std::mt19937_64 rng(29);
   const std::string_view noise[] = {"n", "l", "r", "a", "e", "x", "y", "c", "q", "-", " ", "st",
