@@ -262,6 +262,15 @@ U128 units_to_value(std::span<const uint8_t> units) {
 
 namespace {
 
+#if defined(__x86_64__)
+// with_ssse3 tells, once per process, whether the digits of fourteen syllables may be taken by
+// the multiply-adds of digit_pairs_ssse3.cc.
+bool with_ssse3() {
+  static const bool has = fpe::cpu_features().ssse3;
+  return has;
+}
+#endif
+
 // The six raw digits of syllables k .. k + 5 as one number, d_k + 700 d_(k+1) + ... + 700^5
 // d_(k+5): a sum of products rather than one chain of them, so that it is ready sooner.
 uint64_t six_raw_digits(const uint8_t* units) {
@@ -283,8 +292,7 @@ bool fourteen_syllables_to_value(const uint8_t* units, U128* out) {
   uint64_t middle = 0;
   uint64_t high = 0;
 #if defined(__x86_64__)
-  static const bool with_ssse3 = fpe::cpu_features().ssse3;
-  if (with_ssse3) {
+  if (with_ssse3()) {
     // The digits two at a time, d_2i + 700 d_2i+1, each pair below 2^23.
     uint32_t pairs[8];
     fourteen_digit_pairs_ssse3(units, pairs);
@@ -319,8 +327,7 @@ bool fourteen_syllables_to_value(const uint8_t* units, U128* out) {
 
 void units_to_digits(std::span<const uint8_t> units, uint16_t* digits_out) {
 #if defined(__x86_64__)
-  static const bool with_ssse3 = fpe::cpu_features().ssse3;
-  if (with_ssse3 && units.size() == 2 * kMaxDataSyllables) {
+  if (with_ssse3() && units.size() == 2 * kMaxDataSyllables) {
     fourteen_digits_ssse3(units.data(), digits_out);
     return;
   }

@@ -188,12 +188,6 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
           << text << " level " << int{level};
       ASSERT_EQ(fast_ok, normalize_sixteen_at_once(level, text, num_data, num_check, &sixteen))
           << text << " level " << int{level};
-      // Past 64 bytes the letters are gathered in memory before the step of 64, not in
-      // registers.
-      NormalizedInput gathered;
-      ASSERT_EQ(fast_ok, normalize(level, text + std::string(65, ' '), num_data, num_check,
-                                   &gathered))
-          << text << " level " << int{level};
       // The diagnosis of a failure reads the text as normalize does.
       const NormalizeFailure failure = diagnose_normalize(level, text, num_data, num_check);
       ASSERT_EQ(fast_ok, failure.kind == NormalizeFailure::Kind::kNone) << text;
@@ -202,7 +196,7 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
       }
       if (!fast_ok) { continue; }
       ++num_parsed;
-      for (const NormalizedInput* other : {&walked, &by_letter, &sixteen, &gathered}) {
+      for (const NormalizedInput* other : {&walked, &by_letter, &sixteen}) {
         ASSERT_EQ(Units(fast.data().begin(), fast.data().end()),
                   Units(other->data().begin(), other->data().end()))
             << text;
