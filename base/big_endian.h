@@ -1,30 +1,47 @@
 #ifndef TAVIK_BASE_BIG_ENDIAN_H_
 #define TAVIK_BASE_BIG_ENDIAN_H_
 
-// Whatever is hashed is laid out big-endian: these store and load words that way.
+// Whatever is hashed is laid out big-endian: these store and load words that way. Each is one
+// load or store of the whole word, with a byte swap on a little-endian host: the compiler does
+// not always merge the bytes of a word written one at a time (it wrote a 16-byte identifier
+// as sixteen byte stores), and a later wide load of narrow stores waits for them.
 
+#include <bit>
 #include <cstdint>
+#include <cstring>
 
 namespace tavik {
 
+inline uint32_t big_endian32(uint32_t v) {
+  if constexpr (std::endian::native == std::endian::little) { return __builtin_bswap32(v); }
+  return v;
+}
+
+inline uint64_t big_endian64(uint64_t v) {
+  if constexpr (std::endian::native == std::endian::little) { return __builtin_bswap64(v); }
+  return v;
+}
+
 inline void store_be32(uint32_t v, uint8_t* out) {
-  out[0] = static_cast<uint8_t>(v >> 24);
-  out[1] = static_cast<uint8_t>(v >> 16);
-  out[2] = static_cast<uint8_t>(v >> 8);
-  out[3] = static_cast<uint8_t>(v);
+  const uint32_t be = big_endian32(v);
+  std::memcpy(out, &be, sizeof be);
 }
 
 inline void store_be64(uint64_t v, uint8_t* out) {
-  store_be32(static_cast<uint32_t>(v >> 32), out);
-  store_be32(static_cast<uint32_t>(v), out + 4);
+  const uint64_t be = big_endian64(v);
+  std::memcpy(out, &be, sizeof be);
 }
 
 inline uint32_t load_be32(const uint8_t* in) {
-  return (uint32_t{in[0]} << 24) | (uint32_t{in[1]} << 16) | (uint32_t{in[2]} << 8) | in[3];
+  uint32_t be = 0;
+  std::memcpy(&be, in, sizeof be);
+  return big_endian32(be);
 }
 
 inline uint64_t load_be64(const uint8_t* in) {
-  return (uint64_t{load_be32(in)} << 32) | load_be32(in + 4);
+  uint64_t be = 0;
+  std::memcpy(&be, in, sizeof be);
+  return big_endian64(be);
 }
 
 }  // namespace tavik

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/big_endian.h"
+
 namespace tavik {
 
 __extension__ typedef unsigned __int128 NativeU128;
@@ -26,18 +28,12 @@ class U128 {
   constexpr NativeU128 native() const { return (NativeU128{hi_} << 64) | lo_; }
 
   // from_be_bytes reads 16 bytes, most significant first; to_be_bytes writes them.
-  static constexpr U128 from_be_bytes(const uint8_t* bytes) {
-    uint64_t hi = 0;
-    uint64_t lo = 0;
-    for (size_t i = 0; i < 8; ++i) { hi = (hi << 8) | bytes[i]; }
-    for (size_t i = 8; i < 16; ++i) { lo = (lo << 8) | bytes[i]; }
-    return U128(hi, lo);
+  static U128 from_be_bytes(const uint8_t* bytes) {
+    return U128(load_be64(bytes), load_be64(bytes + 8));
   }
-  constexpr void to_be_bytes(uint8_t* out) const {
-    for (size_t i = 0; i < 8; ++i) {
-      out[i] = static_cast<uint8_t>(hi_ >> (56 - 8 * i));
-      out[8 + i] = static_cast<uint8_t>(lo_ >> (56 - 8 * i));
-    }
+  void to_be_bytes(uint8_t* out) const {
+    store_be64(hi_, out);
+    store_be64(lo_, out + 8);
   }
 
   // bit_length is 128 minus the number of leading zero bits (0 for the value 0).

@@ -182,12 +182,12 @@ void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
   }
   secure_wipe(s.macs_.data(), m * sizeof(s.macs_[0]));
   decipher(config, s.values_, s.results_, k);
+  const ValueEnd end(config);
   for (size_t j = 0; j < k; ++j) {
-    const Result<Bytes16> decoded = decoded_value(config, s.results_[j]);
-    if (decoded.ok()) {
-      bytes[s.index_[j]] = decoded.value();
+    if (end.in_domain(s.results_[j])) {
+      end.write(s.results_[j], bytes[s.index_[j]]);
     } else {
-      errors[s.index_[j]] = decoded.error();
+      errors[s.index_[j]] = kCheckFailed;
     }
   }
 }
@@ -260,9 +260,8 @@ void recover_many(const CodecConfig& config, std::span<const CodeUnits> words,
   }
   secure_wipe(s.typed_macs_.data(), m * sizeof(s.typed_macs_[0]));
   decipher(config, s.values_, s.results_, num_final);
-  for (size_t j = 0; j < num_final; ++j) {
-    bytes[s.final_index_[j]] = cut_to_width(config, s.results_[j]);
-  }
+  const ValueEnd end(config);
+  for (size_t j = 0; j < num_final; ++j) { end.write(s.results_[j], bytes[s.final_index_[j]]); }
 }
 
 }  // namespace tavik::core

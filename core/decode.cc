@@ -7,9 +7,8 @@
 namespace tavik::core {
 
 Bytes16 cut_to_width(const CodecConfig& config, U128 plain) {
-  plain = plain & U128::low_mask(config.bit_width);
   Bytes16 bytes;
-  plain.to_be_bytes(bytes.data());
+  ValueEnd(config).write(plain, bytes);
   return bytes;
 }
 
@@ -45,8 +44,11 @@ class CheckFilter final : public fpe::MacFilter {
 }  // namespace
 
 Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain) {
-  if (plain > config.domain.max_value()) { return kCheckFailed; }
-  return cut_to_width(config, plain);
+  const ValueEnd end(config);
+  if (!end.in_domain(plain)) { return kCheckFailed; }
+  Bytes16 bytes;
+  end.write(plain, bytes);
+  return bytes;
 }
 
 Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input) {

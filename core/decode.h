@@ -40,6 +40,22 @@ Result<Bytes16> decode_read_word(const CodecConfig& config, const NormalizedInpu
                                  U128 value);
 Bytes16 cut_to_width(const CodecConfig& config, U128 plain);
 
+// ValueEnd is decoded_value and cut_to_width for the values of one configuration, with the
+// domain's largest value and the width's mask worked out once: the bulk calls end every word
+// of a batch with it, inline.
+class ValueEnd {
+ public:
+  explicit ValueEnd(const CodecConfig& config)
+      : max_value_(config.domain.max_value()), width_mask_(U128::low_mask(config.bit_width)) {}
+  // A deciphered value outside the domain fails the check.
+  bool in_domain(U128 plain) const { return plain <= max_value_; }
+  void write(U128 plain, Bytes16& out) const { (plain & width_mask_).to_be_bytes(out.data()); }
+
+ private:
+  U128 max_value_;
+  U128 width_mask_;
+};
+
 // finish_value deciphers a code value, keeps its low bit_width bits and writes 16 bytes,
 // most significant first.
 Bytes16 finish_value(const CodecConfig& config, U128 value);

@@ -304,12 +304,14 @@ void keyring_decode_many(Keyring keyring, std::span<const CodeUnits> words,
     if (g == 0) { continue; }
     const CodecConfig& config = *keyring[k];
     config.cipher->decrypt_many({s.grouped_.data(), g}, config.tweak, {s.results_.data(), g});
+    const ValueEnd end(config);
     for (size_t j = 0; j < g; ++j) {
-      const Result<Bytes16> decoded = decoded_value(config, s.results_[j]);
-      if (decoded.ok()) {
-        out[s.grouped_index_[j]] = KeyedBytes{decoded.value(), static_cast<uint32_t>(k)};
+      if (end.in_domain(s.results_[j])) {
+        KeyedBytes& keyed = out[s.grouped_index_[j]];
+        end.write(s.results_[j], keyed.bytes);
+        keyed.key_index = static_cast<uint32_t>(k);
       } else {
-        errors[s.grouped_index_[j]] = decoded.error();
+        errors[s.grouped_index_[j]] = kCheckFailed;
       }
     }
   }
