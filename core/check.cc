@@ -175,15 +175,6 @@ bool layout_digits_check_block(std::span<const uint16_t> digits,
   return true;
 }
 
-namespace {
-
-// A keyed check syllable from one word of the MAC: its high 16 bits pick the onset, its low 16
-// bits the nucleus.
-uint8_t mac_onset(uint32_t word) { return static_cast<uint8_t>((word >> 16) % kNumOnsets); }
-uint8_t mac_nucleus(uint32_t word) { return static_cast<uint8_t>((word & 0xFFFF) % kNumNuclei); }
-
-}  // namespace
-
 void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
   for (size_t k = 0; k < num_syllables; ++k) {
     out[2 * k] = mac_onset(mac[k]);
@@ -363,14 +354,5 @@ void KeyedCheckDigest::start(const uint8_t block[fpe::kSha256BlockLen]) {
 void KeyedCheckDigest::outer() { fpe::sha256_hmac_outer(key_.outer_state().h, inner_, mac_); }
 
 uint32_t KeyedCheckDigest::syllable_digit(size_t k) const { return keyed_check_digit(mac_, k); }
-
-bool keyed_check_matches(const uint32_t mac[8], std::span<const uint8_t> received_check_units) {
-  if (received_check_units.size() % 2 != 0) { return false; }
-  const size_t num_syllables = received_check_units.size() / 2;
-  if (num_syllables > kMaxCheckSyllables) { return false; }
-  uint8_t expected[kMaxCheckUnits];
-  check_units_from_mac(mac, num_syllables, expected);
-  return equal_in_constant_time(expected, received_check_units.data(), 2 * num_syllables);
-}
 
 }  // namespace tavik::core
