@@ -1,11 +1,12 @@
 // The bulk methods of the core against the bare lane hashing of their own compressions, in one
 // run: core::encode_many against the cipher's lanes (encrypt_many) and the check HMAC's lanes
-// (hmac_blocks_many) on the same values and the same check blocks, and core::decode_many
-// against the check HMAC's lanes and decrypt_many on the same words' values and blocks. Both
-// sides go through the same lane path, a batch (core::kBatchLen items) at a time, as the bulk
-// methods do. Each round times every bulk call and its bare hashing back to back, in
-// alternating order, on the thread's CPU clock; a ratio is the median over the rounds of each
-// round's ratio, so a busy machine disturbs both sides alike. Prints a Markdown table.
+// (hmac_blocks_many) on the same values and the same check blocks; core::decode_many, and
+// core::recover_many of the same words as written, against the check HMAC's lanes and
+// decrypt_many on the words' values and blocks. Both sides go through the same lane path, a
+// batch (core::kBatchLen items) at a time, as the bulk methods do. Each round times every bulk
+// call and its bare hashing back to back, in alternating order, on the thread's CPU clock; a
+// ratio is the median over the rounds of each round's ratio, so a busy machine disturbs both
+// sides alike. Prints a Markdown table.
 //   tavik_bulk_limit [ROUNDS]
 #include <algorithm>
 #include <array>
@@ -156,6 +157,16 @@ int main(int argc, char** argv) {
                          keep(results[0].lo());
                        }
                      }});
+    // A word as it was written costs recover_many what it costs decode_many: its check, then
+    // the cipher.
+    const std::function<void()> decode_lanes = [&] {
+      for (size_t first = 0; first < kItems; first += core::kBatchLen) {
+        hash_checks(c, c.decode_blocks, first, core::kBatchLen, macs);
+        config.cipher->decrypt_many(std::span(c.coded_values).subspan(first, core::kBatchLen),
+                                    config.tweak, results);
+        keep(results[0].lo());
+      }
+    };
     pairs.push_back({std::string(c.name) + ": decode_many",
                      [&] {
                        for (size_t first = 0; first < kItems; first += core::kBatchLen) {
@@ -164,15 +175,19 @@ int main(int argc, char** argv) {
                          keep(bytes[0][0]);
                        }
                      },
-                     [&] {
-                       for (size_t first = 0; first < kItems; first += core::kBatchLen) {
-                         hash_checks(c, c.decode_blocks, first, core::kBatchLen, macs);
-                         config.cipher->decrypt_many(
-                             std::span(c.coded_values).subspan(first, core::kBatchLen),
-                             config.tweak, results);
-                         keep(results[0].lo());
-                       }
-                     }});
+                     decode_lanes});
+    if (config.mode != core::Mode::kPlain) {
+      pairs.push_back(
+          {std::string(c.name) + ": recover_many, words as written",
+           [&] {
+             for (size_t first = 0; first < kItems; first += core::kBatchLen) {
+               core::recover_many(config, std::span(c.units).subspan(first, core::kBatchLen),
+                                  bytes, errors, scratch);
+               keep(bytes[0][0]);
+             }
+           },
+           decode_lanes});
+    }
   }
 
   for (int round = 0; round < rounds; ++round) {

@@ -198,16 +198,15 @@ void recover_many(const CodecConfig& config, std::span<const CodeUnits> words,
   const size_t n = std::min(words.size(), kBatchLen);
   // Start every word and hash its block as typed, all in lanes.
   size_t m = 0;
+  // Most words stand as typed: only the words searched below get the offsets of their units
+  // in the block (a RecoveryWord's KeyedCheckBlock).
   for (size_t i = 0; i < n; ++i) {
-    Result<RecoveryWord> started = start_recovery(config, words[i]);
-    if (!started.ok()) {
-      errors[i] = started.error();
+    if (const std::optional<Error> failure =
+            read_for_recovery(config, words[i], &s.words_[m].input, s.blocks_[m].data())) {
+      errors[i] = *failure;
       continue;
     }
     errors[i].reset();
-    s.words_[m] = std::move(started).value();
-    std::copy(s.words_[m].block.bytes(), s.words_[m].block.bytes() + fpe::kSha256BlockLen,
-              s.blocks_[m].begin());
     s.index_[m++] = static_cast<uint32_t>(i);
   }
   if (m == 0) { return; }
@@ -220,10 +219,11 @@ void recover_many(const CodecConfig& config, std::span<const CodeUnits> words,
   size_t num_final = 0;
   size_t num_searched = 0;
   for (size_t j = 0; j < m; ++j) {
-    if (typed_word_stands(config, s.words_[j], s.typed_macs_[j].data())) {
-      s.values_[num_final] = units_to_value(s.words_[j].input.data());
+    if (typed_word_stands(config, s.words_[j].input, s.typed_macs_[j].data(),
+                          &s.values_[num_final])) {
       s.final_index_[num_final++] = s.index_[j];
     } else {
+      s.words_[j].block = KeyedCheckBlock(s.words_[j].input.data());
       s.searched_[num_searched++] = static_cast<uint32_t>(j);
     }
   }

@@ -66,13 +66,18 @@ Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInpu
   return value;
 }
 
-bool units_in_domain(const CodecConfig& config, std::span<const uint8_t> data_units) {
-  U128 value;
-  if (!units_to_value_checked(data_units, &value) || value > config.domain.max_value()) {
+bool units_in_domain(const CodecConfig& config, std::span<const uint8_t> data_units,
+                     U128* value) {
+  U128 spelled;
+  if (!units_to_value_checked(data_units, &spelled) || spelled > config.domain.max_value()) {
     return false;
   }
-  return config.domain.kind != fpe::CipherDomain::Kind::kModulus ||
-         config.cipher->decrypt(value, config.tweak) <= config.domain.max_value();
+  if (config.domain.kind == fpe::CipherDomain::Kind::kModulus &&
+      config.cipher->decrypt(spelled, config.tweak) > config.domain.max_value()) {
+    return false;
+  }
+  if (value != nullptr) { *value = spelled; }
+  return true;
 }
 
 Bytes16 finish_value(const CodecConfig& config, U128 value) {

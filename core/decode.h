@@ -64,7 +64,9 @@ Bytes16 finish_value(const CodecConfig& config, U128 value);
 // a Modulus domain, also deciphers to a value of the domain: only such words can come from
 // encode. (With an odd bit count the cipher keeps the domain's top bit, so a walk just above a
 // power of two may not come back within its passes.) Bits domains need no deciphering here.
-bool units_in_domain(const CodecConfig& config, std::span<const uint8_t> data_units);
+// With `value`, it also writes the value the units spell when they lie in the domain.
+bool units_in_domain(const CodecConfig& config, std::span<const uint8_t> data_units,
+                     U128* value = nullptr);
 
 }  // namespace tavik::core
 

@@ -167,7 +167,7 @@ Result<KeyedBytes> keyring_recover(Keyring keyring, CodeUnits text) {
   std::optional<uint32_t> stands;
   for (size_t k = 0; k < num_keys; ++k) {
     check_mac(*keyring[k], word.block.bytes(), typed_macs[k].data());
-    if (!typed_word_stands(*keyring[k], word, typed_macs[k].data())) { continue; }
+    if (!typed_word_stands(*keyring[k], word.input, typed_macs[k].data())) { continue; }
     if (stands) {
       secure_wipe(typed_macs.data(), num_keys * sizeof(typed_macs[0]));
       return kAmbiguousKey;

@@ -86,19 +86,42 @@ std::span<const uint8_t> ConfusionGraph::neighbours(uint8_t unit) const {
   return {neighbours_[unit].data(), num_neighbours_[unit]};
 }
 
-Result<RecoveryWord> start_recovery(const CodecConfig& config, CodeUnits text) {
+namespace {
+
+// The refusals before a search that do not depend on the check block.
+std::optional<Error> read_units(const CodecConfig& config, CodeUnits text,
+                                NormalizedInput* input) {
   if (config.mode == Mode::kPlain) { return kRecoveryNotSupported; }
   if (!config.check_key) { return kKeyRequired; }
-  RecoveryWord word;
   if (!normalize(static_cast<uint8_t>(config.level), text, 2 * data_syllable_count(config),
-                 2 * config.check_syllables, &word.input)) {
+                 2 * config.check_syllables, input)) {
     return kNormalizationFailed;
   }
-  // A text longer than one block spells a value of 2^128 or more; no single substitution
-  // brings it below (its top syllable would have to become a plain "a" syllable).
+  return std::nullopt;
+}
+
+}  // namespace
+
+// A text longer than one block spells a value of 2^128 or more; no single substitution brings
+// it below (its top syllable would have to become a plain "a" syllable): kUnrecoverable.
+Result<RecoveryWord> start_recovery(const CodecConfig& config, CodeUnits text) {
+  RecoveryWord word;
+  if (const std::optional<Error> failure = read_units(config, text, &word.input)) {
+    return *failure;
+  }
   word.block = KeyedCheckBlock(word.input.data());
   if (!word.block.fits()) { return kUnrecoverable; }
   return word;
+}
+
+std::optional<Error> read_for_recovery(const CodecConfig& config, CodeUnits text,
+                                       NormalizedInput* input,
+                                       uint8_t block[fpe::kSha256BlockLen]) {
+  if (std::optional<Error> failure = read_units(config, text, input)) { return failure; }
+  if (input->num_data_units > kMaxDataUnits || !layout_check_block(input->data(), block)) {
+    return kUnrecoverable;
+  }
+  return std::nullopt;
 }
 
 size_t list_substitutions(const RecoveryWord& word, Substitution out[kMaxSubstitutions]) {
@@ -119,10 +142,10 @@ void substituted_block(const RecoveryWord& word, Substitution sub,
   std::memcpy(block, changed.bytes(), fpe::kSha256BlockLen);
 }
 
-bool typed_word_stands(const CodecConfig& config, const RecoveryWord& word,
-                       const uint32_t typed_mac[8]) {
-  return keyed_check_matches(typed_mac, word.input.check()) &&
-         units_in_domain(config, word.input.data());
+bool typed_word_stands(const CodecConfig& config, const NormalizedInput& input,
+                       const uint32_t typed_mac[8], U128* value) {
+  return keyed_check_matches(typed_mac, input.check()) &&
+         units_in_domain(config, input.data(), value);
 }
 
 Result<U128> decide_recovery(const CodecConfig& config, const RecoveryWord& word,
@@ -180,7 +203,7 @@ Result<Bytes16> recover_text(const CodecConfig& config, CodeUnits text) {
   // and the copies are hashed several at a time, side by side.
   uint32_t typed_mac[8];
   fpe::sha256_hmac_block(key.inner_state().h, key.outer_state().h, word.block.bytes(), typed_mac);
-  if (typed_word_stands(config, word, typed_mac)) {
+  if (typed_word_stands(config, word.input, typed_mac)) {
     secure_wipe(typed_mac, sizeof(typed_mac));
     return decode_as_typed(config, text);
   }

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 
@@ -84,11 +85,18 @@ struct RecoveryWord {
 // start_recovery refuses what recover_text refuses before its search: plain mode, a missing
 // key, input that does not normalize, and (kUnrecoverable) data too long for one block.
 Result<RecoveryWord> start_recovery(const CodecConfig& config, CodeUnits text);
+// read_for_recovery is start_recovery for the bulk path, which searches few of its words: it
+// writes the units to *input and lays out only the check block of the data as typed (no
+// RecoveryWord), and returns the failure, if any.
+std::optional<Error> read_for_recovery(const CodecConfig& config, CodeUnits text,
+                                       NormalizedInput* input,
+                                       uint8_t block[fpe::kSha256BlockLen]);
 
 // typed_word_stands tells, from the MAC of the word's own block, whether the word passes as
-// typed (check and domain): it is then decoded as it is.
-bool typed_word_stands(const CodecConfig& config, const RecoveryWord& word,
-                       const uint32_t typed_mac[8]);
+// typed (check and domain): it is then decoded as it is. With `value`, it also writes the
+// value its data units spell when it stands.
+bool typed_word_stands(const CodecConfig& config, const NormalizedInput& input,
+                       const uint32_t typed_mac[8], U128* value = nullptr);
 
 // A Substitution replaces data unit `pos` by `unit`, a neighbour in the confusion graph; a
 // word has at most one per onset unit and two per nucleus unit.
