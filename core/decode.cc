@@ -7,8 +7,9 @@
 namespace tavik::core {
 
 Bytes16 cut_to_width(const CodecConfig& config, U128 plain) {
+  // Only the width's mask: the domain's largest value is not needed here.
   Bytes16 bytes;
-  ValueEnd(config).write(plain, bytes);
+  (plain & U128::low_mask(config.bit_width)).to_be_bytes(bytes.data());
   return bytes;
 }
 
