@@ -110,7 +110,7 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
     value_to_digits(s.results_[j], num_data, s.digits_[k].data());
     const std::span<const uint16_t> digits(s.digits_[k].data(), num_data);
     if (keyed && !layout_digits_check_block(digits, s.blocks_[k].data())) {
-      errors[s.index_[j]] = Error{ErrorCode::kInternal, "check text longer than one block"};
+      errors[s.index_[j]] = kCheckTextTooLong;
       continue;
     }
     if (k != j && keep_blocks) { s.blocks16_[k] = s.blocks16_[j]; }
@@ -145,16 +145,14 @@ void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
   // Read every word; for the keyed check, lay out the block its digest hashes.
   size_t m = 0;
   for (size_t i = 0; i < n; ++i) {
-    const Result<U128> value = read_word(config, words[i], &s.inputs_[m]);
+    const Result<U128> value = keyed ? read_keyed_word(config, words[i], &s.inputs_[m],
+                                                       s.blocks_[m].data())
+                                     : read_word(config, words[i], &s.inputs_[m]);
     if (!value.ok()) {
       errors[i] = value.error();
       continue;
     }
     errors[i].reset();
-    if (keyed && !layout_check_block(s.inputs_[m].data(), s.blocks_[m].data())) {
-      errors[i] = Error{ErrorCode::kInternal, "check text longer than one block"};
-      continue;
-    }
     s.values_[m] = value.value();
     s.index_[m++] = static_cast<uint32_t>(i);
   }

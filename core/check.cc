@@ -154,6 +154,14 @@ bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::
   return true;
 }
 
+bool layout_check_block(const DataText& data_text, std::span<const uint8_t> data_units,
+                        uint8_t block[fpe::kSha256BlockLen]) {
+  if (data_text.len == DataText::kNotWritten) { return layout_check_block(data_units, block); }
+  if (data_text.len > fpe::kHmacShortMessageLen) { return false; }
+  fpe::pad_hmac_block(block, data_text.len);
+  return true;
+}
+
 bool layout_digits_check_block(std::span<const uint16_t> digits,
                                uint8_t block[fpe::kSha256BlockLen]) {
   // Each syllable is one four-byte store of its letters with zeros after them, so the bytes

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <span>
 
+#include "base/result.h"
+#include "core/normalize.h"
 #include "core/render.h"
 #include "core/types.h"
 #include "fpe/hmac.h"
@@ -57,6 +59,13 @@ bool verify_check(Mode mode, const fpe::HmacKey* key, std::span<const uint8_t> d
 // key block). It returns false, leaving the block undefined, when the text is longer than one
 // block may hold (more than 55 letters, which no value below 2^128 spells).
 bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]);
+// The same, where normalize may have written the text of the data units into the block
+// already (data_text.bytes is block): then only the padding is added.
+bool layout_check_block(const DataText& data_text, std::span<const uint8_t> data_units,
+                        uint8_t block[fpe::kSha256BlockLen]);
+// What the callers report when layout_check_block refuses a text they have read.
+inline constexpr Error kCheckTextTooLong = {ErrorCode::kInternal,
+                                            "check text longer than one block"};
 
 // layout_digits_check_block is layout_check_block for the data units of digits (each below
 // 700), spelled from the digits.

@@ -52,9 +52,12 @@ Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain) {
   return bytes;
 }
 
-Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input) {
+namespace {
+
+Result<U128> read_value(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+                        DataText* data_text) {
   if (!normalize(static_cast<uint8_t>(config.level), text, 2 * data_syllable_count(config),
-                 2 * config.check_syllables, input)) {
+                 2 * config.check_syllables, input, data_text)) {
     return kNormalizationFailed;
   }
   if (config.mode != Mode::kPlain && !config.check_key) { return kKeyRequired; }
@@ -63,6 +66,22 @@ Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInpu
   U128 value;
   if (!units_to_value_checked(input->data(), &value) || value > config.domain.max_value()) {
     return kCheckFailed;
+  }
+  return value;
+}
+
+}  // namespace
+
+Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input) {
+  return read_value(config, text, input, nullptr);
+}
+
+Result<U128> read_keyed_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+                             uint8_t block[fpe::kSha256BlockLen]) {
+  DataText data_text{.bytes = block};
+  const Result<U128> value = read_value(config, text, input, &data_text);
+  if (value.ok() && !layout_check_block(data_text, input->data(), block)) {
+    return kCheckTextTooLong;
   }
   return value;
 }
@@ -110,7 +129,7 @@ Result<Bytes16> decode_read_word(const CodecConfig& config, const NormalizedInpu
       config.cipher->decrypt_with_mac(value, config.tweak, *config.check_key, block, mac, walk_on);
   const bool ok = keyed_check_matches(mac, input.check());
   secure_wipe(mac, sizeof(mac));
-  if (!block.fits()) { return Error{ErrorCode::kInternal, "check text longer than one block"}; }
+  if (!block.fits()) { return kCheckTextTooLong; }
   if (!ok) { return kCheckFailed; }
   return decoded_value(config, plain);
 }

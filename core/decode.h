@@ -10,6 +10,7 @@
 #include "base/u128.h"
 #include "core/config.h"
 #include "core/normalize.h"
+#include "fpe/sha256.h"
 
 namespace tavik::core {
 
@@ -33,6 +34,11 @@ Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text);
 // deciphered value (kCheckFailed outside the domain); cut_to_width keeps the low bit_width
 // bits and writes 16 bytes, most significant first.
 Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input);
+// read_keyed_word is read_word that also lays out the keyed check block of the word's data
+// units, as layout_check_block does (kCheckTextTooLong where it refuses), from the letters
+// normalize read where it hands them out.
+Result<U128> read_keyed_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+                             uint8_t block[fpe::kSha256BlockLen]);
 Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain);
 // decode_read_word is the rest of decode_text for a word that read_word has read: the check,
 // the cipher and the domain, with the check digest computed alongside the cipher.

@@ -116,12 +116,9 @@ std::optional<Error> check_keyring(Keyring keyring) {
 Result<KeyedBytes> keyring_decode(Keyring keyring, CodeUnits text) {
   if (keyring.empty()) { return kEmptyKeyring; }
   NormalizedInput input;
-  const Result<U128> read = read_word(*keyring[0], text, &input);
-  if (!read.ok()) { return read.error(); }
   uint8_t block[fpe::kSha256BlockLen];
-  if (!layout_check_block(input.data(), block)) {
-    return Error{ErrorCode::kInternal, "check text longer than one block"};
-  }
+  const Result<U128> read = read_keyed_word(*keyring[0], text, &input, block);
+  if (!read.ok()) { return read.error(); }
   // The check under every key but the last first. When none passes, the last key's check runs
   // alongside its cipher, as decode does: a word under the oldest key costs one decode and a
   // check for each other key.
@@ -240,16 +237,13 @@ void keyring_decode_many(Keyring keyring, std::span<const CodeUnits> words,
   // Read every word once (the keys share the level and the domain) and lay out its check block.
   size_t m = 0;
   for (size_t i = 0; i < n; ++i) {
-    const Result<U128> value = read_word(*keyring[0], words[i], &s.inputs_[m]);
+    const Result<U128> value =
+        read_keyed_word(*keyring[0], words[i], &s.inputs_[m], s.blocks_[m].data());
     if (!value.ok()) {
       errors[i] = value.error();
       continue;
     }
     errors[i].reset();
-    if (!layout_check_block(s.inputs_[m].data(), s.blocks_[m].data())) {
-      errors[i] = Error{ErrorCode::kInternal, "check text longer than one block"};
-      continue;
-    }
     s.values_[m] = value.value();
     s.index_[m++] = static_cast<uint32_t>(i);
   }

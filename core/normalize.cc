@@ -383,7 +383,8 @@ bool parse_sixteen_at_once(const LetterTables& t, bool sixty_four, uint8_t level
 template <typename Unit>
 bool normalize_short(const LetterTables& t, bool sixteen_at_once, bool sixty_four, uint8_t level,
                      const Unit* text, size_t len, size_t data_unit_count,
-                     size_t check_unit_count, NormalizedInput* out) {
+                     size_t check_unit_count, NormalizedInput* out,
+                     [[maybe_unused]] DataText* data_text) {
   const auto& single_onset = t.single_onset[level];
   const auto& cluster = t.cluster[level];
   // Room after the letters: the gathers store eight at a time, and the steps of sixteen read
@@ -395,9 +396,14 @@ bool normalize_short(const LetterTables& t, bool sixteen_at_once, bool sixty_fou
   if constexpr (sizeof(Unit) == 1) {
     if (sixty_four && len <= 64) {
       // A word of up to 64 bytes goes from its bytes to its units in registers.
+      // At the universal level the letters read are the canonical text of their units.
+      const bool with_text =
+          data_text != nullptr && level == static_cast<uint8_t>(Level::kUniversal);
       const int num_units = text_units_vbmi2(
           t.classes[level], t.unit_tables[level], text, len,
-          {data_unit_count, check_unit_count, out->data_units, out->check_units}, &num_letters);
+          {data_unit_count, check_unit_count, out->data_units, out->check_units,
+           with_text ? data_text->bytes : nullptr, with_text ? &data_text->len : nullptr},
+          &num_letters);
       if (num_letters == 0) { return false; }
       if (num_letters <= kVbmiMaxLetters) {
         return window_kept(num_units, data_unit_count, check_unit_count, out);
@@ -456,12 +462,13 @@ bool normalize_short(const LetterTables& t, bool sixteen_at_once, bool sixty_fou
 
 template <typename Unit>
 bool normalize_units(Steps steps, uint8_t level, const Unit* text, size_t len,
-                     size_t data_unit_count, size_t check_unit_count, NormalizedInput* out) {
+                     size_t data_unit_count, size_t check_unit_count, NormalizedInput* out,
+                     DataText* data_text) {
   const LetterTables& t = letter_tables();
   if (len <= kShortTextLen) {
     return normalize_short(t, steps != Steps::kLetters && t.sixteen_at_once,
                            steps == Steps::kSixtyFour && t.sixty_four_at_once, level, text, len,
-                           data_unit_count, check_unit_count, out);
+                           data_unit_count, check_unit_count, out, data_text);
   }
   const auto& single_onset = t.single_onset[level];
   const auto& cluster = t.cluster[level];
@@ -603,7 +610,9 @@ NormalizeFailure diagnose_normalize(uint8_t level, CodeUnits text, size_t data_u
 namespace {
 
 bool normalize_text(Steps steps, uint8_t level, CodeUnits text, size_t data_unit_count,
-                    size_t check_unit_count, NormalizedInput* out) {
+                    size_t check_unit_count, NormalizedInput* out,
+                    DataText* data_text = nullptr) {
+  if (data_text != nullptr) { data_text->len = DataText::kNotWritten; }
   if (out == nullptr || level >= kNumLevels || data_unit_count > kMaxDataUnits ||
       check_unit_count > kMaxCheckUnits) {
     return false;
@@ -611,13 +620,13 @@ bool normalize_text(Steps steps, uint8_t level, CodeUnits text, size_t data_unit
   switch (text.unit_size) {
     case 1:
       return normalize_units(steps, level, static_cast<const uint8_t*>(text.data),
-                             text.len, data_unit_count, check_unit_count, out);
+                             text.len, data_unit_count, check_unit_count, out, data_text);
     case 2:
       return normalize_units(steps, level, static_cast<const uint16_t*>(text.data),
-                             text.len, data_unit_count, check_unit_count, out);
+                             text.len, data_unit_count, check_unit_count, out, data_text);
     case 4:
       return normalize_units(steps, level, static_cast<const uint32_t*>(text.data),
-                             text.len, data_unit_count, check_unit_count, out);
+                             text.len, data_unit_count, check_unit_count, out, data_text);
     default: return false;
   }
 }
@@ -625,8 +634,9 @@ bool normalize_text(Steps steps, uint8_t level, CodeUnits text, size_t data_unit
 }  // namespace
 
 bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count, size_t check_unit_count,
-               NormalizedInput* out) {
-  return normalize_text(Steps::kSixtyFour, level, text, data_unit_count, check_unit_count, out);
+               NormalizedInput* out, DataText* data_text) {
+  return normalize_text(Steps::kSixtyFour, level, text, data_unit_count, check_unit_count, out,
+                        data_text);
 }
 
 bool normalize_letter_by_letter(uint8_t level, CodeUnits text, size_t data_unit_count,

@@ -40,6 +40,17 @@ struct CodeUnits {
   CodeUnits(const char* utf8) : CodeUnits(std::string_view(utf8)) {}
 };
 
+// DataText is where normalize may also put the letters of the window's data units as the
+// universal level spells them in lower case (their canonical text, core/render.h), followed by
+// zeros up to 64 bytes, for the keyed check block. It does so only where that costs it next to
+// nothing (a word of up to 64 bytes read at the universal level, whose units are exactly the
+// window), and then sets len; elsewhere len stays kNotWritten.
+struct DataText {
+  static constexpr size_t kNotWritten = static_cast<size_t>(-1);
+  uint8_t* bytes = nullptr;  // 64 bytes
+  size_t len = kNotWritten;
+};
+
 // normalize keeps the ASCII letters of text (lower-cased), parses them into syllables
 // of the level (clusters before single onsets; an n, l or r after a vowel is an ending only
 // when it ends the text or a single onset of the level follows) and keeps the last
@@ -48,7 +59,7 @@ struct CodeUnits {
 // were parsed. data_unit_count is at most kMaxDataUnits, check_unit_count at most
 // kMaxCheckUnits. Time is linear in the text and memory is constant.
 bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count,
-               size_t check_unit_count, NormalizedInput* out);
+               size_t check_unit_count, NormalizedInput* out, DataText* data_text = nullptr);
 
 // normalize_letter_by_letter is normalize without the steps that read sixteen letters at once
 // where the processor allows (the form every processor runs), so that tests can hold the two

@@ -90,11 +90,11 @@ namespace {
 
 // The refusals before a search that do not depend on the check block.
 std::optional<Error> read_units(const CodecConfig& config, CodeUnits text,
-                                NormalizedInput* input) {
+                                NormalizedInput* input, DataText* data_text = nullptr) {
   if (config.mode == Mode::kPlain) { return kRecoveryNotSupported; }
   if (!config.check_key) { return kKeyRequired; }
   if (!normalize(static_cast<uint8_t>(config.level), text, 2 * data_syllable_count(config),
-                 2 * config.check_syllables, input)) {
+                 2 * config.check_syllables, input, data_text)) {
     return kNormalizationFailed;
   }
   return std::nullopt;
@@ -117,8 +117,12 @@ Result<RecoveryWord> start_recovery(const CodecConfig& config, CodeUnits text) {
 std::optional<Error> read_for_recovery(const CodecConfig& config, CodeUnits text,
                                        NormalizedInput* input,
                                        uint8_t block[fpe::kSha256BlockLen]) {
-  if (std::optional<Error> failure = read_units(config, text, input)) { return failure; }
-  if (input->num_data_units > kMaxDataUnits || !layout_check_block(input->data(), block)) {
+  DataText data_text{.bytes = block};
+  if (std::optional<Error> failure = read_units(config, text, input, &data_text)) {
+    return failure;
+  }
+  if (input->num_data_units > kMaxDataUnits ||
+      !layout_check_block(data_text, input->data(), block)) {
     return kUnrecoverable;
   }
   return std::nullopt;

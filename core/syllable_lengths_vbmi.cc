@@ -122,6 +122,16 @@ __mmask64 low_lanes(size_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask64{1} <
   const __m512i units =
       _mm512_permutex2var_epi8(onset_unit, avx512::interleave_bytes(), nucleus);
   const size_t size = window.num_data + window.num_check;
+  if (window.data_text != nullptr && static_cast<size_t>(num_units) == size) {
+    // The data units are all the syllables before the first check syllable: their letters.
+    const __m512i check_start = _mm512_permutexvar_epi8(
+        VbmiOps::splat(static_cast<uint8_t>(window.num_data / 2)), start);
+    const size_t len =
+        static_cast<uint8_t>(_mm_cvtsi128_si32(_mm512_castsi512_si128(check_start)));
+    _mm512_storeu_si512(window.data_text,
+                        _mm512_maskz_add_epi8(low_lanes(len), text, VbmiOps::splat('a')));
+    *window.data_text_len = len;
+  }
   if (static_cast<size_t>(num_units) >= size) {
     const uint8_t first_kept = static_cast<uint8_t>(static_cast<size_t>(num_units) - size);
     const __m512i from = _mm512_add_epi8(at, VbmiOps::splat(first_kept));
