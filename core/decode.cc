@@ -1,5 +1,7 @@
 #include "core/decode.h"
 
+#include <cstring>
+
 #include "base/secure_wipe.h"
 #include "core/check.h"
 #include "core/render.h"
@@ -15,18 +17,25 @@ Bytes16 cut_to_width(const CodecConfig& config, U128 plain) {
 
 namespace {
 
-// CheckBlockWriter lays out the check block of data units when the cipher asks for it, and
-// remembers whether the text fitted the block.
+// CheckBlockWriter lays out the check block of data units when the cipher asks for it, from
+// the letters normalize read where it handed them out, and remembers whether the text fitted
+// the block.
 class CheckBlockWriter final : public fpe::BlockWriter {
  public:
-  explicit CheckBlockWriter(std::span<const uint8_t> data_units) : data_units_(data_units) {}
+  CheckBlockWriter(std::span<const uint8_t> data_units, const DataText& data_text)
+      : data_units_(data_units), data_text_(data_text) {}
   void operator()(uint8_t block[fpe::kSha256BlockLen]) const override {
-    fits_ = data_units_.size() <= kMaxDataUnits && layout_check_block(data_units_, block);
+    if (data_text_.len != DataText::kNotWritten) {
+      std::memcpy(block, data_text_.bytes, fpe::kSha256BlockLen);
+    }
+    fits_ = data_units_.size() <= kMaxDataUnits &&
+            layout_check_block({.bytes = block, .len = data_text_.len}, data_units_, block);
   }
   bool fits() const { return fits_; }
 
  private:
   std::span<const uint8_t> data_units_;
+  const DataText& data_text_;
   mutable bool fits_ = false;
 };
 
@@ -106,13 +115,17 @@ Bytes16 finish_value(const CodecConfig& config, U128 value) {
 
 Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text) {
   NormalizedInput input;
-  const Result<U128> read = read_word(config, text, &input);
+  // The letters of the data units, for the keyed check block, where normalize hands them out.
+  uint8_t letters[fpe::kSha256BlockLen];
+  DataText data_text{.bytes = letters};
+  const Result<U128> read =
+      read_value(config, text, &input, config.mode == Mode::kPlain ? nullptr : &data_text);
   if (!read.ok()) { return read.error(); }
-  return decode_read_word(config, input, read.value());
+  return decode_read_word(config, input, read.value(), data_text);
 }
 
 Result<Bytes16> decode_read_word(const CodecConfig& config, const NormalizedInput& input,
-                                 U128 value) {
+                                 U128 value, const DataText& data_text) {
   if (config.mode == Mode::kPlain) {
     if (!verify_check(config.mode, nullptr, input.data(), input.check())) { return kCheckFailed; }
     return decoded_value(config, config.cipher->decrypt(value, config.tweak));
@@ -122,7 +135,7 @@ Result<Bytes16> decode_read_word(const CodecConfig& config, const NormalizedInpu
   // kept only if the check passes. A word whose check fails ends its cycle walk after the
   // first pass, so a forged word costs no more than a real one in any domain. (A value below
   // 2^128 spells at most 54 letters: its text fits the block.)
-  const CheckBlockWriter block(input.data());
+  const CheckBlockWriter block(input.data(), data_text);
   uint32_t mac[8];
   const CheckFilter walk_on(input.check());
   const U128 plain =

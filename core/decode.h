@@ -41,9 +41,10 @@ Result<U128> read_keyed_word(const CodecConfig& config, CodeUnits text, Normaliz
                              uint8_t block[fpe::kSha256BlockLen]);
 Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain);
 // decode_read_word is the rest of decode_text for a word that read_word has read: the check,
-// the cipher and the domain, with the check digest computed alongside the cipher.
+// the cipher and the domain, with the check digest computed alongside the cipher (its block
+// from data_text where normalize wrote it there).
 Result<Bytes16> decode_read_word(const CodecConfig& config, const NormalizedInput& input,
-                                 U128 value);
+                                 U128 value, const DataText& data_text = {});
 Bytes16 cut_to_width(const CodecConfig& config, U128 plain);
 
 // ValueEnd is decoded_value and cut_to_width for the values of one configuration, with the
