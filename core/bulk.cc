@@ -28,18 +28,6 @@ void decipher(const CodecConfig& config, const std::vector<U128>& values,
   config.cipher->decrypt_many({values.data(), n}, config.tweak, {results.data(), n});
 }
 
-// plain_check_matches tells whether a word's check units are the plain check syllables whose
-// digits are `expected`.
-bool plain_check_matches(const std::array<uint16_t, kMaxCheckSyllables>& expected,
-                         std::span<const uint8_t> check_units) {
-  for (size_t k = 0; k < check_units.size() / 2; ++k) {
-    if (syllable_digit(check_units[2 * k], check_units[2 * k + 1]) != expected[k]) {
-      return false;
-    }
-  }
-  return true;
-}
-
 }  // namespace
 
 BatchScratch::BatchScratch()
@@ -142,30 +130,49 @@ void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
                  BatchScratch& s) {
   const size_t n = std::min(words.size(), kBatchLen);
   const bool keyed = config.mode != Mode::kPlain;
-  // Read every word; for the keyed check, lay out the block its digest hashes.
+  const size_t num_data = data_syllable_count(config);
+  const size_t num_check = config.check_syllables;
+  // Read every word; for the keyed check, lay out the block its digest hashes. The plain check
+  // digits of a word come from the text normalize hands out, where it does; those of the
+  // others (`spelled`) from their data digits below.
   size_t m = 0;
+  size_t num_spelled = 0;
   for (size_t i = 0; i < n; ++i) {
+    DataText text{.bytes = s.blocks_[m].data(), .at_end = true};
     const Result<U128> value = keyed ? read_keyed_word(config, words[i], &s.inputs_[m],
                                                        s.blocks_[m].data())
-                                     : read_word(config, words[i], &s.inputs_[m]);
+                                     : read_word(config, words[i], &s.inputs_[m], &text);
     if (!value.ok()) {
       errors[i] = value.error();
       continue;
     }
     errors[i].reset();
+    if (!keyed) {
+      if (text.len != DataText::kNotWritten) {
+        plain_check_digits_of_text(text.bytes, text.len, num_check, s.check_digits_[m].data());
+      } else {
+        s.searched_[num_spelled++] = static_cast<uint32_t>(m);
+      }
+    }
     s.values_[m] = value.value();
     s.index_[m++] = static_cast<uint32_t>(i);
   }
   // The check first: a word whose check fails is never deciphered, so forged words cost no
-  // cycle walk. The plain check digits of the whole batch come from the data digits, several
-  // words at a time, as encode_many computes them.
-  const size_t num_data = data_syllable_count(config);
-  const size_t num_check = config.check_syllables;
+  // cycle walk. The plain check digits of the spelled words come from their data digits,
+  // several words at a time, as encode_many computes them.
   if (keyed) {
     hash_blocks(config, s.blocks_, s.macs_, m);
-  } else {
-    for (size_t j = 0; j < m; ++j) { units_to_digits(s.inputs_[j].data(), s.digits_[j].data()); }
-    plain_check_digits({s.digits_.data(), m}, num_data, num_check, s.check_digits_.data());
+  } else if (num_spelled != 0) {
+    for (size_t t = 0; t < num_spelled; ++t) {
+      units_to_digits(s.inputs_[s.searched_[t]].data(), s.digits_[t].data());
+    }
+    constexpr size_t kGroup = 16;
+    std::array<uint16_t, kMaxCheckSyllables> digits[kGroup];
+    for (size_t first = 0; first < num_spelled; first += kGroup) {
+      const size_t count = std::min(kGroup, num_spelled - first);
+      plain_check_digits({s.digits_.data() + first, count}, num_data, num_check, digits);
+      for (size_t t = 0; t < count; ++t) { s.check_digits_[s.searched_[first + t]] = digits[t]; }
+    }
   }
   size_t k = 0;
   for (size_t j = 0; j < m; ++j) {

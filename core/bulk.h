@@ -53,7 +53,7 @@ class BatchScratch {
   std::vector<NormalizedInput> inputs_;
   std::vector<RecoveryWord> words_;
   std::vector<std::array<uint32_t, 8>> typed_macs_;
-  std::vector<uint32_t> searched_;
+  std::vector<uint32_t> searched_;  // words recover_many searches; decode_many spells out
   std::vector<uint32_t> final_index_;
   std::vector<uint32_t> masks_;  // the separators of each word
   std::vector<std::array<uint16_t, kMaxCheckSyllables>> check_digits_;

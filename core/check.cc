@@ -249,6 +249,32 @@ size_t plain_check_units(std::span<const uint8_t> data_units, size_t count, uint
   return 2 * count;
 }
 
+namespace {
+
+// Digit k of the CRC in base 700, as plain_syllable spells it, for k below count.
+void crc_digits(uint32_t crc, size_t count, uint16_t* out) {
+  for (size_t k = 0; k < count; ++k) {
+    out[k] = static_cast<uint16_t>(crc % kSyllableBase);
+    crc /= kSyllableBase;
+  }
+}
+
+}  // namespace
+
+void plain_check_digits_of_text(const uint8_t block[kPaddedTextLen], size_t len, size_t count,
+                                uint16_t* out) {
+  len = std::min(len, kPaddedTextLen);
+  count = std::min(count, kMaxCheckSyllables);
+#if defined(__x86_64__)
+  static const bool with_clmul = fpe::cpu_features().pclmul;
+  if (with_clmul) {
+    crc_digits(crc32_register_clmul64(block) ^ kInitAfter[len] ^ 0xFFFFFFFFu, count, out);
+    return;
+  }
+#endif
+  crc_digits(crc32({block + kPaddedTextLen - len, len}), count, out);
+}
+
 void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>> words,
                         size_t n, size_t count, std::array<uint16_t, kMaxCheckSyllables>* out) {
   n = std::min(n, kMaxDataSyllables);
@@ -291,14 +317,7 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
 #else
     padded_crc32<kWords>(blocks, lens, crcs);
 #endif
-    for (size_t w = 0; w < num_words; ++w) {
-      // Digit k of the CRC in base 700, as plain_syllable spells it.
-      uint32_t x = crcs[w];
-      for (size_t k = 0; k < count; ++k) {
-        out[first + w][k] = static_cast<uint16_t>(x % kSyllableBase);
-        x /= kSyllableBase;
-      }
-    }
+    for (size_t w = 0; w < num_words; ++w) { crc_digits(crcs[w], count, out[first + w].data()); }
   }
 }
 

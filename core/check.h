@@ -40,6 +40,24 @@ size_t plain_check_units(std::span<const uint8_t> data_units, size_t count, uint
 void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>> words, size_t n,
                         size_t count, std::array<uint16_t, kMaxCheckSyllables>* out);
 
+// plain_check_digits_of_text is plain_check_digits for one word given as its canonical text,
+// len letters (at most 64) at the end of a 64-byte block with zeros before them, as normalize
+// hands it out (DataText with at_end).
+void plain_check_digits_of_text(const uint8_t block[64], size_t len, size_t count,
+                                uint16_t* out);
+
+// plain_check_matches tells whether a word's check units (at most kMaxCheckUnits) are the
+// plain check syllables whose digits are `expected`.
+inline bool plain_check_matches(const std::array<uint16_t, kMaxCheckSyllables>& expected,
+                                std::span<const uint8_t> check_units) {
+  for (size_t k = 0; k < check_units.size() / 2; ++k) {
+    if (syllable_digit(check_units[2 * k], check_units[2 * k + 1]) != expected[k]) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // compute_check_units picks the digest by mode: plain_check_units in mode plain,
 // keyed_check_units with `key` otherwise. `key` must then be non-null; a null key writes
 // nothing and returns 0.

@@ -61,10 +61,8 @@ Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain) {
   return bytes;
 }
 
-namespace {
-
-Result<U128> read_value(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
-                        DataText* data_text) {
+Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+                       DataText* data_text) {
   if (!normalize(static_cast<uint8_t>(config.level), text, 2 * data_syllable_count(config),
                  2 * config.check_syllables, input, data_text)) {
     return kNormalizationFailed;
@@ -79,16 +77,10 @@ Result<U128> read_value(const CodecConfig& config, CodeUnits text, NormalizedInp
   return value;
 }
 
-}  // namespace
-
-Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input) {
-  return read_value(config, text, input, nullptr);
-}
-
 Result<U128> read_keyed_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
                              uint8_t block[fpe::kSha256BlockLen]) {
   DataText data_text{.bytes = block};
-  const Result<U128> value = read_value(config, text, input, &data_text);
+  const Result<U128> value = read_word(config, text, input, &data_text);
   if (value.ok() && !layout_check_block(data_text, input->data(), block)) {
     return kCheckTextTooLong;
   }
@@ -115,11 +107,10 @@ Bytes16 finish_value(const CodecConfig& config, U128 value) {
 
 Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text) {
   NormalizedInput input;
-  // The letters of the data units, for the keyed check block, where normalize hands them out.
+  // The letters of the data units, for the check, where normalize hands them out.
   uint8_t letters[fpe::kSha256BlockLen];
-  DataText data_text{.bytes = letters};
-  const Result<U128> read =
-      read_value(config, text, &input, config.mode == Mode::kPlain ? nullptr : &data_text);
+  DataText data_text{.bytes = letters, .at_end = config.mode == Mode::kPlain};
+  const Result<U128> read = read_word(config, text, &input, &data_text);
   if (!read.ok()) { return read.error(); }
   return decode_read_word(config, input, read.value(), data_text);
 }
@@ -127,7 +118,16 @@ Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text) {
 Result<Bytes16> decode_read_word(const CodecConfig& config, const NormalizedInput& input,
                                  U128 value, const DataText& data_text) {
   if (config.mode == Mode::kPlain) {
-    if (!verify_check(config.mode, nullptr, input.data(), input.check())) { return kCheckFailed; }
+    bool ok = false;
+    if (data_text.at_end && data_text.len != DataText::kNotWritten) {
+      std::array<uint16_t, kMaxCheckSyllables> expected;
+      plain_check_digits_of_text(data_text.bytes, data_text.len, config.check_syllables,
+                                 expected.data());
+      ok = input.num_check_units <= kMaxCheckUnits && plain_check_matches(expected, input.check());
+    } else {
+      ok = verify_check(config.mode, nullptr, input.data(), input.check());
+    }
+    if (!ok) { return kCheckFailed; }
     return decoded_value(config, config.cipher->decrypt(value, config.tweak));
   }
   // The keyed check digest and the cipher are independent: the check block is laid out while

@@ -33,7 +33,9 @@ Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text);
 // kCheckFailed for a value outside the domain); decoded_value ends a decode from the
 // deciphered value (kCheckFailed outside the domain); cut_to_width keeps the low bit_width
 // bits and writes 16 bytes, most significant first.
-Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input);
+// With data_text, normalize may also hand out the text of the data units there.
+Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+                       DataText* data_text = nullptr);
 // read_keyed_word is read_word that also lays out the keyed check block of the word's data
 // units, as layout_check_block does (kCheckTextTooLong where it refuses), from the letters
 // normalize read where it hands them out.
@@ -41,8 +43,8 @@ Result<U128> read_keyed_word(const CodecConfig& config, CodeUnits text, Normaliz
                              uint8_t block[fpe::kSha256BlockLen]);
 Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain);
 // decode_read_word is the rest of decode_text for a word that read_word has read: the check,
-// the cipher and the domain, with the check digest computed alongside the cipher (its block
-// from data_text where normalize wrote it there).
+// the cipher and the domain, with the keyed check digest computed alongside the cipher. The
+// check is computed from data_text where normalize wrote it there (at_end for mode plain).
 Result<Bytes16> decode_read_word(const CodecConfig& config, const NormalizedInput& input,
                                  U128 value, const DataText& data_text = {});
 Bytes16 cut_to_width(const CodecConfig& config, U128 plain);

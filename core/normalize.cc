@@ -402,7 +402,8 @@ bool normalize_short(const LetterTables& t, bool sixteen_at_once, bool sixty_fou
       const int num_units = text_units_vbmi2(
           t.classes[level], t.unit_tables[level], text, len,
           {data_unit_count, check_unit_count, out->data_units, out->check_units,
-           with_text ? data_text->bytes : nullptr, with_text ? &data_text->len : nullptr},
+           with_text ? data_text->bytes : nullptr, with_text ? &data_text->len : nullptr,
+           with_text && data_text->at_end},
           &num_letters);
       if (num_letters == 0) { return false; }
       if (num_letters <= kVbmiMaxLetters) {

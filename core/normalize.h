@@ -42,12 +42,14 @@ struct CodeUnits {
 
 // DataText is where normalize may also put the letters of the window's data units as the
 // universal level spells them in lower case (their canonical text, core/render.h), followed by
-// zeros up to 64 bytes, for the keyed check block. It does so only where that costs it next to
-// nothing (a word of up to 64 bytes read at the universal level, whose units are exactly the
-// window), and then sets len; elsewhere len stays kNotWritten.
+// zeros up to 64 bytes for the keyed check block, or after zeros for the plain check's CRC
+// (at_end). It does so only where that costs it next to nothing (a word of up to 64 bytes read
+// at the universal level, whose units are exactly the window), and then sets len; elsewhere
+// len stays kNotWritten.
 struct DataText {
   static constexpr size_t kNotWritten = static_cast<size_t>(-1);
   uint8_t* bytes = nullptr;  // 64 bytes
+  bool at_end = false;
   size_t len = kNotWritten;
 };
 

@@ -69,7 +69,8 @@ struct SyllableUnitTables {
 // UnitWindow is where a reading of units puts the last num_data + num_check of them: the first
 // num_data at data, the rest at check. With data_text, a reading whose window is every unit it
 // read also writes the letters of the data units there (lower case, zeros after them up to 64
-// bytes) and their number to *data_text_len; otherwise it leaves both alone.
+// bytes, or with text_at_end zeros before them) and their number to *data_text_len; otherwise
+// it leaves both alone.
 struct UnitWindow {
   size_t num_data;
   size_t num_check;
@@ -77,6 +78,7 @@ struct UnitWindow {
   uint8_t* check;
   uint8_t* data_text = nullptr;
   size_t* data_text_len = nullptr;
+  bool text_at_end = false;
 };
 
 // syllable_units_vbmi reads the units of a text of num_letters <= kVbmiMaxLetters letters in

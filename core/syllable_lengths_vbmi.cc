@@ -128,8 +128,14 @@ __mmask64 low_lanes(size_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask64{1} <
         VbmiOps::splat(static_cast<uint8_t>(window.num_data / 2)), start);
     const size_t len =
         static_cast<uint8_t>(_mm_cvtsi128_si32(_mm512_castsi512_si128(check_start)));
-    _mm512_storeu_si512(window.data_text,
-                        _mm512_maskz_add_epi8(low_lanes(len), text, VbmiOps::splat('a')));
+    const __m512i lower = _mm512_add_epi8(text, VbmiOps::splat('a'));
+    _mm512_storeu_si512(
+        window.data_text,
+        window.text_at_end
+            ? _mm512_maskz_permutexvar_epi8(
+                  ~low_lanes(64 - len),
+                  _mm512_sub_epi8(at, VbmiOps::splat(static_cast<uint8_t>(64 - len))), lower)
+            : _mm512_maskz_mov_epi8(low_lanes(len), lower));
     *window.data_text_len = len;
   }
   if (static_cast<size_t>(num_units) >= size) {
