@@ -89,7 +89,8 @@ bool make_case(Case& c, const char* settings) {
     core::value_to_digits(c.coded_values[i], num_data, digits);
     core::layout_digits_check_block({digits, num_data}, c.encode_blocks[i].data());
     core::NormalizedInput input;
-    if (!core::read_word(c.config, c.units[i], &input).ok()) { return false; }
+    U128 value;
+    if (core::read_word(c.config, c.units[i], &input, &value) != nullptr) { return false; }
     core::layout_check_block(input.data(), c.decode_blocks[i].data());
   }
   return true;

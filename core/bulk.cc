@@ -135,26 +135,28 @@ void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
   // Read every word; for the keyed check, lay out the block its digest hashes. The plain check
   // digits of a word come from the text normalize hands out, where it does; those of the
   // others (`spelled`) from their data digits below.
+  const WordReader reader(config);
   size_t m = 0;
   size_t num_spelled = 0;
   for (size_t i = 0; i < n; ++i) {
-    DataText text{.bytes = s.blocks_[m].data(), .at_end = true};
-    const Result<U128> value = keyed ? read_keyed_word(config, words[i], &s.inputs_[m],
-                                                       s.blocks_[m].data())
-                                     : read_word(config, words[i], &s.inputs_[m], &text);
-    if (!value.ok()) {
-      errors[i] = value.error();
+    DataText text{.bytes = s.blocks_[m].data(), .at_end = !keyed};
+    if (const Error* failure = reader.read(words[i], &s.inputs_[m], &s.values_[m], &text)) {
+      errors[i] = *failure;
       continue;
     }
-    errors[i].reset();
-    if (!keyed) {
+    if (keyed) {
+      if (!layout_check_block(text, s.inputs_[m].data(), text.bytes)) {
+        errors[i] = kCheckTextTooLong;
+        continue;
+      }
+    } else {
       if (text.len != DataText::kNotWritten) {
         plain_check_digits_of_text(text.bytes, text.len, num_check, s.check_digits_[m].data());
       } else {
         s.searched_[num_spelled++] = static_cast<uint32_t>(m);
       }
     }
-    s.values_[m] = value.value();
+    errors[i].reset();
     s.index_[m++] = static_cast<uint32_t>(i);
   }
   // The check first: a word whose check fails is never deciphered, so forged words cost no

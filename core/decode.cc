@@ -61,30 +61,14 @@ Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain) {
   return bytes;
 }
 
-Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
-                       DataText* data_text) {
-  if (!normalize(static_cast<uint8_t>(config.level), text, 2 * data_syllable_count(config),
-                 2 * config.check_syllables, input, data_text)) {
-    return kNormalizationFailed;
-  }
-  if (config.mode != Mode::kPlain && !config.check_key) { return kKeyRequired; }
-  // A value outside the domain fails like a wrong check syllable, so the order of the two
-  // tests does not show.
-  U128 value;
-  if (!units_to_value_checked(input->data(), &value) || value > config.domain.max_value()) {
-    return kCheckFailed;
-  }
-  return value;
+const Error* read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+                       U128* value, DataText* data_text) {
+  return WordReader(config).read(text, input, value, data_text);
 }
 
-Result<U128> read_keyed_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
-                             uint8_t block[fpe::kSha256BlockLen]) {
-  DataText data_text{.bytes = block};
-  const Result<U128> value = read_word(config, text, input, &data_text);
-  if (value.ok() && !layout_check_block(data_text, input->data(), block)) {
-    return kCheckTextTooLong;
-  }
-  return value;
+const Error* read_keyed_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+                             uint8_t block[fpe::kSha256BlockLen], U128* value) {
+  return WordReader(config).read_keyed(text, input, block, value);
 }
 
 bool units_in_domain(const CodecConfig& config, std::span<const uint8_t> data_units,
@@ -110,9 +94,11 @@ Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text) {
   // The letters of the data units, for the check, where normalize hands them out.
   uint8_t letters[fpe::kSha256BlockLen];
   DataText data_text{.bytes = letters, .at_end = config.mode == Mode::kPlain};
-  const Result<U128> read = read_word(config, text, &input, &data_text);
-  if (!read.ok()) { return read.error(); }
-  return decode_read_word(config, input, read.value(), data_text);
+  U128 value;
+  if (const Error* failure = read_word(config, text, &input, &value, &data_text)) {
+    return *failure;
+  }
+  return decode_read_word(config, input, value, data_text);
 }
 
 Result<Bytes16> decode_read_word(const CodecConfig& config, const NormalizedInput& input,

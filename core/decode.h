@@ -8,8 +8,10 @@
 
 #include "base/result.h"
 #include "base/u128.h"
+#include "core/check.h"
 #include "core/config.h"
 #include "core/normalize.h"
+#include "core/render.h"
 #include "fpe/sha256.h"
 
 namespace tavik::core {
@@ -28,19 +30,62 @@ inline constexpr Error kCheckFailed =
 Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text);
 
 // The steps of decode_text, for the bulk path that deciphers many words at once:
-// read_word normalizes the text into *input and returns the code value of its data units,
-// failing as decode_text does before the check (kNormalizationFailed, kKeyRequired, and
-// kCheckFailed for a value outside the domain); decoded_value ends a decode from the
-// deciphered value (kCheckFailed outside the domain); cut_to_width keeps the low bit_width
-// bits and writes 16 bytes, most significant first.
-// With data_text, normalize may also hand out the text of the data units there.
-Result<U128> read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
-                       DataText* data_text = nullptr);
+// read_word normalizes the text into *input and writes the code value of its data units to
+// *value; it returns how it fails, as decode_text does before the check (kNormalizationFailed,
+// kKeyRequired, and kCheckFailed for a value outside the domain), or nullptr: no Result per
+// word in a batch. With data_text, normalize may also hand out the text of the data units
+// there. decoded_value ends a decode from the deciphered value (kCheckFailed outside the
+// domain); cut_to_width keeps the low bit_width bits and writes 16 bytes, most significant
+// first.
+const Error* read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+                       U128* value, DataText* data_text = nullptr);
 // read_keyed_word is read_word that also lays out the keyed check block of the word's data
 // units, as layout_check_block does (kCheckTextTooLong where it refuses), from the letters
 // normalize read where it hands them out.
-Result<U128> read_keyed_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
-                             uint8_t block[fpe::kSha256BlockLen]);
+const Error* read_keyed_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+                             uint8_t block[fpe::kSha256BlockLen], U128* value);
+
+// WordReader is read_word and read_keyed_word for the words of one configuration, with what
+// depends only on the configuration worked out once: the bulk calls read every word of a batch
+// with it, inline.
+class WordReader {
+ public:
+  explicit WordReader(const CodecConfig& config)
+      : level_(static_cast<uint8_t>(config.level)),
+        key_missing_(config.mode != Mode::kPlain && !config.check_key),
+        data_units_(2 * data_syllable_count(config)),
+        check_units_(2 * config.check_syllables),
+        max_value_(config.domain.max_value()) {}
+
+  const Error* read(CodeUnits text, NormalizedInput* input, U128* value,
+                    DataText* data_text = nullptr) const {
+    if (!normalize(level_, text, data_units_, check_units_, input, data_text)) {
+      return &kNormalizationFailed;
+    }
+    if (key_missing_) { return &kKeyRequired; }
+    // A value outside the domain fails like a wrong check syllable, so the order of the two
+    // tests does not show.
+    if (!units_to_value_checked(input->data(), value) || *value > max_value_) {
+      return &kCheckFailed;
+    }
+    return nullptr;
+  }
+
+  const Error* read_keyed(CodeUnits text, NormalizedInput* input,
+                          uint8_t block[fpe::kSha256BlockLen], U128* value) const {
+    DataText data_text{.bytes = block};
+    if (const Error* failure = read(text, input, value, &data_text)) { return failure; }
+    if (!layout_check_block(data_text, input->data(), block)) { return &kCheckTextTooLong; }
+    return nullptr;
+  }
+
+ private:
+  uint8_t level_;
+  bool key_missing_;
+  size_t data_units_;
+  size_t check_units_;
+  U128 max_value_;
+};
 Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain);
 // decode_read_word is the rest of decode_text for a word that read_word has read: the check,
 // the cipher and the domain, with the keyed check digest computed alongside the cipher. The

@@ -117,8 +117,10 @@ Result<KeyedBytes> keyring_decode(Keyring keyring, CodeUnits text) {
   if (keyring.empty()) { return kEmptyKeyring; }
   NormalizedInput input;
   uint8_t block[fpe::kSha256BlockLen];
-  const Result<U128> read = read_keyed_word(*keyring[0], text, &input, block);
-  if (!read.ok()) { return read.error(); }
+  U128 value;
+  if (const Error* failure = read_keyed_word(*keyring[0], text, &input, block, &value)) {
+    return *failure;
+  }
   // The check under every key but the last first. When none passes, the last key's check runs
   // alongside its cipher, as decode does: a word under the oldest key costs one decode and a
   // check for each other key.
@@ -139,19 +141,19 @@ Result<KeyedBytes> keyring_decode(Keyring keyring, CodeUnits text) {
     }
   }
   if (num_passed == 0) {
-    const Result<Bytes16> decoded = decode_read_word(*keyring[last], input, read.value());
+    const Result<Bytes16> decoded = decode_read_word(*keyring[last], input, value);
     if (!decoded.ok()) { return decoded.error(); }
     return KeyedBytes{decoded.value(), static_cast<uint32_t>(last)};
   }
   if (passes(last)) { ++num_passed; }
-  if (num_passed == 1) { return take_under(keyring, {&first, 1}, read.value()); }
+  if (num_passed == 1) { return take_under(keyring, {&first, 1}, value); }
   // Rare (about one word in 700 per other key with one check syllable): every key that
   // passes, tested again.
   std::vector<uint32_t> passed;
   for (size_t k = 0; k < keyring.size(); ++k) {
     if (passes(k)) { passed.push_back(static_cast<uint32_t>(k)); }
   }
-  return take_under(keyring, passed, read.value());
+  return take_under(keyring, passed, value);
 }
 
 Result<KeyedBytes> keyring_recover(Keyring keyring, CodeUnits text) {
@@ -235,16 +237,15 @@ void keyring_decode_many(Keyring keyring, std::span<const CodeUnits> words,
   }
   if (s.macs_.size() < kBatchLen * num_keys) { s.macs_.resize(kBatchLen * num_keys); }
   // Read every word once (the keys share the level and the domain) and lay out its check block.
+  const WordReader reader(*keyring[0]);
   size_t m = 0;
   for (size_t i = 0; i < n; ++i) {
-    const Result<U128> value =
-        read_keyed_word(*keyring[0], words[i], &s.inputs_[m], s.blocks_[m].data());
-    if (!value.ok()) {
-      errors[i] = value.error();
+    if (const Error* failure =
+            reader.read_keyed(words[i], &s.inputs_[m], s.blocks_[m].data(), &s.values_[m])) {
+      errors[i] = *failure;
       continue;
     }
     errors[i].reset();
-    s.values_[m] = value.value();
     s.index_[m++] = static_cast<uint32_t>(i);
   }
   // The check of every word under every key, each key's in lanes.
