@@ -203,13 +203,18 @@ void recover_many(const CodecConfig& config, std::span<const CodeUnits> words,
                   std::span<Bytes16> bytes, std::span<std::optional<Error>> errors,
                   BatchScratch& s) {
   const size_t n = std::min(words.size(), kBatchLen);
+  if (const std::optional<Error> refusal = recovery_refusal(config)) {
+    std::fill(errors.begin(), errors.begin() + static_cast<std::ptrdiff_t>(n), refusal);
+    return;
+  }
   // Start every word and hash its block as typed, all in lanes.
+  const WordReader reader(config);
   size_t m = 0;
   // Most words stand as typed: only the words searched below get the offsets of their units
   // in the block (a RecoveryWord's KeyedCheckBlock).
   for (size_t i = 0; i < n; ++i) {
     if (const std::optional<Error> failure =
-            read_for_recovery(config, words[i], &s.words_[m].input, s.blocks_[m].data())) {
+            read_for_recovery(reader, words[i], &s.words_[m].input, s.blocks_[m].data())) {
       errors[i] = *failure;
       continue;
     }

@@ -57,11 +57,15 @@ class WordReader {
         check_units_(2 * config.check_syllables),
         max_value_(config.domain.max_value()) {}
 
-  const Error* read(CodeUnits text, NormalizedInput* input, U128* value,
+  // normalize is core::normalize for the configuration's level and window.
+  bool normalize(const CodeUnits& text, NormalizedInput* input,
+                 DataText* data_text = nullptr) const {
+    return core::normalize(level_, text, data_units_, check_units_, input, data_text);
+  }
+
+  const Error* read(const CodeUnits& text, NormalizedInput* input, U128* value,
                     DataText* data_text = nullptr) const {
-    if (!normalize(level_, text, data_units_, check_units_, input, data_text)) {
-      return &kNormalizationFailed;
-    }
+    if (!normalize(text, input, data_text)) { return &kNormalizationFailed; }
     if (key_missing_) { return &kKeyRequired; }
     // A value outside the domain fails like a wrong check syllable, so the order of the two
     // tests does not show.
@@ -71,7 +75,7 @@ class WordReader {
     return nullptr;
   }
 
-  const Error* read_keyed(CodeUnits text, NormalizedInput* input,
+  const Error* read_keyed(const CodeUnits& text, NormalizedInput* input,
                           uint8_t block[fpe::kSha256BlockLen], U128* value) const {
     DataText data_text{.bytes = block};
     if (const Error* failure = read(text, input, value, &data_text)) { return failure; }

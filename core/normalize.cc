@@ -610,7 +610,7 @@ NormalizeFailure diagnose_normalize(uint8_t level, CodeUnits text, size_t data_u
 
 namespace {
 
-bool normalize_text(Steps steps, uint8_t level, CodeUnits text, size_t data_unit_count,
+bool normalize_text(Steps steps, uint8_t level, const CodeUnits& text, size_t data_unit_count,
                     size_t check_unit_count, NormalizedInput* out,
                     DataText* data_text = nullptr) {
   if (data_text != nullptr) { data_text->len = DataText::kNotWritten; }
@@ -634,8 +634,8 @@ bool normalize_text(Steps steps, uint8_t level, CodeUnits text, size_t data_unit
 
 }  // namespace
 
-bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count, size_t check_unit_count,
-               NormalizedInput* out, DataText* data_text) {
+bool normalize(uint8_t level, const CodeUnits& text, size_t data_unit_count,
+               size_t check_unit_count, NormalizedInput* out, DataText* data_text) {
   return normalize_text(Steps::kSixtyFour, level, text, data_unit_count, check_unit_count, out,
                         data_text);
 }

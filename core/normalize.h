@@ -60,7 +60,7 @@ struct DataText {
 // the text holds no ASCII letter, a letter cannot stand where it stands, or too few units
 // were parsed. data_unit_count is at most kMaxDataUnits, check_unit_count at most
 // kMaxCheckUnits. Time is linear in the text and memory is constant.
-bool normalize(uint8_t level, CodeUnits text, size_t data_unit_count,
+bool normalize(uint8_t level, const CodeUnits& text, size_t data_unit_count,
                size_t check_unit_count, NormalizedInput* out, DataText* data_text = nullptr);
 
 // normalize_letter_by_letter is normalize without the steps that read sixteen letters at once

@@ -90,17 +90,22 @@ namespace {
 
 // The refusals before a search that do not depend on the check block.
 std::optional<Error> read_units(const CodecConfig& config, CodeUnits text,
-                                NormalizedInput* input, DataText* data_text = nullptr) {
-  if (config.mode == Mode::kPlain) { return kRecoveryNotSupported; }
-  if (!config.check_key) { return kKeyRequired; }
+                                NormalizedInput* input) {
+  if (std::optional<Error> refusal = recovery_refusal(config)) { return refusal; }
   if (!normalize(static_cast<uint8_t>(config.level), text, 2 * data_syllable_count(config),
-                 2 * config.check_syllables, input, data_text)) {
+                 2 * config.check_syllables, input)) {
     return kNormalizationFailed;
   }
   return std::nullopt;
 }
 
 }  // namespace
+
+std::optional<Error> recovery_refusal(const CodecConfig& config) {
+  if (config.mode == Mode::kPlain) { return kRecoveryNotSupported; }
+  if (!config.check_key) { return kKeyRequired; }
+  return std::nullopt;
+}
 
 // A text longer than one block spells a value of 2^128 or more; no single substitution brings
 // it below (its top syllable would have to become a plain "a" syllable): kUnrecoverable.
@@ -114,13 +119,11 @@ Result<RecoveryWord> start_recovery(const CodecConfig& config, CodeUnits text) {
   return word;
 }
 
-std::optional<Error> read_for_recovery(const CodecConfig& config, CodeUnits text,
+std::optional<Error> read_for_recovery(const WordReader& reader, CodeUnits text,
                                        NormalizedInput* input,
                                        uint8_t block[fpe::kSha256BlockLen]) {
   DataText data_text{.bytes = block};
-  if (std::optional<Error> failure = read_units(config, text, input, &data_text)) {
-    return failure;
-  }
+  if (!reader.normalize(text, input, &data_text)) { return kNormalizationFailed; }
   if (input->num_data_units > kMaxDataUnits ||
       !layout_check_block(data_text, input->data(), block)) {
     return kUnrecoverable;

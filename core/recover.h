@@ -85,10 +85,14 @@ struct RecoveryWord {
 // start_recovery refuses what recover_text refuses before its search: plain mode, a missing
 // key, input that does not normalize, and (kUnrecoverable) data too long for one block.
 Result<RecoveryWord> start_recovery(const CodecConfig& config, CodeUnits text);
-// read_for_recovery is start_recovery for the bulk path, which searches few of its words: it
-// writes the units to *input and lays out only the check block of the data as typed (no
-// RecoveryWord), and returns the failure, if any.
-std::optional<Error> read_for_recovery(const CodecConfig& config, CodeUnits text,
+// recovery_refusal is what recovery refuses in a configuration, before it reads any word:
+// plain mode, a missing key.
+std::optional<Error> recovery_refusal(const CodecConfig& config);
+// read_for_recovery is start_recovery for the bulk path, which searches few of its words, in a
+// configuration that recovery_refusal accepts (the reader's): it writes the units to *input
+// and lays out only the check block of the data as typed (no RecoveryWord), and returns the
+// failure, if any.
+std::optional<Error> read_for_recovery(const WordReader& reader, CodeUnits text,
                                        NormalizedInput* input,
                                        uint8_t block[fpe::kSha256BlockLen]);
 
