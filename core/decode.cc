@@ -61,12 +61,13 @@ Result<Bytes16> decoded_value(const CodecConfig& config, U128 plain) {
   return bytes;
 }
 
-const Error* read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+const Error* read_word(const CodecConfig& config, const CodeUnits& text, NormalizedInput* input,
                        U128* value, DataText* data_text) {
   return WordReader(config).read(text, input, value, data_text);
 }
 
-const Error* read_keyed_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+const Error* read_keyed_word(const CodecConfig& config, const CodeUnits& text,
+                             NormalizedInput* input,
                              uint8_t block[fpe::kSha256BlockLen], U128* value) {
   return WordReader(config).read_keyed(text, input, block, value);
 }

@@ -37,12 +37,13 @@ Result<Bytes16> decode_text(const CodecConfig& config, CodeUnits text);
 // there. decoded_value ends a decode from the deciphered value (kCheckFailed outside the
 // domain); cut_to_width keeps the low bit_width bits and writes 16 bytes, most significant
 // first.
-const Error* read_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+const Error* read_word(const CodecConfig& config, const CodeUnits& text, NormalizedInput* input,
                        U128* value, DataText* data_text = nullptr);
 // read_keyed_word is read_word that also lays out the keyed check block of the word's data
 // units, as layout_check_block does (kCheckTextTooLong where it refuses), from the letters
 // normalize read where it hands them out.
-const Error* read_keyed_word(const CodecConfig& config, CodeUnits text, NormalizedInput* input,
+const Error* read_keyed_word(const CodecConfig& config, const CodeUnits& text,
+                             NormalizedInput* input,
                              uint8_t block[fpe::kSha256BlockLen], U128* value);
 
 // WordReader is read_word and read_keyed_word for the words of one configuration, with what
