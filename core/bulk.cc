@@ -13,6 +13,9 @@ namespace tavik::core {
 
 namespace {
 
+// The length decode_many keeps for a word whose text normalize did not hand out.
+constexpr uint8_t kNoText = 0xFF;
+
 // hash_blocks computes the keyed check MAC of blocks[0, n) in lanes.
 void hash_blocks(const CodecConfig& config,
                  std::vector<std::array<uint8_t, fpe::kSha256BlockLen>>& blocks,
@@ -32,6 +35,7 @@ void decipher(const CodecConfig& config, const std::vector<U128>& values,
 
 BatchScratch::BatchScratch()
     : values_(kBatchLen),
+      text_lens_(kBatchLen),
       results_(kBatchLen),
       index_(kBatchLen),
       blocks16_(kBatchLen),
@@ -132,12 +136,10 @@ void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
   const bool keyed = config.mode != Mode::kPlain;
   const size_t num_data = data_syllable_count(config);
   const size_t num_check = config.check_syllables;
-  // Read every word; for the keyed check, lay out the block its digest hashes. The plain check
-  // digits of a word come from the text normalize hands out, where it does; those of the
-  // others (`spelled`) from their data digits below.
+  // Read every word; for the keyed check, lay out the block its digest hashes. For the plain
+  // check, keep the text normalize hands out, where it does.
   const WordReader reader(config);
   size_t m = 0;
-  size_t num_spelled = 0;
   for (size_t i = 0; i < n; ++i) {
     DataText text{.bytes = s.blocks_[m].data(), .at_end = !keyed};
     if (const Error* failure = reader.read(words[i], &s.inputs_[m], &s.values_[m], &text)) {
@@ -150,21 +152,31 @@ void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
         continue;
       }
     } else {
-      if (text.len != DataText::kNotWritten) {
-        plain_check_digits_of_text(text.bytes, text.len, num_check, s.check_digits_[m].data());
-      } else {
-        s.searched_[num_spelled++] = static_cast<uint32_t>(m);
-      }
+      s.text_lens_[m] = static_cast<uint8_t>(
+          text.len == DataText::kNotWritten ? kNoText : std::min<size_t>(text.len, 64));
     }
     errors[i].reset();
     s.index_[m++] = static_cast<uint32_t>(i);
   }
   // The check first: a word whose check fails is never deciphered, so forged words cost no
-  // cycle walk. The plain check digits of the spelled words come from their data digits,
-  // several words at a time, as encode_many computes them.
+  // cycle walk. The plain check digits come from the texts kept, in a pass of their own (their
+  // CRC, read right after the text was stored, would wait for the store to reach the cache);
+  // those of the other (`spelled`) words from their data digits, several words at a time, as
+  // encode_many computes them.
+  size_t num_spelled = 0;
   if (keyed) {
     hash_blocks(config, s.blocks_, s.macs_, m);
-  } else if (num_spelled != 0) {
+  } else {
+    for (size_t j = 0; j < m; ++j) {
+      if (s.text_lens_[j] != kNoText) {
+        plain_check_digits_of_text(s.blocks_[j].data(), s.text_lens_[j], num_check,
+                                   s.check_digits_[j].data());
+      } else {
+        s.searched_[num_spelled++] = static_cast<uint32_t>(j);
+      }
+    }
+  }
+  if (num_spelled != 0) {
     for (size_t t = 0; t < num_spelled; ++t) {
       units_to_digits(s.inputs_[s.searched_[t]].data(), s.digits_[t].data());
     }

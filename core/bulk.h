@@ -44,6 +44,7 @@ class BatchScratch {
   friend void recover_many(const CodecConfig&, std::span<const CodeUnits>, std::span<Bytes16>,
                            std::span<std::optional<Error>>, BatchScratch&);
   std::vector<U128> values_;
+  std::vector<uint8_t> text_lens_;  // decode_many: the length of each word's text in blocks_
   std::vector<U128> results_;
   std::vector<uint32_t> index_;  // the item of each value
   std::vector<std::array<uint8_t, 16>> blocks16_;
