@@ -141,19 +141,16 @@ void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
   const WordReader reader(config);
   size_t m = 0;
   for (size_t i = 0; i < n; ++i) {
-    DataText text{.bytes = s.blocks_[m].data(), .at_end = !keyed};
-    if (const Error* failure = reader.read(words[i], &s.inputs_[m], &s.values_[m], &text)) {
+    DataText text{.bytes = s.blocks_[m].data(), .at_end = true};
+    if (const Error* failure =
+            keyed ? reader.read_keyed(words[i], &s.inputs_[m], s.blocks_[m].data(), &s.values_[m])
+                  : reader.read(words[i], &s.inputs_[m], &s.values_[m], &text)) {
       errors[i] = *failure;
       continue;
     }
-    if (keyed) {
-      if (!layout_check_block(text, s.inputs_[m].data(), text.bytes)) {
-        errors[i] = kCheckTextTooLong;
-        continue;
-      }
-    } else {
-      s.text_lens_[m] = static_cast<uint8_t>(
-          text.len == DataText::kNotWritten ? kNoText : std::min<size_t>(text.len, 64));
+    if (!keyed) {
+      s.text_lens_[m] =
+          text.len == DataText::kNotWritten ? kNoText : static_cast<uint8_t>(text.len);
     }
     errors[i].reset();
     s.index_[m++] = static_cast<uint32_t>(i);

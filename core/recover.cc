@@ -92,10 +92,7 @@ namespace {
 std::optional<Error> read_units(const CodecConfig& config, CodeUnits text,
                                 NormalizedInput* input) {
   if (std::optional<Error> refusal = recovery_refusal(config)) { return refusal; }
-  if (!normalize(static_cast<uint8_t>(config.level), text, 2 * data_syllable_count(config),
-                 2 * config.check_syllables, input)) {
-    return kNormalizationFailed;
-  }
+  if (!WordReader(config).normalize(text, input)) { return kNormalizationFailed; }
   return std::nullopt;
 }
 
@@ -119,7 +116,7 @@ Result<RecoveryWord> start_recovery(const CodecConfig& config, CodeUnits text) {
   return word;
 }
 
-std::optional<Error> read_for_recovery(const WordReader& reader, CodeUnits text,
+std::optional<Error> read_for_recovery(const WordReader& reader, const CodeUnits& text,
                                        NormalizedInput* input,
                                        uint8_t block[fpe::kSha256BlockLen]) {
   DataText data_text{.bytes = block};

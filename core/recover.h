@@ -92,7 +92,7 @@ std::optional<Error> recovery_refusal(const CodecConfig& config);
 // configuration that recovery_refusal accepts (the reader's): it writes the units to *input
 // and lays out only the check block of the data as typed (no RecoveryWord), and returns the
 // failure, if any.
-std::optional<Error> read_for_recovery(const WordReader& reader, CodeUnits text,
+std::optional<Error> read_for_recovery(const WordReader& reader, const CodeUnits& text,
                                        NormalizedInput* input,
                                        uint8_t block[fpe::kSha256BlockLen]);
 
