@@ -8,7 +8,10 @@
 //   V; kWidth; load(p) (kWidth bytes, unaligned); store(p, v); splat(b); zero();
 //   lookup(table, v): table[v] for indices 0-31 (table 16-byte aligned, 32 entries);
 //   next<k>(v, after): bytes k .. k+kWidth-1 of v followed by after;
-//   and_, or_, andnot(a, b) = a & ~b, add, eq (0xFF where equal).
+//   and_, or_, andnot(a, b) = a & ~b, add, eq (0xFF where equal);
+//   M, a mask of lanes, with test(x, bits) (the lanes where x holds any of bits), mask_and,
+//   mask_or, select(m, a, b) (a where m is set, else b) and zero_unless(m, v). Ops without mask
+//   registers take these from ByteMasks.
 
 #include <cstddef>
 #include <cstdint>
@@ -18,25 +21,31 @@
 namespace tavik::core {
 namespace {
 
+// ByteMasks gives Ops without mask registers the mask operations: a mask is a vector of 0xFF
+// (set) and 0 bytes.
+template <typename Ops>
+struct ByteMasks {
+  template <typename V>
+  static V test(V x, V bits) {
+    return Ops::andnot(Ops::splat(0xFF), Ops::eq(Ops::and_(x, bits), Ops::zero()));
+  }
+  template <typename V>
+  static V mask_and(V a, V b) { return Ops::and_(a, b); }
+  template <typename V>
+  static V mask_or(V a, V b) { return Ops::or_(a, b); }
+  template <typename V>
+  static V select(V m, V a, V b) { return Ops::or_(Ops::and_(m, a), Ops::andnot(b, m)); }
+  template <typename V>
+  static V zero_unless(V m, V v) { return Ops::and_(m, v); }
+};
+
 template <typename Ops>
 struct SyllableLengths {
   using V = typename Ops::V;
+  using M = typename Ops::M;
 
-  // has(x, bits) is 0xFF where x holds any of bits, else 0.
-  static V has(V x, uint8_t bits) {
-    return Ops::andnot(Ops::splat(0xFF), Ops::eq(Ops::and_(x, Ops::splat(bits)), Ops::zero()));
-  }
-  // select is a where mask is set, else b.
-  static V select(V mask, V a, V b) { return Ops::or_(Ops::and_(mask, a), Ops::andnot(b, mask)); }
-
-  // nucleus_length is the length of the nucleus at each letter whose class is c, the classes of
-  // the two letters after it being c1 and c2: 0 for no vowel; 2 when an ending follows the
-  // vowel and a single onset or the end of the text follows the ending; else 1.
-  static V nucleus_length(V c, V c1, V c2) {
-    const V one = Ops::splat(1);
-    const V ending = Ops::and_(has(c1, kClassEnding), has(c2, kClassOnsetOrEnd));
-    return Ops::and_(has(c, kClassVowel), Ops::add(one, Ops::and_(ending, one)));
-  }
+  // has(x, bits) is the mask of the lanes where x holds any of bits.
+  static M has(V x, uint8_t bits) { return Ops::test(x, Ops::splat(bits)); }
 
   // block is the lengths at the kWidth letters of x, whose classes are c and second bits
   // `second`; c_next and second_next are those of the kWidth letters after them.
@@ -48,19 +57,23 @@ struct SyllableLengths {
     const V c3 = Ops::template next<3>(c, c_next);
     const V c4 = Ops::template next<4>(c, c_next);
     // The onset: a cluster first, then a single letter.
-    const V cluster = Ops::andnot(
-        Ops::splat(0xFF),
-        Ops::eq(Ops::and_(first, Ops::template next<1>(second, second_next)), Ops::zero()));
-    const V onset = Ops::or_(cluster, has(c, kClassOnset));
-    const V onset_len = select(cluster, Ops::splat(2), Ops::splat(1));
-    // The nucleus after it, or the end of the text.
-    const V nucleus = select(cluster, nucleus_length(c2, c3, c4), nucleus_length(c1, c2, c3));
-    const V ends = select(cluster, has(c2, kClassEnd), has(c1, kClassEnd));
-    const V no_nucleus = Ops::eq(nucleus, Ops::zero());
-    const V whole = Ops::andnot(Ops::add(onset_len, nucleus), no_nucleus);
-    const V cut = Ops::and_(Ops::and_(no_nucleus, ends),
-                            Ops::or_(onset_len, Ops::splat(kSyllableEndsText)));
-    return Ops::and_(onset, Ops::or_(whole, cut));
+    const M cluster = Ops::test(first, Ops::template next<1>(second, second_next));
+    const M onset = Ops::mask_or(cluster, has(c, kClassOnset));
+    const V one = Ops::splat(1);
+    const V onset_len = Ops::select(cluster, Ops::splat(2), one);
+    // After the onset: the vowel, the letter after it and the one after that.
+    const V at_vowel = Ops::select(cluster, c2, c1);
+    const V after_vowel = Ops::select(cluster, c3, c2);
+    const V after_ending = Ops::select(cluster, c4, c3);
+    // The nucleus is the vowel, with the ending after it when a single onset or the end of
+    // the text follows the ending. Without a vowel, an onset stands only at the end of the
+    // text.
+    const M ending =
+        Ops::mask_and(has(after_vowel, kClassEnding), has(after_ending, kClassOnsetOrEnd));
+    const V whole = Ops::add(Ops::add(onset_len, one), Ops::zero_unless(ending, one));
+    const V cut = Ops::zero_unless(has(at_vowel, kClassEnd),
+                                   Ops::or_(onset_len, Ops::splat(kSyllableEndsText)));
+    return Ops::zero_unless(onset, Ops::select(has(at_vowel, kClassVowel), whole, cut));
   }
 
   static void run(const SyllableClassTables& tables, const uint8_t* letters, size_t num_letters,

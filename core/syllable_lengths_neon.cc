@@ -13,8 +13,9 @@ namespace tavik::core {
 
 namespace {
 
-struct NeonOps {
+struct NeonOps : ByteMasks<NeonOps> {
   using V = uint8x16_t;
+  using M = V;
   static constexpr size_t kWidth = 16;
   static V load(const uint8_t* p) { return vld1q_u8(p); }
   static void store(uint8_t* p, V v) { vst1q_u8(p, v); }

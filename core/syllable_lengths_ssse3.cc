@@ -16,8 +16,9 @@ namespace tavik::core {
 
 namespace {
 
-struct Ssse3Ops {
+struct Ssse3Ops : ByteMasks<Ssse3Ops> {
   using V = __m128i;
+  using M = V;
   static constexpr size_t kWidth = 16;
   static V load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const V*>(p)); }
   static void store(uint8_t* p, V v) { _mm_storeu_si128(reinterpret_cast<V*>(p), v); }

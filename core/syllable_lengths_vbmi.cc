@@ -43,6 +43,12 @@ struct VbmiOps {
   static V andnot(V a, V b) { return _mm512_andnot_si512(b, a); }
   static V add(V a, V b) { return _mm512_add_epi8(a, b); }
   static V eq(V a, V b) { return _mm512_movm_epi8(_mm512_cmpeq_epi8_mask(a, b)); }
+  using M = __mmask64;
+  static M test(V x, V bits) { return _mm512_test_epi8_mask(x, bits); }
+  static M mask_and(M a, M b) { return a & b; }
+  static M mask_or(M a, M b) { return a | b; }
+  static V select(M m, V a, V b) { return _mm512_mask_blend_epi8(m, b, a); }
+  static V zero_unless(M m, V v) { return _mm512_maskz_mov_epi8(m, v); }
 };
 
 // low_lanes is the mask of the lowest n lanes (n <= 64).
@@ -73,21 +79,24 @@ __mmask64 low_lanes(size_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask64{1} <
       _mm512_cmpge_epu8_mask(at, VbmiOps::splat(static_cast<uint8_t>(num_letters)));
   __m512i step = _mm512_mask_blend_epi8(
       stops, _mm512_min_epu8(_mm512_add_epi8(at, length), VbmiOps::splat(63)), at);
-  // Lane k of `start` becomes the letter reached after k steps from letter 0: for each bit of
-  // k, 2^bit steps at once, the step doubled each round (the walk stops within 32 steps, each
-  // of at least two letters). The starts come in order until the letter where the walk stops,
-  // which repeats.
-  constexpr __mmask64 kLanesWithBit[6] = {0xAAAAAAAAAAAAAAAAULL, 0xCCCCCCCCCCCCCCCCULL,
+  // Lane k of `start` becomes the letter reached after k mod 32 steps from letter 0: for each
+  // bit of k mod 32, 2^bit steps at once, the step doubled each round. Every step covers at
+  // least two letters until the walk stops, so 31 steps reach letter 62 or stop before, and
+  // letter 62 of 63 has only the sentinel after it: the walk has stopped by then. The starts
+  // come in order until the letter where the walk stops, which repeats, and lanes 32-63 repeat
+  // lanes 0-31: the lanes that differ from the last count every syllable twice, its two units.
+  constexpr __mmask64 kLanesWithBit[5] = {0xAAAAAAAAAAAAAAAAULL, 0xCCCCCCCCCCCCCCCCULL,
                                           0xF0F0F0F0F0F0F0F0ULL, 0xFF00FF00FF00FF00ULL,
-                                          0xFFFF0000FFFF0000ULL, 0xFFFFFFFF00000000ULL};
+                                          0xFFFF0000FFFF0000ULL};
   __m512i start = VbmiOps::zero();
   for (const __mmask64 lanes : kLanesWithBit) {
     start = _mm512_mask_permutexvar_epi8(start, lanes, start, step);
     step = _mm512_permutexvar_epi8(step, step);
   }
-  const uint8_t last = static_cast<uint8_t>(
-      _mm_extract_epi8(_mm512_extracti32x4_epi32(start, 3), 15));
-  int num_units = 2 * __builtin_popcountll(_mm512_cmpneq_epi8_mask(start, VbmiOps::splat(last)));
+  const __m512i last_start = _mm512_permutexvar_epi8(VbmiOps::splat(63), start);
+  int num_units = __builtin_popcountll(_mm512_cmpneq_epi8_mask(start, last_start));
+  const uint8_t last =
+      static_cast<uint8_t>(_mm_cvtsi128_si32(_mm512_castsi512_si128(last_start)));
   if (last < num_letters) {
     if (((no_syllable >> last) & 1) != 0) { return -1; }
     ++num_units;  // an onset that ends the text

@@ -13,8 +13,9 @@ namespace tavik::core {
 
 namespace {
 
-struct WasmOps {
+struct WasmOps : ByteMasks<WasmOps> {
   using V = v128_t;
+  using M = V;
   static constexpr size_t kWidth = 16;
   static V load(const uint8_t* p) { return wasm_v128_load(p); }
   static void store(uint8_t* p, V v) { wasm_v128_store(p, v); }
