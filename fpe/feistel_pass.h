@@ -22,44 +22,64 @@ namespace tavik::fpe::feistel {
 
 inline constexpr int kMaxFurtherPasses = 256;
 
+// The passes hold the halves as their round function keeps them. A round function with halves
+// of its own provides Half, half_of(value), value_of(half) and mix(round, half, other): other
+// XOR f(round, half). One given as f(round, half) works on uint64_t through U64Halves.
 template <typename RoundFunction>
-U128 encrypt_pass(U128 v, const CipherKeyState& state, RoundFunction& round_function) {
-  uint64_t left = (v >> state.half_bits).lo();
-  uint64_t right = v.lo() & state.half_mask;
+struct U64Halves {
+  using Half = uint64_t;
+  static Half half_of(uint64_t value) { return value; }
+  static uint64_t value_of(Half half) { return half; }
+  Half mix(uint8_t round, Half half, Half other) { return other ^ f(round, half); }
+  RoundFunction& f;
+};
+
+template <typename Halves>
+U128 encrypt_pass(U128 v, const CipherKeyState& state, Halves& halves) {
+  typename Halves::Half left = halves.half_of((v >> state.half_bits).lo());
+  typename Halves::Half right = halves.half_of(v.lo() & state.half_mask);
   for (uint8_t i = 0; i < state.rounds; ++i) {
-    const uint64_t next_right = left ^ round_function(i, right);
+    const typename Halves::Half next_right = halves.mix(i, right, left);
     left = right;
     right = next_right;
   }
   // After an even number of rounds `right` has at most half_bits bits, so OR is addition.
-  return (U128::from_u64(left) << state.half_bits) | U128::from_u64(right);
+  return (U128::from_u64(halves.value_of(left)) << state.half_bits) |
+         U128::from_u64(halves.value_of(right));
 }
 
-template <typename RoundFunction>
-U128 decrypt_pass(U128 v, const CipherKeyState& state, RoundFunction& round_function) {
-  uint64_t left = (v >> state.half_bits).lo();
-  uint64_t right = v.lo() & state.half_mask;
+template <typename Halves>
+U128 decrypt_pass(U128 v, const CipherKeyState& state, Halves& halves) {
+  typename Halves::Half left = halves.half_of((v >> state.half_bits).lo());
+  typename Halves::Half right = halves.half_of(v.lo() & state.half_mask);
   for (uint8_t i = state.rounds; i-- > 0;) {
-    const uint64_t next_left = right ^ round_function(i, left);
+    const typename Halves::Half next_left = halves.mix(i, left, right);
     right = left;
     left = next_left;
   }
-  return (U128::from_u64(left) << state.half_bits) | U128::from_u64(right);
+  return (U128::from_u64(halves.value_of(left)) << state.half_bits) |
+         U128::from_u64(halves.value_of(right));
 }
 
-// walk applies one pass, then further passes while the result lies above the domain, up to
-// kMaxFurtherPasses of them. walk_on() is asked before the first further pass; false ends the
-// walk there.
-template <bool kEncrypt, typename RoundFunction, typename WalkOn>
-U128 walk(U128 value, const CipherKeyState& state, RoundFunction& round_function, WalkOn walk_on) {
+// walk_halves applies one pass, then further passes while the result lies above the domain, up
+// to kMaxFurtherPasses of them. walk_on() is asked before the first further pass; false ends
+// the walk there.
+template <bool kEncrypt, typename Halves, typename WalkOn>
+U128 walk_halves(U128 value, const CipherKeyState& state, Halves& halves, WalkOn walk_on) {
   auto pass = [&](U128 v) {
-    return kEncrypt ? encrypt_pass(v, state, round_function)
-                    : decrypt_pass(v, state, round_function);
+    return kEncrypt ? encrypt_pass(v, state, halves) : decrypt_pass(v, state, halves);
   };
   U128 result = pass(value);
   if (result > state.max_value && !walk_on()) { return result; }
   for (int n = 0; n < kMaxFurtherPasses && result > state.max_value; ++n) { result = pass(result); }
   return result;
+}
+
+// walk is walk_halves for a round function given as f(round, half).
+template <bool kEncrypt, typename RoundFunction, typename WalkOn>
+U128 walk(U128 value, const CipherKeyState& state, RoundFunction& round_function, WalkOn walk_on) {
+  U64Halves<RoundFunction> halves{round_function};
+  return walk_halves<kEncrypt>(value, state, halves, walk_on);
 }
 
 template <bool kEncrypt, typename RoundFunction>

@@ -14,15 +14,35 @@
 namespace tavik::fpe::feistel {
 namespace {
 
+// The half's 8 bytes, big-endian, follow the round byte and a tweak of t bytes: bytes[t][i] is
+// the byte of a Half that byte i of the first four message words takes (the words hold their
+// bytes in host order), 0x80 for none.
+struct HalfControls {
+  uint8_t bytes[kShaMaxTweakLen + 1][16];
+};
+constexpr HalfControls make_half_controls() {
+  HalfControls c{};
+  for (size_t t = 0; t <= kShaMaxTweakLen; ++t) {
+    for (size_t q = 0; q < 16; ++q) {
+      const size_t at = 4 * (q / 4) + 3 - q % 4;
+      const size_t m = q - (1 + t);  // big-endian byte m of the half
+      c.bytes[t][at] = q >= 1 + t && m < 8 ? sha_ops::kHalfByte[7 - m] : 0x80;
+    }
+  }
+  return c;
+}
+constexpr HalfControls kHalfControls = make_half_controls();
+
+// ShaRoundFunction keeps the halves in vector registers (sha_ops::Half): a round's MAC becomes
+// the next half, and the half the next round's block, without leaving them.
 class ShaRoundFunction {
  public:
+  using Half = sha_ops::Half;
+
   ShaRoundFunction(const CipherKeyState& state, std::span<const uint8_t> tweak)
       : inner_(sha_ops::load_state(state.hmac.inner_state().h)),
         outer_(sha_ops::load_state(state.hmac.outer_state().h)),
-        half_mask_(state.half_mask),
-        // The half starts at byte 1 + tweak length; as part of the big-endian 128-bit number
-        // of bytes 0-15 it is shifted left by this many bits.
-        half_shift_(static_cast<uint32_t>(56 - 8 * tweak.size())) {
+        half_mask_(sha_ops::half_of(state.half_mask)) {
     // The block with round byte and half zero: tweak, 0x80, zeros and the message length
     // counted from the key block. It holds nothing secret. It is put together in registers:
     // the first round waits for it, and a block written a byte at a time and read sixteen
@@ -36,80 +56,100 @@ class ShaRoundFunction {
     put(message_len, 0x80);
     words[15] = static_cast<uint32_t>((kSha256BlockLen + message_len) * 8);
     template_ = sha_ops::block_of(words);
+    half_bytes_ = sha_ops::load_bytes(kHalfControls.bytes[tweak.size()]);
   }
+
+  static Half half_of(uint64_t value) { return sha_ops::half_of(value); }
+  static uint64_t value_of(Half half) { return sha_ops::value_of(half); }
 
   // The inner block of a round: the constant template with the round byte and the half.
-  sha_ops::Block round_block(uint8_t round, uint64_t half) const {
-    uint64_t hi = uint64_t{round} << 56;
-    uint64_t lo = half;
-    if (half_shift_ != 0) {
-      hi |= half >> (64 - half_shift_);
-      lo = half << half_shift_;
-    }
-    return sha_ops::with_head(template_, hi, lo);
+  sha_ops::Block round_block(uint8_t round, Half half) const {
+    sha_ops::Block block = template_;
+    block.w[0] = sha_ops::xor_words(sha_ops::xor_words(block.w[0], sha_ops::word0(uint32_t{round} << 24)),
+                                    sha_ops::bytes_of(half, half_bytes_));
+    return block;
   }
 
-  // paired is operator() with one more HMAC (its own states and block) run alongside.
-  uint64_t paired(uint8_t round, uint64_t half, const sha_ops::State& other_inner,
-                  const sha_ops::State& other_outer, sha_ops::Block other_block,
-                  sha_ops::State* other_mac) const {
+  // mix is other XOR the round's MAC head, masked to the half width.
+  Half mix(uint8_t round, Half half, Half other) const {
+    return sha_ops::xor_halves(
+        other, sha_ops::head_half(sha_hmac(inner_, outer_, round_block(round, half)), half_mask_));
+  }
+
+  // paired is mix with one more HMAC (its own states and block) run alongside.
+  Half paired(uint8_t round, Half half, Half other, const sha_ops::State& other_inner,
+              const sha_ops::State& other_outer, sha_ops::Block other_block,
+              sha_ops::State* other_mac) const {
     const sha_ops::State inner[2] = {inner_, other_inner};
     const sha_ops::State outer[2] = {outer_, other_outer};
     const sha_ops::Block blocks[2] = {round_block(round, half), other_block};
     sha_ops::State mac[2];
     sha_hmac_lanes<2>(inner, outer, blocks, mac);
     *other_mac = mac[1];
-    return sha_ops::head64(mac[0]) & half_mask_;
-  }
-
-  uint64_t operator()(uint8_t round, uint64_t half) const {
-    return sha_ops::head64(sha_hmac(inner_, outer_, round_block(round, half))) & half_mask_;
+    return sha_ops::xor_halves(other, sha_ops::head_half(mac[0], half_mask_));
   }
 
  private:
   sha_ops::State inner_;
   sha_ops::State outer_;
   sha_ops::Block template_;
-  uint64_t half_mask_;
-  uint32_t half_shift_;
+  Half half_mask_;
+  decltype(sha_ops::load_bytes(nullptr)) half_bytes_;
+};
+
+// WithMac is the round function of decrypt_with_mac_sha: the first round writes the other
+// block once its compressions are under way, so the writing runs beside them; the second round
+// of the first pass carries the other HMAC, and every later round is plain.
+class WithMac {
+ public:
+  using Half = sha_ops::Half;
+  WithMac(const ShaRoundFunction& f, const HmacKey& other, const BlockWriter& write_block,
+          uint32_t mac[8])
+      : f_(f), other_(other), write_block_(write_block), mac_(mac) {}
+  static Half half_of(uint64_t value) { return sha_ops::half_of(value); }
+  static uint64_t value_of(Half half) { return sha_ops::value_of(half); }
+  Half mix(uint8_t round, Half half, Half other) {
+    if (num_rounds_ > 1) { return f_.mix(round, half, other); }
+    if (num_rounds_++ == 0) {
+      const Half next = f_.mix(round, half, other);
+      write_block_(block_);
+      return next;
+    }
+    sha_ops::State other_mac;
+    const Half next = f_.paired(round, half, other, sha_ops::load_state(other_.inner_state().h),
+                                sha_ops::load_state(other_.outer_state().h),
+                                sha_ops::load_block(block_), &other_mac);
+    sha_ops::store_state(other_mac, mac_);
+    return next;
+  }
+
+ private:
+  const ShaRoundFunction& f_;
+  const HmacKey& other_;
+  const BlockWriter& write_block_;
+  uint32_t* mac_;
+  uint8_t block_[kSha256BlockLen];
+  size_t num_rounds_ = 0;
 };
 
 }  // namespace
 
 U128 encrypt_sha(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak) {
   ShaRoundFunction round_function(state, tweak);
-  return walk<true>(value, state, round_function);
+  return walk_halves<true>(value, state, round_function, [] { return true; });
 }
 
 U128 decrypt_sha(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak) {
   ShaRoundFunction round_function(state, tweak);
-  return walk<false>(value, state, round_function);
+  return walk_halves<false>(value, state, round_function, [] { return true; });
 }
 
 U128 decrypt_with_mac_sha(const CipherKeyState& state, U128 value, std::span<const uint8_t> tweak,
                             const HmacKey& other, const BlockWriter& write_block, uint32_t mac[8],
                             const MacFilter& walk_on) {
   const ShaRoundFunction round_function(state, tweak);
-  // The block is written once the first round's compressions are under way, so the writing
-  // runs beside them; the second round of the first pass carries the other HMAC, and every
-  // later round is plain.
-  uint8_t block[kSha256BlockLen];
-  size_t num_rounds = 0;
-  auto rounds = [&](uint8_t round, uint64_t half) {
-    if (num_rounds > 1) { return round_function(round, half); }
-    if (num_rounds++ == 0) {
-      const uint64_t f = round_function(round, half);
-      write_block(block);
-      return f;
-    }
-    sha_ops::State other_mac;
-    const uint64_t f = round_function.paired(
-        round, half, sha_ops::load_state(other.inner_state().h),
-        sha_ops::load_state(other.outer_state().h), sha_ops::load_block(block), &other_mac);
-    sha_ops::store_state(other_mac, mac);
-    return f;
-  };
-  return walk<false>(value, state, rounds, [&] { return walk_on(mac); });
+  WithMac rounds(round_function, other, write_block, mac);
+  return walk_halves<false>(value, state, rounds, [&] { return walk_on(mac); });
 }
 
 }  // namespace tavik::fpe::feistel

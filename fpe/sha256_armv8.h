@@ -51,6 +51,32 @@ inline uint64_t head64(State s) {
   return (ab << 32) | (ab >> 32);
 }
 
+// Half is a Feistel half kept in a vector register where the first 8 digest bytes lie in a
+// state: the top 32 bits of its value in lane 0 (A of abcd), the low 32 in lane 1 (B), lanes 2
+// and 3 zero. kHalfByte[j] is the byte of a Half that holds bits 8j to 8j + 7 of the value.
+using Half = uint32x4_t;
+inline constexpr uint8_t kHalfByte[8] = {4, 5, 6, 7, 0, 1, 2, 3};
+inline Half half_of(uint64_t value) {
+  return vreinterpretq_u32_u64(
+      vcombine_u64(vcreate_u64((value << 32) | (value >> 32)), vcreate_u64(0)));
+}
+inline uint64_t value_of(Half half) {
+  const uint64_t ba = vgetq_lane_u64(vreinterpretq_u64_u32(half), 0);
+  return (ba << 32) | (ba >> 32);
+}
+// head_half is the first 8 digest bytes of a state as a Half, masked by `mask` (a Half).
+inline Half head_half(State s, Half mask) { return vandq_u32(s.abcd, mask); }
+inline Half xor_halves(Half a, Half b) { return veorq_u32(a, b); }
+// bytes_of picks bytes of v by index: byte i of the result is byte control[i] of v, or zero
+// where control[i] is 0x80.
+inline uint32x4_t bytes_of(uint32x4_t v, uint8x16_t control) {
+  return vreinterpretq_u32_u8(vqtbl1q_u8(vreinterpretq_u8_u32(v), control));
+}
+inline uint8x16_t load_bytes(const uint8_t bytes[16]) { return vld1q_u8(bytes); }
+inline uint32x4_t xor_words(uint32x4_t a, uint32x4_t b) { return veorq_u32(a, b); }
+// word0 is a vector with `w` in lane 0 and zeros elsewhere.
+inline uint32x4_t word0(uint32_t w) { return vsetq_lane_u32(w, vdupq_n_u32(0), 0); }
+
 inline Block load_block(const uint8_t* bytes) {
   Block b;
   for (int i = 0; i < 4; ++i) {

@@ -69,6 +69,26 @@ inline void store_state(State s, uint32_t h[8]) {
 // head64 is the first 8 digest bytes read big-endian: A and B, lanes 3 and 2 of abef.
 inline uint64_t head64(State s) { return static_cast<uint64_t>(_mm_extract_epi64(s.abef, 1)); }
 
+// Half is a Feistel half kept in a vector register where the first 8 digest bytes lie in a
+// state: its 64-bit value in lanes 2 and 3 (A and B of abef), lanes 0 and 1 zero. kHalfByte[j]
+// is the byte of a Half that holds bits 8j to 8j + 7 of the value.
+using Half = __m128i;
+inline constexpr uint8_t kHalfByte[8] = {8, 9, 10, 11, 12, 13, 14, 15};
+inline Half half_of(uint64_t value) { return _mm_set_epi64x(static_cast<long long>(value), 0); }
+inline uint64_t value_of(Half half) { return static_cast<uint64_t>(_mm_extract_epi64(half, 1)); }
+// head_half is the first 8 digest bytes of a state as a Half, masked by `mask` (a Half).
+inline Half head_half(State s, Half mask) { return _mm_and_si128(s.abef, mask); }
+inline Half xor_halves(Half a, Half b) { return _mm_xor_si128(a, b); }
+// bytes_of picks bytes of v by index: byte i of the result is byte control[i] of v, or zero
+// where control[i] is 0x80.
+inline __m128i bytes_of(__m128i v, __m128i control) { return _mm_shuffle_epi8(v, control); }
+inline __m128i load_bytes(const uint8_t bytes[16]) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+}
+inline __m128i xor_words(__m128i a, __m128i b) { return _mm_xor_si128(a, b); }
+// word0 is a vector with `w` in lane 0 and zeros elsewhere.
+inline __m128i word0(uint32_t w) { return _mm_cvtsi32_si128(static_cast<int>(w)); }
+
 // load_block reads 64 bytes of message as big-endian words.
 inline Block load_block(const uint8_t* bytes) {
   const __m128i byte_swap = _mm_set_epi64x(0x0c0d0e0f08090a0bLL, 0x0405060700010203LL);
