@@ -56,7 +56,7 @@ class ShaRoundFunction {
     put(message_len, 0x80);
     words[15] = static_cast<uint32_t>((kSha256BlockLen + message_len) * 8);
     template_ = sha_ops::block_of(words);
-    half_bytes_ = sha_ops::load_bytes(kHalfControls.bytes[tweak.size()]);
+    half_bytes_ = sha_ops::load_control(kHalfControls.bytes[tweak.size()]);
   }
 
   static Half half_of(uint64_t value) { return sha_ops::half_of(value); }
@@ -65,8 +65,8 @@ class ShaRoundFunction {
   // The inner block of a round: the constant template with the round byte and the half.
   sha_ops::Block round_block(uint8_t round, Half half) const {
     sha_ops::Block block = template_;
-    block.w[0] = sha_ops::xor_words(sha_ops::xor_words(block.w[0], sha_ops::word0(uint32_t{round} << 24)),
-                                    sha_ops::bytes_of(half, half_bytes_));
+    const auto with_round = sha_ops::xor_words(block.w[0], sha_ops::word0(uint32_t{round} << 24));
+    block.w[0] = sha_ops::xor_words(with_round, sha_ops::bytes_of(half, half_bytes_));
     return block;
   }
 
@@ -94,7 +94,7 @@ class ShaRoundFunction {
   sha_ops::State outer_;
   sha_ops::Block template_;
   Half half_mask_;
-  decltype(sha_ops::load_bytes(nullptr)) half_bytes_;
+  sha_ops::ByteControl half_bytes_;
 };
 
 // WithMac is the round function of decrypt_with_mac_sha: the first round writes the other

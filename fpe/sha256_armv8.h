@@ -68,11 +68,12 @@ inline uint64_t value_of(Half half) {
 inline Half head_half(State s, Half mask) { return vandq_u32(s.abcd, mask); }
 inline Half xor_halves(Half a, Half b) { return veorq_u32(a, b); }
 // bytes_of picks bytes of v by index: byte i of the result is byte control[i] of v, or zero
-// where control[i] is 0x80.
-inline uint32x4_t bytes_of(uint32x4_t v, uint8x16_t control) {
+// where control[i] is 0x80. load_control reads the sixteen indices.
+using ByteControl = uint8x16_t;
+inline uint32x4_t bytes_of(uint32x4_t v, ByteControl control) {
   return vreinterpretq_u32_u8(vqtbl1q_u8(vreinterpretq_u8_u32(v), control));
 }
-inline uint8x16_t load_bytes(const uint8_t bytes[16]) { return vld1q_u8(bytes); }
+inline ByteControl load_control(const uint8_t control[16]) { return vld1q_u8(control); }
 inline uint32x4_t xor_words(uint32x4_t a, uint32x4_t b) { return veorq_u32(a, b); }
 // word0 is a vector with `w` in lane 0 and zeros elsewhere.
 inline uint32x4_t word0(uint32_t w) { return vsetq_lane_u32(w, vdupq_n_u32(0), 0); }

@@ -80,10 +80,11 @@ inline uint64_t value_of(Half half) { return static_cast<uint64_t>(_mm_extract_e
 inline Half head_half(State s, Half mask) { return _mm_and_si128(s.abef, mask); }
 inline Half xor_halves(Half a, Half b) { return _mm_xor_si128(a, b); }
 // bytes_of picks bytes of v by index: byte i of the result is byte control[i] of v, or zero
-// where control[i] is 0x80.
-inline __m128i bytes_of(__m128i v, __m128i control) { return _mm_shuffle_epi8(v, control); }
-inline __m128i load_bytes(const uint8_t bytes[16]) {
-  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+// where control[i] is 0x80. load_control reads the sixteen indices.
+using ByteControl = __m128i;
+inline __m128i bytes_of(__m128i v, ByteControl control) { return _mm_shuffle_epi8(v, control); }
+inline ByteControl load_control(const uint8_t control[16]) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i*>(control));
 }
 inline __m128i xor_words(__m128i a, __m128i b) { return _mm_xor_si128(a, b); }
 // word0 is a vector with `w` in lane 0 and zeros elsewhere.
