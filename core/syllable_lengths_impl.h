@@ -8,10 +8,11 @@
 //   V; kWidth; load(p) (kWidth bytes, unaligned); store(p, v); splat(b); zero();
 //   lookup(table, v): table[v] for indices 0-31 (table 16-byte aligned, 32 entries);
 //   next<k>(v, after): bytes k .. k+kWidth-1 of v followed by after;
-//   and_, or_, andnot(a, b) = a & ~b, add, eq (0xFF where equal);
+//   or_, add;
 //   M, a mask of lanes, with test(x, bits) (the lanes where x holds any of bits), mask_and,
 //   mask_or, select(m, a, b) (a where m is set, else b) and zero_unless(m, v). Ops without mask
-//   registers take these from ByteMasks.
+//   registers take these from ByteMasks, which needs and_, andnot(a, b) = a & ~b and eq (0xFF
+//   where equal).
 
 #include <cstddef>
 #include <cstdint>

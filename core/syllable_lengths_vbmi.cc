@@ -38,11 +38,8 @@ struct VbmiOps {
   static V next(V v, V after) {
     return _mm512_permutex2var_epi8(v, _mm512_add_epi8(positions(), splat(k)), after);
   }
-  static V and_(V a, V b) { return _mm512_and_si512(a, b); }
   static V or_(V a, V b) { return _mm512_or_si512(a, b); }
-  static V andnot(V a, V b) { return _mm512_andnot_si512(b, a); }
   static V add(V a, V b) { return _mm512_add_epi8(a, b); }
-  static V eq(V a, V b) { return _mm512_movm_epi8(_mm512_cmpeq_epi8_mask(a, b)); }
   using M = __mmask64;
   static M test(V x, V bits) { return _mm512_test_epi8_mask(x, bits); }
   static M mask_and(M a, M b) { return a & b; }
