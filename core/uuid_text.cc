@@ -4,6 +4,8 @@
 #include <bit>
 #include <cstring>
 
+#include "fpe/cpu.h"
+
 namespace tavik::core {
 
 namespace {
@@ -63,8 +65,19 @@ constexpr std::array<size_t, 4> kHyphens = {8, 13, 18, 23};
 }  // namespace
 
 Result<Bytes16> parse_uuid_text(std::string_view text) {
-  // The 32 digits as four words of eight.
   const char* p = text.data();
+#if defined(__x86_64__)
+  static const bool ssse3 = fpe::cpu_features().ssse3;
+  if (ssse3) {
+    Bytes16 bytes;
+    if ((text.size() != 32 && text.size() != kUuidTextLen) ||
+        !parse_uuid_text_ssse3(p, text.size(), bytes.data())) {
+      return kNotUuidText;
+    }
+    return bytes;
+  }
+#endif
+  // The 32 digits as four words of eight.
   uint64_t words[4];
   if (text.size() == 32) {
     for (size_t k = 0; k < 4; ++k) { words[k] = load_chars(p + 8 * k, 8); }

@@ -25,6 +25,11 @@ inline constexpr Error kInvalidUtf8 = value_error("text is not valid UTF-8");
 // braces or spaces) fails with kNotUuidText.
 Result<Bytes16> parse_uuid_text(std::string_view text);
 
+// parse_uuid_text_ssse3 is parse_uuid_text for text of len 32 or 36 bytes, with SSSE3 (x86-64
+// only: callers check that the processor has it): it writes the 16 bytes and returns true, or
+// returns false where parse_uuid_text fails.
+bool parse_uuid_text_ssse3(const char* text, size_t len, uint8_t bytes[16]);
+
 // format_uuid_text writes the 36 characters of the bytes' UUID text, lowercase, with hyphens.
 void format_uuid_text(const uint8_t bytes[16], char out[kUuidTextLen]);
 
