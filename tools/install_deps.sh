@@ -22,9 +22,14 @@
 # environment under build/venvs/ (tools/venv.sh), never into an interpreter of the machine.
 set -euo pipefail
 
+apt_options=()
+
 if [ "${1:-}" = js ]; then
   debian_packages=(cmake ninja-build emscripten binaryen node-acorn node-typescript esbuild
                    chromium chromium-driver python3-venv)
+  # Without what they only recommend: emscripten recommends python3-numpy, and chromium the
+  # printer tools, which bring python3-cups and more; Debian's python3 would gain them.
+  apt_options+=(--no-install-recommends)
   # A Node from elsewhere (with its own npm) stays as it is.
   command -v node >/dev/null || debian_packages+=(nodejs)
   command -v npm >/dev/null || debian_packages+=(npm)
@@ -50,5 +55,5 @@ if ((${#missing[@]})); then
   # Another apt-get of the machine may hold the lock: wait for it.
   $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
-    "${missing[@]}" >/dev/null
+    "${apt_options[@]}" "${missing[@]}" >/dev/null
 fi
