@@ -13,9 +13,6 @@ namespace tavik::core {
 
 namespace {
 
-// The length decode_many keeps for a word whose text normalize did not hand out.
-constexpr uint8_t kNoText = 0xFF;
-
 // hash_blocks computes the keyed check MAC of blocks[0, n) in lanes.
 void hash_blocks(const CodecConfig& config,
                  std::vector<std::array<uint8_t, fpe::kSha256BlockLen>>& blocks,
@@ -31,7 +28,74 @@ void decipher(const CodecConfig& config, const std::vector<U128>& values,
   config.cipher->decrypt_many({values.data(), n}, config.tweak, {results.data(), n});
 }
 
+// Group is up to four words read together (WordReader::normalize_group), each into the input
+// and the block that start gives it.
+struct Group {
+  explicit Group(std::span<const CodeUnits> words) : count(words.size()) {
+    for (size_t w = 0; w < count; ++w) { texts[w] = &words[w]; }
+  }
+  void start(size_t w, NormalizedInput* input, uint8_t* block, bool text_at_end) {
+    inputs[w] = input;
+    data_texts[w] = {.bytes = block, .at_end = text_at_end};
+    data_text_of[w] = &data_texts[w];
+  }
+  void normalize(const WordReader& reader) {
+    reader.normalize_group(count, texts, inputs, data_text_of, normalized);
+  }
+
+  size_t count;
+  const CodeUnits* texts[4] = {};
+  NormalizedInput* inputs[4] = {};
+  DataText data_texts[4];
+  DataText* data_text_of[4] = {};
+  bool normalized[4] = {};
+};
+
 }  // namespace
+
+size_t read_words(const WordReader& reader, bool keyed, std::span<const CodeUnits> words,
+                  std::span<std::optional<Error>> errors, const WordsRead& out) {
+  // The words of a group take the next four places, and those that fail give theirs to the
+  // words after them.
+  const size_t n = words.size();
+  size_t m = 0;
+  for (size_t first = 0; first < n; first += 4) {
+    const size_t count = std::min<size_t>(4, n - first);
+    Group group(words.subspan(first, count));
+    for (size_t w = 0; w < count; ++w) {
+      group.start(w, &out.inputs[m + w], out.blocks[m + w].data(), !keyed);
+    }
+    group.normalize(reader);
+    const size_t group_start = m;
+    for (size_t w = 0; w < count; ++w) {
+      const size_t i = first + w;
+      const size_t at = group_start + w;
+      const DataText& text = group.data_texts[w];
+      const Error* failure = group.normalized[w] ? reader.value_of(out.inputs[at], &out.values[at])
+                                                 : &kNormalizationFailed;
+      if (failure == nullptr && keyed &&
+          !layout_check_block(text, out.inputs[at].data(), out.blocks[at].data())) {
+        failure = &kCheckTextTooLong;
+      }
+      if (failure != nullptr) {
+        errors[i] = *failure;
+        continue;
+      }
+      if (at != m) {
+        out.inputs[m] = out.inputs[at];
+        out.blocks[m] = out.blocks[at];
+        out.values[m] = out.values[at];
+      }
+      if (!keyed) {
+        out.text_lens[m] = text.len == DataText::kNotWritten ? WordsRead::kNoText
+                                                             : static_cast<uint8_t>(text.len);
+      }
+      errors[i].reset();
+      out.index[m++] = static_cast<uint32_t>(i);
+    }
+  }
+  return m;
+}
 
 BatchScratch::BatchScratch()
     : values_(kBatchLen),
@@ -138,23 +202,10 @@ void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
   const size_t num_check = config.check_syllables;
   // Read every word; for the keyed check, lay out the block its digest hashes. For the plain
   // check, keep the text normalize hands out, where it does.
-  const WordReader reader(config);
-  size_t m = 0;
-  for (size_t i = 0; i < n; ++i) {
-    DataText text{.bytes = s.blocks_[m].data(), .at_end = true};
-    if (const Error* failure =
-            keyed ? reader.read_keyed(words[i], &s.inputs_[m], s.blocks_[m].data(), &s.values_[m])
-                  : reader.read(words[i], &s.inputs_[m], &s.values_[m], &text)) {
-      errors[i] = *failure;
-      continue;
-    }
-    if (!keyed) {
-      s.text_lens_[m] =
-          text.len == DataText::kNotWritten ? kNoText : static_cast<uint8_t>(text.len);
-    }
-    errors[i].reset();
-    s.index_[m++] = static_cast<uint32_t>(i);
-  }
+  const size_t m =
+      read_words(WordReader(config), keyed, words.first(n), errors,
+                 {s.inputs_.data(), s.blocks_.data(), s.text_lens_.data(), s.values_.data(),
+                  s.index_.data()});
   // The check first: a word whose check fails is never deciphered, so forged words cost no
   // cycle walk. The plain check digits come from the texts kept, in a pass of their own (their
   // CRC, read right after the text was stored, would wait for the store to reach the cache);
@@ -165,7 +216,7 @@ void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
     hash_blocks(config, s.blocks_, s.macs_, m);
   } else {
     for (size_t j = 0; j < m; ++j) {
-      if (s.text_lens_[j] != kNoText) {
+      if (s.text_lens_[j] != WordsRead::kNoText) {
         plain_check_digits_of_text(s.blocks_[j].data(), s.text_lens_[j], num_check,
                                    s.check_digits_[j].data());
       } else {
@@ -219,16 +270,35 @@ void recover_many(const CodecConfig& config, std::span<const CodeUnits> words,
   // Start every word and hash its block as typed, all in lanes.
   const WordReader reader(config);
   size_t m = 0;
-  // Most words stand as typed: only the words searched below get the offsets of their units
-  // in the block (a RecoveryWord's KeyedCheckBlock).
-  for (size_t i = 0; i < n; ++i) {
-    if (const std::optional<Error> failure =
-            read_for_recovery(reader, words[i], &s.words_[m].input, s.blocks_[m].data())) {
-      errors[i] = *failure;
-      continue;
+  // Four at a time, as decode_many reads them. Most words stand as typed: only the words
+  // searched below get the offsets of their units in the block (a RecoveryWord's
+  // KeyedCheckBlock).
+  for (size_t first = 0; first < n; first += 4) {
+    const size_t count = std::min<size_t>(4, n - first);
+    Group group(words.subspan(first, count));
+    for (size_t w = 0; w < count; ++w) {
+      group.start(w, &s.words_[m + w].input, s.blocks_[m + w].data(), false);
     }
-    errors[i].reset();
-    s.index_[m++] = static_cast<uint32_t>(i);
+    group.normalize(reader);
+    const size_t group_start = m;
+    for (size_t w = 0; w < count; ++w) {
+      const size_t i = first + w;
+      const size_t at = group_start + w;
+      const std::optional<Error> failure =
+          group.normalized[w]
+              ? recovery_block(s.words_[at].input, group.data_texts[w], s.blocks_[at].data())
+              : kNormalizationFailed;
+      if (failure) {
+        errors[i] = *failure;
+        continue;
+      }
+      if (at != m) {
+        s.words_[m].input = s.words_[at].input;
+        s.blocks_[m] = s.blocks_[at];
+      }
+      errors[i].reset();
+      s.index_[m++] = static_cast<uint32_t>(i);
+    }
   }
   if (m == 0) { return; }
   hash_blocks(config, s.blocks_, s.macs_, m);

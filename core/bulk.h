@@ -17,6 +17,7 @@
 #include "base/result.h"
 #include "base/u128.h"
 #include "core/config.h"
+#include "core/decode.h"
 #include "core/encode.h"
 #include "core/normalize.h"
 #include "core/recover.h"
@@ -59,6 +60,26 @@ class BatchScratch {
   std::vector<uint32_t> masks_;  // the separators of each word
   std::vector<std::array<uint16_t, kMaxCheckSyllables>> check_digits_;
 };
+
+// WordsRead is where read_words puts the words that read: word j of them (j < the count
+// read_words returns) has its units in inputs[j], the block of its check in blocks[j] (the
+// keyed check's laid out; for the plain check, the text of its data units at the end of the
+// block where normalize handed it out, its length in text_lens[j], or kNoText), its value in
+// values[j] and its item in index[j]. Every array holds as many as there are words.
+struct WordsRead {
+  static constexpr uint8_t kNoText = 0xFF;
+  NormalizedInput* inputs;
+  std::array<uint8_t, fpe::kSha256BlockLen>* blocks;
+  uint8_t* text_lens;  // the plain check only
+  U128* values;
+  uint32_t* index;
+};
+
+// read_words reads words[0, n) as decode reads a word before its check, four at a time where
+// the processor reads such words side by side. The error of a word that does not read goes
+// to errors[i], and errors[i] is reset for the others. Returns how many read.
+size_t read_words(const WordReader& reader, bool keyed, std::span<const CodeUnits> words,
+                  std::span<std::optional<Error>> errors, const WordsRead& out);
 
 // encode_many writes encode(config, items[i]) to texts[i], or its error to errors[i] (which
 // is reset where the item succeeds), for every i < items.size(). items.size() <= kBatchLen;

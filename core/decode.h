@@ -64,13 +64,30 @@ class WordReader {
     return core::normalize(level_, text, data_units_, check_units_, input, data_text);
   }
 
+  // normalize_group is normalize of `count` texts, at most four: the four of a whole group
+  // side by side (core::normalize_four).
+  void normalize_group(size_t count, const CodeUnits* const (&text)[4],
+                       NormalizedInput* const (&input)[4], DataText* const (&data_text)[4],
+                       bool (&ok)[4]) const {
+    if (count == 4) {
+      core::normalize_four(level_, text, data_units_, check_units_, input, data_text, ok);
+      return;
+    }
+    for (size_t w = 0; w < count; ++w) { ok[w] = normalize(*text[w], input[w], data_text[w]); }
+  }
+
   const Error* read(const CodeUnits& text, NormalizedInput* input, U128* value,
                     DataText* data_text = nullptr) const {
     if (!normalize(text, input, data_text)) { return &kNormalizationFailed; }
+    return value_of(*input, value);
+  }
+
+  // value_of is the rest of read once normalize has succeeded.
+  const Error* value_of(const NormalizedInput& input, U128* value) const {
     if (key_missing_) { return &kKeyRequired; }
     // A value outside the domain fails like a wrong check syllable, so the order of the two
     // tests does not show.
-    if (!units_to_value_checked(input->data(), value) || *value > max_value_) {
+    if (!units_to_value_checked(input.data(), value) || *value > max_value_) {
       return &kCheckFailed;
     }
     return nullptr;

@@ -237,17 +237,9 @@ void keyring_decode_many(Keyring keyring, std::span<const CodeUnits> words,
   }
   if (s.macs_.size() < kBatchLen * num_keys) { s.macs_.resize(kBatchLen * num_keys); }
   // Read every word once (the keys share the level and the domain) and lay out its check block.
-  const WordReader reader(*keyring[0]);
-  size_t m = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (const Error* failure =
-            reader.read_keyed(words[i], &s.inputs_[m], s.blocks_[m].data(), &s.values_[m])) {
-      errors[i] = *failure;
-      continue;
-    }
-    errors[i].reset();
-    s.index_[m++] = static_cast<uint32_t>(i);
-  }
+  const size_t m = read_words(WordReader(*keyring[0]), true, words.first(n), errors,
+                              {s.inputs_.data(), s.blocks_.data(), nullptr, s.values_.data(),
+                               s.index_.data()});
   // The check of every word under every key, each key's in lanes.
   const auto* blocks = reinterpret_cast<const uint8_t(*)[fpe::kSha256BlockLen]>(s.blocks_.data());
   for (size_t k = 0; k < num_keys; ++k) {

@@ -640,6 +640,52 @@ bool normalize(uint8_t level, const CodeUnits& text, size_t data_unit_count,
                         data_text);
 }
 
+void normalize_four(uint8_t level, const CodeUnits* const (&text)[4], size_t data_unit_count,
+                    size_t check_unit_count, NormalizedInput* const (&out)[4],
+                    DataText* const (&data_text)[4], bool (&ok)[4]) {
+#if defined(__x86_64__)
+  const LetterTables& t = letter_tables();
+  const bool short_texts = std::all_of(std::begin(text), std::end(text), [](const CodeUnits* u) {
+    return u->unit_size == 1 && u->len <= 64;
+  });
+  if (t.sixty_four_at_once && short_texts && level < kNumLevels &&
+      data_unit_count <= kMaxDataUnits && check_unit_count <= kMaxCheckUnits) {
+    // As normalize_short reads a word of up to 64 bytes, four words side by side.
+    const bool with_text = level == static_cast<uint8_t>(Level::kUniversal);
+    UnitWindow windows[4];
+    const uint8_t* bytes[4];
+    size_t lens[4];
+    const UnitWindow* window_of[4];
+    for (size_t w = 0; w < 4; ++w) {
+      DataText* const d = data_text[w];
+      if (d != nullptr) { d->len = DataText::kNotWritten; }
+      const bool text_here = with_text && d != nullptr;
+      windows[w] = {data_unit_count,
+                    check_unit_count,
+                    out[w]->data_units,
+                    out[w]->check_units,
+                    text_here ? d->bytes : nullptr,
+                    text_here ? &d->len : nullptr,
+                    text_here && d->at_end};
+      bytes[w] = static_cast<const uint8_t*>(text[w]->data);
+      lens[w] = text[w]->len;
+      window_of[w] = &windows[w];
+    }
+    int num_units[4];
+    if (text_units_vbmi2_four(t.classes[level], t.unit_tables[level], bytes, lens, window_of,
+                              num_units)) {
+      for (size_t w = 0; w < 4; ++w) {
+        ok[w] = window_kept(num_units[w], data_unit_count, check_unit_count, out[w]);
+      }
+      return;
+    }
+  }
+#endif
+  for (size_t w = 0; w < 4; ++w) {
+    ok[w] = normalize(level, *text[w], data_unit_count, check_unit_count, out[w], data_text[w]);
+  }
+}
+
 bool normalize_letter_by_letter(uint8_t level, CodeUnits text, size_t data_unit_count,
                                 size_t check_unit_count, NormalizedInput* out) {
   return normalize_text(Steps::kLetters, level, text, data_unit_count, check_unit_count, out);

@@ -63,6 +63,13 @@ struct DataText {
 bool normalize(uint8_t level, const CodeUnits& text, size_t data_unit_count,
                size_t check_unit_count, NormalizedInput* out, DataText* data_text = nullptr);
 
+// normalize_four is normalize of four texts; ok[w] is what normalize returns for text[w].
+// Where the processor reads a word of up to 64 bytes in registers, it reads four such words
+// side by side.
+void normalize_four(uint8_t level, const CodeUnits* const (&text)[4], size_t data_unit_count,
+                    size_t check_unit_count, NormalizedInput* const (&out)[4],
+                    DataText* const (&data_text)[4], bool (&ok)[4]);
+
 // normalize_letter_by_letter is normalize without the steps that read sixteen letters at once
 // where the processor allows (the form every processor runs), so that tests can hold the two
 // against each other on any machine.

@@ -116,13 +116,10 @@ Result<RecoveryWord> start_recovery(const CodecConfig& config, CodeUnits text) {
   return word;
 }
 
-std::optional<Error> read_for_recovery(const WordReader& reader, const CodeUnits& text,
-                                       NormalizedInput* input,
-                                       uint8_t block[fpe::kSha256BlockLen]) {
-  DataText data_text{.bytes = block};
-  if (!reader.normalize(text, input, &data_text)) { return kNormalizationFailed; }
-  if (input->num_data_units > kMaxDataUnits ||
-      !layout_check_block(data_text, input->data(), block)) {
+std::optional<Error> recovery_block(const NormalizedInput& input, const DataText& data_text,
+                                    uint8_t block[fpe::kSha256BlockLen]) {
+  if (input.num_data_units > kMaxDataUnits ||
+      !layout_check_block(data_text, input.data(), block)) {
     return kUnrecoverable;
   }
   return std::nullopt;

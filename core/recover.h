@@ -88,13 +88,12 @@ Result<RecoveryWord> start_recovery(const CodecConfig& config, CodeUnits text);
 // recovery_refusal is what recovery refuses in a configuration, before it reads any word:
 // plain mode, a missing key.
 std::optional<Error> recovery_refusal(const CodecConfig& config);
-// read_for_recovery is start_recovery for the bulk path, which searches few of its words, in a
-// configuration that recovery_refusal accepts (the reader's): it writes the units to *input
-// and lays out only the check block of the data as typed (no RecoveryWord), and returns the
-// failure, if any.
-std::optional<Error> read_for_recovery(const WordReader& reader, const CodeUnits& text,
-                                       NormalizedInput* input,
-                                       uint8_t block[fpe::kSha256BlockLen]);
+// recovery_block is the rest of start_recovery for the bulk path, which searches few of its
+// words, in a configuration that recovery_refusal accepts, once the word has been normalized
+// into `input` (with data_text's bytes at `block`): it lays out only the check block of the
+// data as typed (no RecoveryWord), and returns the failure, if any.
+std::optional<Error> recovery_block(const NormalizedInput& input, const DataText& data_text,
+                                    uint8_t block[fpe::kSha256BlockLen]);
 
 // typed_word_stands tells, from the MAC of the word's own block, whether the word passes as
 // typed (check and domain): it is then decoded as it is. With `value`, it also writes the

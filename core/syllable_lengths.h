@@ -100,6 +100,13 @@ int text_units_vbmi2(const SyllableClassTables& classes, const SyllableUnitTable
                      const uint8_t* text, size_t len, const UnitWindow& window,
                      size_t* num_letters);
 
+// text_units_vbmi2_four is text_units_vbmi2 for four texts at once, the steps of each beside
+// those of the others. It reads them only when each has 1 to kVbmiMaxLetters letters, and
+// otherwise returns false and writes no units.
+bool text_units_vbmi2_four(const SyllableClassTables& classes, const SyllableUnitTables& tables,
+                           const uint8_t* const (&text)[4], const size_t (&len)[4],
+                           const UnitWindow* const (&window)[4], int (&num_units)[4]);
+
 // gather_letters_ssse3 writes the letters (0-25; A-Z and a-z alike) of text[0, len) to
 // letters, in order, and returns their number; every other byte is dropped. letters needs
 // room for len + 16 bytes. With SSSE3, sixteen bytes a step (x86-64 only).
