@@ -6,8 +6,9 @@
 // batch (core::kBatchLen items) at a time, as the bulk methods do. Each round times every bulk
 // call and its bare hashing back to back, in alternating order, on the thread's CPU clock; a
 // ratio is the median over the rounds of each round's ratio, so a busy machine disturbs both
-// sides alike. Prints a Markdown table.
-//   tavik_bulk_limit [ROUNDS]
+// sides alike. Prints a Markdown table. With FILTER, only the calls whose name holds it run
+// (for a profiler).
+//   tavik_bulk_limit [ROUNDS] [FILTER]
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -189,6 +190,10 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (argc > 2) {
+    const std::string filter = argv[2];
+    std::erase_if(pairs, [&](const Pair& p) { return p.name.find(filter) == std::string::npos; });
+  }
   for (int round = 0; round < rounds; ++round) {
     for (Pair& p : pairs) {
       double bulk = 0;

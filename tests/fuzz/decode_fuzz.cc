@@ -6,6 +6,7 @@
 // Properties: no error but the documented ones; what decode accepts, recover accepts with the
 // same bytes; whatever decode or recover returns encodes to a word that decodes back to it.
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -33,10 +34,35 @@ void check_normalize(uint8_t level, std::string_view text, size_t num_data, size
     TAVIK_REQUIRE(!ok);
     return;
   }
-  if (!ok) { return; }
-  TAVIK_REQUIRE(out.num_data_units == num_data && out.num_check_units == num_check);
-  for (uint8_t unit : out.data()) { TAVIK_REQUIRE(is_unit(unit)); }
-  for (uint8_t unit : out.check()) { TAVIK_REQUIRE(is_unit(unit)); }
+  if (ok) {
+    TAVIK_REQUIRE(out.num_data_units == num_data && out.num_check_units == num_check);
+    for (uint8_t unit : out.data()) { TAVIK_REQUIRE(is_unit(unit)); }
+    for (uint8_t unit : out.check()) { TAVIK_REQUIRE(is_unit(unit)); }
+  }
+  // Read four at a time (as the bulk decodes read), the text and pieces of it give what each
+  // gives alone.
+  const std::string texts[4] = {std::string(text), std::string(text.substr(text.size() / 2)),
+                                std::string(text.substr(0, 64)), std::string(text) + "ma"};
+  const core::CodeUnits units[4] = {texts[0], texts[1], texts[2], texts[3]};
+  core::NormalizedInput four[4];
+  const core::CodeUnits* const group[4] = {&units[0], &units[1], &units[2], &units[3]};
+  core::NormalizedInput* const outs[4] = {&four[0], &four[1], &four[2], &four[3]};
+  uint8_t bytes[4][64] = {};
+  core::DataText data_texts[4] = {{.bytes = bytes[0]}, {.bytes = bytes[1], .at_end = true},
+                                  {.bytes = bytes[2]}, {.bytes = bytes[3], .at_end = true}};
+  core::DataText* const data_text_of[4] = {&data_texts[0], &data_texts[1], &data_texts[2],
+                                           &data_texts[3]};
+  bool four_ok[4];
+  core::normalize_four(level, group, num_data, num_check, outs, data_text_of, four_ok);
+  for (size_t w = 0; w < 4; ++w) {
+    core::NormalizedInput alone;
+    const bool alone_ok = core::normalize(level, units[w], num_data, num_check, &alone);
+    TAVIK_REQUIRE(four_ok[w] == alone_ok);
+    if (alone_ok) {
+      TAVIK_REQUIRE(std::ranges::equal(four[w].data(), alone.data()) &&
+                    std::ranges::equal(four[w].check(), alone.check()));
+    }
+  }
 }
 
 // Bytes that decode or recover returned encode to a word that decodes to them. They hold the
