@@ -81,6 +81,10 @@ template <size_t N>
         classes, text[w], VbmiOps::lookup(classes.letter_class, text[w]),
         VbmiOps::lookup(classes.second_bit, text[w]), end_class, end_second);
   }
+  // The step from each letter to the next syllable's start. A letter where the walk stops
+  // steps to itself: past the letters (the walk is done), where no syllable can start (it
+  // fails), and at an onset that ends the text (the last start). Steps past the 63 letters
+  // end at letter 63, which lies past the letters too.
 #pragma GCC unroll 4
   for (size_t w = 0; w < N; ++w) {
     no_syllable[w] = _mm512_cmpeq_epi8_mask(length[w], VbmiOps::zero());
@@ -92,6 +96,12 @@ template <size_t N>
         stops, _mm512_min_epu8(_mm512_add_epi8(at, length[w]), VbmiOps::splat(63)), at);
     start[w] = VbmiOps::zero();
   }
+  // Lane k of `start` becomes the letter reached after k mod 32 steps from letter 0: for each
+  // bit of k mod 32, 2^bit steps at once, the step doubled each round. Every step covers at
+  // least two letters until the walk stops, so 31 steps reach letter 62 or stop before, and
+  // letter 62 of 63 has only the sentinel after it: the walk has stopped by then. The starts
+  // come in order until the letter where the walk stops, which repeats, and lanes 32-63 repeat
+  // lanes 0-31: the lanes that differ from the last count every syllable twice, its two units.
   constexpr __mmask64 kLanesWithBit[5] = {0xAAAAAAAAAAAAAAAAULL, 0xCCCCCCCCCCCCCCCCULL,
                                           0xF0F0F0F0F0F0F0F0ULL, 0xFF00FF00FF00FF00ULL,
                                           0xFFFF0000FFFF0000ULL};
@@ -114,8 +124,11 @@ template <size_t N>
         num_units[w] = -1;
         continue;
       }
-      ++num_units[w];
+      ++num_units[w];  // an onset that ends the text
     }
+    // Each syllable's units: the onset a cluster where its two letters spell one, else the
+    // single onset of the first; the nucleus its vowel, with the ending where the syllable's
+    // length says.
     const __m512i first = _mm512_permutexvar_epi8(start[w], text[w]);
     const __m512i second = _mm512_permutexvar_epi8(_mm512_add_epi8(start[w], one), text[w]);
     const __mmask64 cluster = _mm512_test_epi8_mask(VbmiOps::lookup(classes.first_of, first),
@@ -140,11 +153,14 @@ template <size_t N>
         VbmiOps::splat(2));
     const __m512i nucleus = _mm512_or_si512(
         VbmiOps::splat(0x80), _mm512_mask_blend_epi8(has_ending, vowel, with_ending));
+    // Onset and nucleus of syllable s as units 2s and 2s + 1; the window is the last of them,
+    // moved down to lane 0 and stored in its two parts.
     const __m512i units =
         _mm512_permutex2var_epi8(onset_unit, avx512::interleave_bytes(), nucleus);
     const UnitWindow& win = *window[w];
     const size_t size = win.num_data + win.num_check;
     if (win.data_text != nullptr && static_cast<size_t>(num_units[w]) == size) {
+      // The data units are all the syllables before the first check syllable: their letters.
       const __m512i check_start = _mm512_permutexvar_epi8(
           VbmiOps::splat(static_cast<uint8_t>(win.num_data / 2)), start[w]);
       const size_t len =
