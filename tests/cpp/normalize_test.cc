@@ -158,47 +158,6 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
   const std::pair<size_t, size_t> windows[] = {{0, 0}, {2, 0}, {4, 2}, {6, 1}, {28, 2}};
   const std::string padding(300, ' ');
   size_t num_parsed = 0;
-  // normalize_four reads each text beside three earlier ones, the new one in every place in
-  // turn, and must give what normalize gives each of them, the text of their data units too.
-  std::string earlier[3];
-  const auto expect_four_alike = [&](uint8_t level, const std::string& text, size_t num_data,
-                                     size_t num_check, bool at_end, size_t place) {
-    std::string texts[4];
-    for (size_t w = 0, k = 0; w < 4; ++w) { texts[w] = w == place ? text : earlier[k++]; }
-    const CodeUnits units_of[4] = {texts[0], texts[1], texts[2], texts[3]};
-    NormalizedInput alone[4];
-    NormalizedInput together[4];
-    uint8_t alone_text[4][64] = {};
-    uint8_t together_text[4][64] = {};
-    DataText alone_data[4];
-    DataText together_data[4];
-    for (size_t w = 0; w < 4; ++w) {
-      alone_data[w] = {.bytes = alone_text[w], .at_end = at_end};
-      together_data[w] = {.bytes = together_text[w], .at_end = at_end};
-    }
-    const CodeUnits* const group[4] = {&units_of[0], &units_of[1], &units_of[2], &units_of[3]};
-    NormalizedInput* const outs[4] = {&together[0], &together[1], &together[2], &together[3]};
-    DataText* const data_of[4] = {&together_data[0], &together_data[1], &together_data[2],
-                                  &together_data[3]};
-    bool ok[4];
-    normalize_four(level, group, num_data, num_check, outs, data_of, ok);
-    for (size_t w = 0; w < 4; ++w) {
-      const bool alone_ok =
-          normalize(level, units_of[w], num_data, num_check, &alone[w], &alone_data[w]);
-      ASSERT_EQ(ok[w], alone_ok) << texts[w] << " in place " << w;
-      if (!alone_ok) { continue; }
-      ASSERT_EQ(Units(together[w].data().begin(), together[w].data().end()),
-                Units(alone[w].data().begin(), alone[w].data().end()))
-          << texts[w];
-      ASSERT_EQ(Units(together[w].check().begin(), together[w].check().end()),
-                Units(alone[w].check().begin(), alone[w].check().end()))
-          << texts[w];
-      ASSERT_EQ(together_data[w].len, alone_data[w].len) << texts[w];
-      ASSERT_EQ(Units(together_text[w], together_text[w] + 64),
-                Units(alone_text[w], alone_text[w] + 64))
-          << texts[w];
-    }
-  };
   for (int round = 0; round < 40000; ++round) {
     const uint8_t level = static_cast<uint8_t>(rng() % kNumLevels);
     const uint8_t spelled_level = rng() % 4 == 0 ? static_cast<uint8_t>(rng() % kNumLevels) : level;
@@ -221,9 +180,6 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
       NormalizedInput by_letter;
       NormalizedInput sixteen;
       const bool fast_ok = normalize(level, text, num_data, num_check, &fast);
-      expect_four_alike(level, text, num_data, num_check, round % 2 == 0,
-                        static_cast<size_t>(round) % 4);
-      if (HasFatalFailure()) { return; }
       ASSERT_EQ(fast_ok, normalize(level, text + padding, num_data, num_check, &walked))
           << text << " level " << int{level};
       // The letters read one at a time (the form of processors without the sixteen-letter
@@ -249,7 +205,6 @@ TEST(Normalize, GatheredLettersParseAsTheLetterWalk) {
             << text;
       }
     }
-    earlier[static_cast<size_t>(round) % 3] = text;
   }
   EXPECT_GT(num_parsed, 20000u);  // most texts are words
 }
