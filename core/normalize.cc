@@ -311,6 +311,21 @@ bool window_kept(int num_units, size_t data_unit_count, size_t check_unit_count,
   return true;
 }
 
+// registers_window is where a parse in one step of 64 stores the window's units, and, at the
+// universal level, where the letters read go as the canonical text of their units.
+UnitWindow registers_window(uint8_t level, size_t data_unit_count, size_t check_unit_count,
+                            NormalizedInput* out, DataText* data_text) {
+  const bool with_text =
+      data_text != nullptr && level == static_cast<uint8_t>(Level::kUniversal);
+  return {data_unit_count,
+          check_unit_count,
+          out->data_units,
+          out->check_units,
+          with_text ? data_text->bytes : nullptr,
+          with_text ? &data_text->len : nullptr,
+          with_text && data_text->at_end};
+}
+
 #endif
 
 // parse_sixteen_at_once is the parse of normalize_short from the syllable lengths at every
@@ -396,14 +411,9 @@ bool normalize_short(const LetterTables& t, bool sixteen_at_once, bool sixty_fou
   if constexpr (sizeof(Unit) == 1) {
     if (sixty_four && len <= 64) {
       // A word of up to 64 bytes goes from its bytes to its units in registers.
-      // At the universal level the letters read are the canonical text of their units.
-      const bool with_text =
-          data_text != nullptr && level == static_cast<uint8_t>(Level::kUniversal);
       const int num_units = text_units_vbmi2(
           t.classes[level], t.unit_tables[level], text, len,
-          {data_unit_count, check_unit_count, out->data_units, out->check_units,
-           with_text ? data_text->bytes : nullptr, with_text ? &data_text->len : nullptr,
-           with_text && data_text->at_end},
+          registers_window(level, data_unit_count, check_unit_count, out, data_text),
           &num_letters);
       if (num_letters == 0) { return false; }
       if (num_letters <= kVbmiMaxLetters) {
@@ -651,22 +661,14 @@ void normalize_four(uint8_t level, const CodeUnits* const (&text)[4], size_t dat
   if (t.sixty_four_at_once && short_texts && level < kNumLevels &&
       data_unit_count <= kMaxDataUnits && check_unit_count <= kMaxCheckUnits) {
     // As normalize_short reads a word of up to 64 bytes, four words side by side.
-    const bool with_text = level == static_cast<uint8_t>(Level::kUniversal);
     UnitWindow windows[4];
     const uint8_t* bytes[4];
     size_t lens[4];
     const UnitWindow* window_of[4];
     for (size_t w = 0; w < 4; ++w) {
-      DataText* const d = data_text[w];
-      if (d != nullptr) { d->len = DataText::kNotWritten; }
-      const bool text_here = with_text && d != nullptr;
-      windows[w] = {data_unit_count,
-                    check_unit_count,
-                    out[w]->data_units,
-                    out[w]->check_units,
-                    text_here ? d->bytes : nullptr,
-                    text_here ? &d->len : nullptr,
-                    text_here && d->at_end};
+      if (data_text[w] != nullptr) { data_text[w]->len = DataText::kNotWritten; }
+      windows[w] =
+          registers_window(level, data_unit_count, check_unit_count, out[w], data_text[w]);
       bytes[w] = static_cast<const uint8_t*>(text[w]->data);
       lens[w] = text[w]->len;
       window_of[w] = &windows[w];

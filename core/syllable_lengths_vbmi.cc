@@ -5,8 +5,6 @@
 
 #include "core/syllable_lengths.h"
 
-#include <algorithm>
-
 #if defined(__x86_64__)
 
 #include "core/avx512.h"
@@ -205,7 +203,7 @@ namespace {
   const __mmask64 is_letter =
       _mm512_mask_cmple_epu8_mask(in_text, index, VbmiOps::splat(kLetterSentinel - 1));
   *num_letters = static_cast<size_t>(__builtin_popcountll(is_letter));
-  const __mmask64 past = ~low_lanes(std::min<size_t>(*num_letters, 64));
+  const __mmask64 past = ~low_lanes(*num_letters);
   return _mm512_mask_blend_epi8(past, _mm512_maskz_compress_epi8(is_letter, index),
                                 VbmiOps::splat(kLetterSentinel));
 }
