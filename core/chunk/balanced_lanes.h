@@ -5,14 +5,15 @@
 // word in 16-bit lanes, written once over a set of vector operations V so that each
 // instruction set compiles it in its own file: SSE2 in engine.cc (one word in a pair of
 // 128-bit vectors), AVX2 in balanced_avx2.cc (two words side by side in 256-bit vectors, whose
-// operations act on each 128-bit half alone). Every template here takes V, and each V is a type
-// of its file's own, so the copies built for different instruction sets never meet.
+// operations act on each 128-bit half alone), AVX-512BW in balanced_avx512.cc (four words in
+// 512-bit vectors, one in each 128-bit quarter). Every template here takes V, and each V is a
+// type of its file's own, so the copies built for different instruction sets never meet.
 //
-// V provides Vec, kWords (the words a vector holds, one per 128-bit half), set1, zero, add,
+// V provides Vec, kWords (the words a vector holds, one per 128-bit part), set1, zero, add,
 // sub, mullo, mulhi (unsigned), max, bit_and, bit_or, cmpgt, cmpeq, subs (unsigned), the byte
-// shifts shl_bytes<k> and shr_bytes<k> and the lane shift shr16<k> of each half, shuffle32,
+// shifts shl_bytes<k> and shr_bytes<k> and the lane shift shr16<k> of each part, shuffle32,
 // shufflelo and shufflehi<imm>, unpackhi64, packs, movemask (16 bits per word), setr8 (eight
-// lanes, the same in each half) and load_words (the eight digits at each word's pointer).
+// lanes, the same in each part) and load_words (the eight digits at each word's pointer).
 
 #include <algorithm>
 #include <array>
@@ -32,6 +33,8 @@ void masks_sse2(std::span<const std::array<uint16_t, kMaxDataSyllables>> words, 
                 uint32_t* masks);
 void masks_avx2(std::span<const std::array<uint16_t, kMaxDataSyllables>> words, size_t n,
                 uint32_t* masks);
+void masks_avx512(std::span<const std::array<uint16_t, kMaxDataSyllables>> words, size_t n,
+                  uint32_t* masks);
 
 // Syllables in 16-bit lanes: lane j of the low vectors and lane j - 8 of the high ones stand
 // for syllable j; lanes past the last syllable hold zeros. The score of a cut needs a syllable's
@@ -198,9 +201,10 @@ void builders_balanced_masks(const SyllableLanes<V>* lanes, uint32_t* masks) {
     }
   }
   TAVIK_EACH_VECTOR {
-    const uint32_t cuts = V::movemask(V::packs(cuts_lo[w], cuts_hi[w]));
+    const uint64_t cuts = V::movemask(V::packs(cuts_lo[w], cuts_hi[w]));
     for (size_t k = 0; k < V::kWords; ++k) {
-      masks[w * V::kWords + k] = (cuts >> (16 * k)) & ((uint32_t{1} << N) - 2);
+      masks[w * V::kWords + k] =
+          static_cast<uint32_t>(cuts >> (16 * k)) & ((uint32_t{1} << N) - 2);
     }
   }
 #undef TAVIK_EACH_VECTOR

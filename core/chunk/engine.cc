@@ -354,6 +354,11 @@ void ChunkEngine::digits_separator_masks(
 #if defined(__SSE2__)
   if (is_builders_balanced(layout) && n >= 8) {
 #if defined(__x86_64__)
+    static const bool avx512bw = fpe::cpu_features().avx512bw;
+    if (avx512bw) {
+      balanced::masks_avx512(words, n, masks);
+      return;
+    }
     static const bool avx2 = fpe::cpu_features().avx2;
     if (avx2) {
       balanced::masks_avx2(words, n, masks);
