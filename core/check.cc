@@ -164,6 +164,17 @@ bool layout_check_block(const DataText& data_text, std::span<const uint8_t> data
 
 bool layout_digits_check_block(std::span<const uint16_t> digits,
                                uint8_t block[fpe::kSha256BlockLen]) {
+#if defined(__x86_64__)
+  static const bool with_vbmi2 = fpe::cpu_features().avx512vbmi2;
+  if (with_vbmi2 && digits.size() <= kMaxDataSyllables) {
+    // The text with zeros after it fills the block.
+    const size_t len =
+        digits_text_vbmi2(unit_letter_tables(), digits.data(), digits.size(), block);
+    if (len > fpe::kHmacShortMessageLen) { return false; }
+    fpe::pad_hmac_block(block, len);
+    return true;
+  }
+#endif
   // Each syllable is one four-byte store of its letters with zeros after them, so the bytes
   // after the text are zeros as the padding needs; a text that fits leaves room for the
   // last store.
@@ -284,6 +295,17 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
   // overwrites), so its length comes out at the end.
 #if defined(__x86_64__)
   static const bool with_clmul = fpe::cpu_features().pclmul;
+  static const bool with_vbmi2 = fpe::cpu_features().avx512vbmi2;
+  if (with_vbmi2 && with_clmul) {
+    // Each text spelled and folded in registers.
+    for (size_t i = 0; i < words.size(); ++i) {
+      size_t len = 0;
+      const uint32_t crc =
+          digits_text_crc_register_vbmi2(unit_letter_tables(), words[i].data(), n, &len);
+      crc_digits(crc ^ kInitAfter[len] ^ 0xFFFFFFFFu, count, out[i].data());
+    }
+    return;
+  }
 #endif
   const std::array<uint32_t, kSyllableBase>& ending = ending_letters();
   constexpr size_t kWords = 4;

@@ -146,6 +146,15 @@ const UnitLetterTables& unit_letter_tables();
 size_t canonical_text_vbmi2(const UnitLetterTables& tables, const uint8_t* units,
                             size_t num_units, uint8_t out[64]);
 
+// digits_text_vbmi2 is the canonical text of num_digits <= 16 syllables given as their digits
+// (each below 700), as canonical_text_vbmi2 writes it. digits_text_crc_register_vbmi2 is the
+// CRC register (as crc32_register_clmul64 gives it) of that text right-aligned in 64 bytes,
+// zeros before it, and the text's length in *len; it needs PCLMULQDQ as well.
+size_t digits_text_vbmi2(const UnitLetterTables& tables, const uint16_t* digits,
+                         size_t num_digits, uint8_t out[64]);
+uint32_t digits_text_crc_register_vbmi2(const UnitLetterTables& tables, const uint16_t* digits,
+                                        size_t num_digits, size_t* len);
+
 // syllable_width is the number of letters of a syllable (2 to 4), the same at every level.
 constexpr uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {
   const uint32_t onset_width = onset_unit >= kNumSingleOnsets ? 2 : 1;
