@@ -7,6 +7,7 @@
 #include "core/check.h"
 #include "core/decode.h"
 #include "core/render.h"
+#include "fpe/cpu.h"
 #include "fpe/lanes.h"
 
 namespace tavik::core {
@@ -167,13 +168,26 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
   const size_t num_check = std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables);
   const size_t num_data = data_syllable_count(config);
   const U128 max_value = config.domain.max_value();
+  // The digits of 128-bit words eight values at a time where the processor has AVX-512, each
+  // value's where it stands; they follow their value when an earlier one fails.
+#if defined(__x86_64__)
+  static const bool with_avx512dq = fpe::cpu_features().avx512dq;
+  const bool digits_first = num_data == kMaxDataSyllables && with_avx512dq;
+  if (digits_first) { values_to_digits_avx512(s.results_.data(), m, s.digits_.data()); }
+#else
+  constexpr bool digits_first = false;
+#endif
   size_t k = 0;
   for (size_t j = 0; j < m; ++j) {
     if (s.results_[j] > max_value) {
       errors[s.index_[j]] = kNotEnciphered;
       continue;
     }
-    value_to_digits(s.results_[j], num_data, s.digits_[k].data());
+    if (!digits_first) {
+      value_to_digits(s.results_[j], num_data, s.digits_[k].data());
+    } else if (k != j) {
+      s.digits_[k] = s.digits_[j];
+    }
     const std::span<const uint16_t> digits(s.digits_[k].data(), num_data);
     if (keyed && !layout_digits_check_block(digits, s.blocks_[k].data())) {
       errors[s.index_[j]] = kCheckTextTooLong;

@@ -295,17 +295,6 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
   // overwrites), so its length comes out at the end.
 #if defined(__x86_64__)
   static const bool with_clmul = fpe::cpu_features().pclmul;
-  static const bool with_vbmi2 = fpe::cpu_features().avx512vbmi2;
-  if (with_vbmi2 && with_clmul) {
-    // Each text spelled and folded in registers.
-    for (size_t i = 0; i < words.size(); ++i) {
-      size_t len = 0;
-      const uint32_t crc =
-          digits_text_crc_register_vbmi2(unit_letter_tables(), words[i].data(), n, &len);
-      crc_digits(crc ^ kInitAfter[len] ^ 0xFFFFFFFFu, count, out[i].data());
-    }
-    return;
-  }
 #endif
   const std::array<uint32_t, kSyllableBase>& ending = ending_letters();
   constexpr size_t kWords = 4;

@@ -98,6 +98,11 @@ extern const std::array<uint8_t, kSyllableBase> kSyllableWidths;
 // first. Higher digits are dropped.
 void value_to_digits(U128 value, size_t num_syllables, uint16_t* digits_out);
 
+// values_to_digits_avx512 is value_to_digits of values[0, n) with 14 digits each, into out,
+// with AVX-512 F, DQ, BW and VL (x86-64 only: callers check that the processor has them).
+void values_to_digits_avx512(const U128* values, size_t n,
+                             std::array<uint16_t, kMaxDataSyllables>* out);
+
 // digits_to_units writes the two units of the syllable of each digit (each below 700).
 void digits_to_units(std::span<const uint16_t> digits, uint8_t* units_out);
 
@@ -147,13 +152,9 @@ size_t canonical_text_vbmi2(const UnitLetterTables& tables, const uint8_t* units
                             size_t num_units, uint8_t out[64]);
 
 // digits_text_vbmi2 is the canonical text of num_digits <= 16 syllables given as their digits
-// (each below 700), as canonical_text_vbmi2 writes it. digits_text_crc_register_vbmi2 is the
-// CRC register (as crc32_register_clmul64 gives it) of that text right-aligned in 64 bytes,
-// zeros before it, and the text's length in *len; it needs PCLMULQDQ as well.
+// (each below 700), as canonical_text_vbmi2 writes it.
 size_t digits_text_vbmi2(const UnitLetterTables& tables, const uint16_t* digits,
                          size_t num_digits, uint8_t out[64]);
-uint32_t digits_text_crc_register_vbmi2(const UnitLetterTables& tables, const uint16_t* digits,
-                                        size_t num_digits, size_t* len);
 
 // syllable_width is the number of letters of a syllable (2 to 4), the same at every level.
 constexpr uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {

@@ -43,6 +43,7 @@ CpuFeatures detect_features() {
   f.avx512f = f.avx2 && os_avx512 && (ebx & (1u << 16)) != 0;
   f.avx512vl = f.avx512f && (ebx & (1u << 31)) != 0;
   f.avx512bw = f.avx512f && (ebx & (1u << 30)) != 0;
+  f.avx512dq = f.avx512bw && f.avx512vl && (ebx & (1u << 17)) != 0;
   f.avx512vbmi = f.avx512f && (ebx & (1u << 30)) != 0 && (ecx & (1u << 1)) != 0;
   f.avx512vbmi2 = f.avx512vbmi && (ecx & (1u << 6)) != 0;
 #elif defined(__aarch64__) && defined(__APPLE__)

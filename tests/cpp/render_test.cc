@@ -122,6 +122,40 @@ TEST(Render, CanonicalTextInVectorsAsLetterByLetter) {
 #endif
 }
 
+// Where the processor has AVX-512 DQ, encode_many works out the digits of eight values at a
+// time, dividing by 700^3 with quotients estimated in double precision and corrected: values
+// whose steps of division land just beside a multiple of 700^3, where an estimate is off by
+// one, or at the largest quotient a step can have, give the digits of the scalar code.
+TEST(Render, DigitsOfEightValuesAtOnceAsOneByOne) {
+#if defined(__x86_64__)
+  if (!fpe::cpu_features().avx512dq) { GTEST_SKIP() << "no AVX-512 DQ"; }
+  constexpr NativeU128 kDivisor = 343000000;  // 700^3
+  std::mt19937_64 rng(43);
+  std::vector<U128> values = {U128(), U128::max()};
+  for (int i = 0; i < 4000; ++i) {
+    // A multiple of 700^3 near the top of a piece's range, and just beside it, shifted to
+    // every 32-bit step; and any value.
+    const NativeU128 quotient = (NativeU128{rng() >> 32} << (32 * (i % 3))) | (rng() >> 32);
+    const NativeU128 near = quotient * kDivisor + static_cast<NativeU128>(i % 5) - 2;
+    values.push_back(U128::from_native(near << (32 * (i % 2))));
+    values.push_back(U128(rng(), rng()));
+  }
+  for (NativeU128 j = 0; j < 64; ++j) {  // quotients of a step up to 2^32 - 1
+    const NativeU128 below = (NativeU128{1} << 96) - 1 - j;
+    values.push_back(U128::from_native(((kDivisor - 1 - j) << 96) | below));
+  }
+  std::vector<std::array<uint16_t, kMaxDataSyllables>> digits(values.size());
+  values_to_digits_avx512(values.data(), values.size(), digits.data());
+  for (size_t i = 0; i < values.size(); ++i) {
+    std::array<uint16_t, kMaxDataSyllables> want{};
+    value_to_digits(values[i], kMaxDataSyllables, want.data());
+    ASSERT_EQ(digits[i], want) << "value " << i;
+  }
+#else
+  GTEST_SKIP() << "x86-64 only";
+#endif
+}
+
 TEST(SyllableCount, SmallestPowerOf700ThatHoldsTheWidth) {
   EXPECT_EQ(syllable_count(16), 2u);
   EXPECT_EQ(syllable_count(18), 2u);
