@@ -1,6 +1,6 @@
 // The canonical text of up to 32 units in a few vector steps with AVX-512 VBMI and VBMI2
-// (compiled with -mavx512f -mavx512bw -mavx512vbmi -mavx512vbmi2; called only where the
-// processor has them): each unit's two letters looked up in registers, side by
+// (compiled with -mavx512f -mavx512bw -mavx512vbmi -mavx512vbmi2 and -mpclmul; called only
+// where the processor has them): each unit's two letters looked up in registers, side by
 // side, and the letters packed together.
 
 #include "core/render.h"
@@ -8,6 +8,7 @@
 #if defined(__x86_64__)
 
 #include "core/avx512.h"
+#include "core/crc_clmul_pieces.h"
 
 namespace tavik::core {
 
@@ -44,8 +45,12 @@ size_t canonical_text_vbmi2(const UnitLetterTables& tables, const uint8_t* units
   return static_cast<size_t>(__builtin_popcountll(text));
 }
 
-size_t digits_text_vbmi2(const UnitLetterTables& tables, const uint16_t* digits,
-                         size_t num_digits, uint8_t out[64]) {
+namespace {
+
+// The canonical text of the digits in a register, its letters packed from byte 0, zeros after
+// them; its length in *len.
+inline __m512i digits_text(const UnitLetterTables& tables, const uint16_t* digits,
+                           size_t num_digits, size_t* len) {
   // Each digit d as its two units, onset d mod 35 and nucleus d / 35 with its flag, in the
   // little-endian bytes of its 16-bit lane; d / 35 is (d * 1873) >> 16 for d below 700.
   const __mmask32 present =
@@ -59,8 +64,34 @@ size_t digits_text_vbmi2(const UnitLetterTables& tables, const uint16_t* digits,
   const __m512i letters =
       unit_letters(tables, unit, _cvtu64_mask64((uint64_t{1} << (2 * num_digits)) - 1));
   const __mmask64 text = _mm512_test_epi8_mask(letters, letters);
-  _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(text, letters));
-  return static_cast<size_t>(__builtin_popcountll(text));
+  *len = static_cast<size_t>(__builtin_popcountll(text));
+  return _mm512_maskz_compress_epi8(text, letters);
+}
+
+}  // namespace
+
+size_t digits_text_vbmi2(const UnitLetterTables& tables, const uint16_t* digits,
+                         size_t num_digits, uint8_t out[64]) {
+  size_t len = 0;
+  _mm512_storeu_si512(out, digits_text(tables, digits, num_digits, &len));
+  return len;
+}
+
+void digits_texts_crc_vbmi2(const UnitLetterTables& tables, const uint16_t* const digits[4],
+                            size_t num_digits, uint32_t crc_registers[4], size_t lens[4]) {
+  // The four words side by side, each text folded from its register (a load of a text just
+  // stored would wait for the store to reach the cache), at the end of its 64 bytes.
+  __m512i texts[4];
+  for (size_t w = 0; w < 4; ++w) {
+    const __m512i text = digits_text(tables, digits[w], num_digits, &lens[w]);
+    texts[w] = _mm512_maskz_expand_epi8(
+        _cvtu64_mask64(lens[w] == 0 ? 0 : ~uint64_t{0} << (64 - lens[w])), text);
+  }
+  for (size_t w = 0; w < 4; ++w) {
+    crc_registers[w] = crc32_register_of_pieces(
+        _mm512_castsi512_si128(texts[w]), _mm512_extracti32x4_epi32(texts[w], 1),
+        _mm512_extracti32x4_epi32(texts[w], 2), _mm512_extracti32x4_epi32(texts[w], 3));
+  }
 }
 
 }  // namespace tavik::core

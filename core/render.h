@@ -155,6 +155,11 @@ size_t canonical_text_vbmi2(const UnitLetterTables& tables, const uint8_t* units
 // (each below 700), as canonical_text_vbmi2 writes it.
 size_t digits_text_vbmi2(const UnitLetterTables& tables, const uint16_t* digits,
                          size_t num_digits, uint8_t out[64]);
+// digits_texts_crc_vbmi2 gives, for four words of num_digits <= 16 digits each, the CRC
+// register (as crc32_register_clmul64 gives it) of the canonical text at the end of 64 bytes,
+// zeros before it, and the text's length; it needs PCLMULQDQ as well.
+void digits_texts_crc_vbmi2(const UnitLetterTables& tables, const uint16_t* const digits[4],
+                            size_t num_digits, uint32_t crc_registers[4], size_t lens[4]);
 
 // syllable_width is the number of letters of a syllable (2 to 4), the same at every level.
 constexpr uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {
