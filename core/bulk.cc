@@ -168,7 +168,7 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
   const size_t num_check = std::min<uint64_t>(config.check_syllables, kMaxCheckSyllables);
   const size_t num_data = data_syllable_count(config);
   const U128 max_value = config.domain.max_value();
-  // The digits of 128-bit words eight values at a time where the processor has AVX-512, each
+  // The digits of 128-bit words many values at a time where the processor has AVX-512, each
   // value's where it stands; they follow their value when an earlier one fails.
 #if defined(__x86_64__)
   static const bool with_avx512dq = fpe::cpu_features().avx512dq;

@@ -290,15 +290,13 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
                         size_t n, size_t count, std::array<uint16_t, kMaxCheckSyllables>* out) {
   n = std::min(n, kMaxDataSyllables);
   count = std::min(count, kMaxCheckSyllables);
-  // Each text ends its padded block: its syllables are stored from the last, each as four
-  // bytes that end where it ends (zeros before its letters, which the syllable before
-  // overwrites), so its length comes out at the end.
 #if defined(__x86_64__)
   static const bool with_clmul = fpe::cpu_features().pclmul;
   static const bool with_vbmi2 = fpe::cpu_features().avx512vbmi2;
   if (with_vbmi2 && with_clmul) {
-    // Four words at a time, their texts spelled and folded in registers; the last group
-    // repeats its last word.
+    // Four words at a time, their texts spelled and folded in registers (a CRC that read a
+    // text just stored would wait for the stores to reach the cache); the last group repeats
+    // its last word.
     for (size_t first = 0; first < words.size(); first += 4) {
       const size_t num_words = std::min<size_t>(4, words.size() - first);
       const uint16_t* digits[4];
@@ -316,6 +314,9 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
     return;
   }
 #endif
+  // Each text ends its padded block: its syllables are stored from the last, each as four
+  // bytes that end where it ends (zeros before its letters, which the syllable before
+  // overwrites), so its length comes out at the end.
   const std::array<uint32_t, kSyllableBase>& ending = ending_letters();
   constexpr size_t kWords = 4;
   uint8_t blocks[kWords][kPaddedTextLen];
