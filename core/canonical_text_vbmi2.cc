@@ -32,6 +32,14 @@ inline __m512i unit_letters(const UnitLetterTables& tables, __m512i unit, __mmas
   return _mm512_permutex2var_epi8(first, avx512::interleave_bytes(), second);
 }
 
+// The text of the letters: those that are not zero, packed from byte 0 with zeros after them;
+// its length in *len.
+inline __m512i packed_text(__m512i letters, size_t* len) {
+  const __mmask64 text = _mm512_test_epi8_mask(letters, letters);
+  *len = static_cast<size_t>(__builtin_popcountll(text));
+  return _mm512_maskz_compress_epi8(text, letters);
+}
+
 }  // namespace
 
 size_t canonical_text_vbmi2(const UnitLetterTables& tables, const uint8_t* units,
@@ -39,10 +47,9 @@ size_t canonical_text_vbmi2(const UnitLetterTables& tables, const uint8_t* units
   const __mmask64 present = _cvtu64_mask64((uint64_t{1} << num_units) - 1);
   const __m512i letters =
       unit_letters(tables, _mm512_maskz_loadu_epi8(present, units), present);
-  // The text is the letters that are not zero.
-  const __mmask64 text = _mm512_test_epi8_mask(letters, letters);
-  _mm512_storeu_si512(out, _mm512_maskz_compress_epi8(text, letters));
-  return static_cast<size_t>(__builtin_popcountll(text));
+  size_t len = 0;
+  _mm512_storeu_si512(out, packed_text(letters, &len));
+  return len;
 }
 
 namespace {
@@ -63,9 +70,7 @@ inline __m512i digits_text(const UnitLetterTables& tables, const uint16_t* digit
       onset, _mm512_slli_epi16(_mm512_or_si512(nucleus, _mm512_set1_epi16(kNucleusFlag)), 8));
   const __m512i letters =
       unit_letters(tables, unit, _cvtu64_mask64((uint64_t{1} << (2 * num_digits)) - 1));
-  const __mmask64 text = _mm512_test_epi8_mask(letters, letters);
-  *len = static_cast<size_t>(__builtin_popcountll(text));
-  return _mm512_maskz_compress_epi8(text, letters);
+  return packed_text(letters, len);
 }
 
 }  // namespace

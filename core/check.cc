@@ -130,6 +130,14 @@ void plain_syllable(uint32_t crc, size_t k, uint8_t* out) {
   out[1] = static_cast<uint8_t>(kNucleusFlag | ((x / kNumOnsets) % kNumNuclei));
 }
 
+// pad_check_text finishes a check block whose text of len letters stands at its start with
+// zeros after it: the HMAC padding, or false for a text too long for one block.
+bool pad_check_text(uint8_t block[fpe::kSha256BlockLen], size_t len) {
+  if (len > fpe::kHmacShortMessageLen) { return false; }
+  fpe::pad_hmac_block(block, len);
+  return true;
+}
+
 }  // namespace
 
 bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::kSha256BlockLen]) {
@@ -137,11 +145,8 @@ bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::
   static const bool with_vbmi2 = fpe::cpu_features().avx512vbmi2;
   if (with_vbmi2 && data_units.size() <= 32) {
     // The text with zeros after it fills the block.
-    const size_t len =
-        canonical_text_vbmi2(unit_letter_tables(), data_units.data(), data_units.size(), block);
-    if (len > fpe::kHmacShortMessageLen) { return false; }
-    fpe::pad_hmac_block(block, len);
-    return true;
+    return pad_check_text(block, canonical_text_vbmi2(unit_letter_tables(), data_units.data(),
+                                                      data_units.size(), block));
   }
 #endif
   // Zeroing the whole block first takes a few wide stores; a memset of the variable tail
@@ -157,9 +162,7 @@ bool layout_check_block(std::span<const uint8_t> data_units, uint8_t block[fpe::
 bool layout_check_block(const DataText& data_text, std::span<const uint8_t> data_units,
                         uint8_t block[fpe::kSha256BlockLen]) {
   if (data_text.len == DataText::kNotWritten) { return layout_check_block(data_units, block); }
-  if (data_text.len > fpe::kHmacShortMessageLen) { return false; }
-  fpe::pad_hmac_block(block, data_text.len);
-  return true;
+  return pad_check_text(block, data_text.len);
 }
 
 bool layout_digits_check_block(std::span<const uint16_t> digits,
@@ -168,11 +171,8 @@ bool layout_digits_check_block(std::span<const uint16_t> digits,
   static const bool with_vbmi2 = fpe::cpu_features().avx512vbmi2;
   if (with_vbmi2 && digits.size() <= kMaxDataSyllables) {
     // The text with zeros after it fills the block.
-    const size_t len =
-        digits_text_vbmi2(unit_letter_tables(), digits.data(), digits.size(), block);
-    if (len > fpe::kHmacShortMessageLen) { return false; }
-    fpe::pad_hmac_block(block, len);
-    return true;
+    return pad_check_text(
+        block, digits_text_vbmi2(unit_letter_tables(), digits.data(), digits.size(), block));
   }
 #endif
   // Each syllable is one four-byte store of its letters with zeros after them, so the bytes
@@ -189,9 +189,7 @@ bool layout_digits_check_block(std::span<const uint16_t> digits,
     store_letters(kSyllableLetters[0][digit], reinterpret_cast<char*>(block) + len);
     len += kSyllableWidths[digit];
   }
-  if (len > fpe::kHmacShortMessageLen) { return false; }
-  fpe::pad_hmac_block(block, len);
-  return true;
+  return pad_check_text(block, len);
 }
 
 void check_units_from_mac(const uint32_t mac[8], size_t num_syllables, uint8_t* out) {
