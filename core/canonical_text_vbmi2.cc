@@ -5,6 +5,8 @@
 
 #include "core/render.h"
 
+#include <algorithm>
+
 #if defined(__x86_64__)
 
 #include "core/avx512.h"
@@ -97,6 +99,55 @@ void digits_texts_crc_vbmi2(const UnitLetterTables& tables, const uint16_t* cons
         _mm512_castsi512_si128(texts[w]), _mm512_extracti32x4_epi32(texts[w], 1),
         _mm512_extracti32x4_epi32(texts[w], 2), _mm512_extracti32x4_epi32(texts[w], 3));
   }
+}
+
+size_t word_text_vbmi2(const SyllableLetterTable& table, const uint16_t* data_digits,
+                       size_t num_data, uint32_t separator_mask, const uint16_t* check_digits,
+                       size_t num_check, uint8_t separator, char* out) {
+  // The digits of the syllables in 16-bit lanes, the data digits first and the check digits
+  // after them; the onset (d mod 35) and nucleus (d / 35) of each as its entry in the table.
+  const size_t num_syllables = num_data + num_check;
+  const uint32_t data = static_cast<uint32_t>((uint64_t{1} << num_data) - 1);
+  const uint32_t check = static_cast<uint32_t>(((uint64_t{1} << num_check) - 1) << num_data);
+  const __m512i digit = _mm512_mask_expandloadu_epi16(
+      _mm512_maskz_loadu_epi16(_cvtu32_mask32(data), data_digits), _cvtu32_mask32(check),
+      check_digits);
+  const __m512i nucleus = _mm512_mulhi_epu16(digit, _mm512_set1_epi16(1873));
+  const __m512i onset =
+      _mm512_sub_epi16(digit, _mm512_mullo_epi16(nucleus, _mm512_set1_epi16(kNumOnsets)));
+  const __m512i nucleus_entry = _mm512_add_epi16(nucleus, _mm512_set1_epi16(kNumOnsets));
+  const __m512i table_low = _mm512_load_si512(table.letters);
+  const __m512i table_high = _mm512_load_si512(table.letters + 32);
+  // Each syllable in the eight bytes of a 64-bit lane: its onset's letters, its nucleus's, and
+  // the separator that goes after it (before the next data syllable where the mask says, and
+  // before the check syllables), eight syllables a vector. The text is the bytes that are not
+  // zero.
+  const uint32_t separator_after =
+      ((separator_mask & data) >> 1) | (uint32_t{1} << (num_data - 1));
+  const __m512i separator_lanes = _mm512_set1_epi64(static_cast<int64_t>(separator) << 32);
+  size_t len = 0;
+  for (size_t half = 0; half < 2; ++half) {
+    // The onset of syllable 8 * half + s to 16-bit lane 4s, its nucleus to lane 4s + 1.
+    const int16_t b = static_cast<int16_t>(8 * half);
+    const __m512i entries = _mm512_permutex2var_epi16(
+        onset,
+        _mm512_set_epi16(0, 0, 39 + b, 7 + b, 0, 0, 38 + b, 6 + b, 0, 0, 37 + b, 5 + b, 0, 0,
+                         36 + b, 4 + b, 0, 0, 35 + b, 3 + b, 0, 0, 34 + b, 2 + b, 0, 0, 33 + b,
+                         1 + b, 0, 0, 32 + b, b),
+        nucleus_entry);
+    const size_t count = std::min<size_t>(num_syllables - std::min(num_syllables, 8 * half), 8);
+    const __mmask32 spelled =
+        _cvtu32_mask32(static_cast<uint32_t>(0x33333333 & ((uint64_t{1} << (4 * count)) - 1)));
+    const __m512i letters = _mm512_maskz_permutex2var_epi16(spelled, table_low, entries, table_high);
+    const __m512i slots = _mm512_mask_or_epi64(
+        letters, static_cast<__mmask8>(separator_after >> (8 * half)), letters, separator_lanes);
+    const __mmask64 text = _mm512_test_epi8_mask(slots, slots);
+    const size_t piece = static_cast<size_t>(__builtin_popcountll(text));
+    _mm512_mask_storeu_epi8(out + len, _cvtu64_mask64((uint64_t{1} << piece) - 1),
+                            _mm512_maskz_compress_epi8(text, slots));
+    len += piece;
+  }
+  return len;
 }
 
 }  // namespace tavik::core

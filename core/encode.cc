@@ -5,6 +5,7 @@
 
 #include "core/check.h"
 #include "core/render.h"
+#include "fpe/cpu.h"
 
 namespace tavik::core {
 
@@ -44,6 +45,12 @@ WordWriter::WordWriter(const CodecConfig& config)
   for (size_t i = 0; i < kMaxSeparatorLen; ++i) {
     separator_ |= uint32_t{static_cast<uint8_t>(bytes[i])} << (8 * i);
   }
+#if defined(__x86_64__)
+  static const bool with_vbmi2 = fpe::cpu_features().avx512vbmi2;
+  if (with_vbmi2 && separator_len_ <= 1) {
+    vector_table_ = &syllable_letter_table(static_cast<size_t>(config.level), config.letter_case);
+  }
+#endif
 }
 
 namespace {
@@ -131,6 +138,14 @@ void WordWriter::write(const uint8_t block[16], std::span<const uint16_t> data_d
                        EncodedText& text) const {
   // Only mode open has a prefix: other modes write no call for it.
   char* out = config_.mode == Mode::kOpen ? put_prefix(text.data, block) : text.data;
+  if (vector_table_ != nullptr && !data_digits.empty() &&
+      data_digits.size() + check_digits.size() <= 16) {
+    out += word_text_vbmi2(*vector_table_, data_digits.data(), data_digits.size(), mask,
+                           check_digits.data(), check_digits.size(),
+                           static_cast<uint8_t>(separator_), out);
+    text.len = static_cast<size_t>(out - text.data);
+    return;
+  }
   out = put_data_syllables(
       out, data_digits.size(), [&](size_t j) { return data_digits[j]; }, mask);
   out = put_check_syllables(out, check_digits.size(), [&](size_t k) { return check_digits[k]; });

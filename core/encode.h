@@ -90,6 +90,9 @@ class WordWriter {
   uint32_t case_flip_;
   uint32_t separator_ = 0;  // its UTF-8 bytes packed like letters
   size_t separator_len_ = 0;
+  // The table of word_text_vbmi2 where the processor has it and the separator is at most one
+  // byte, null otherwise.
+  const SyllableLetterTable* vector_table_ = nullptr;
 };
 
 }  // namespace tavik::core

@@ -409,6 +409,28 @@ const UnitLetterTables& unit_letter_tables() {
   return tables;
 }
 
+const SyllableLetterTable& syllable_letter_table(size_t level, LetterCase letter_case) {
+  static const std::array<std::array<SyllableLetterTable, 2>, kNumLevels> tables = [] {
+    std::array<std::array<SyllableLetterTable, 2>, kNumLevels> all{};
+    for (size_t l = 0; l < kNumLevels; ++l) {
+      for (size_t c = 0; c < 2; ++c) {
+        for (size_t i = 0; i < kNumOnsets + kNumNuclei; ++i) {
+          const uint8_t unit = static_cast<uint8_t>(i < kNumOnsets ? i : (i - kNumOnsets) | kNucleusFlag);
+          const uint16_t letters = kUnitTexts[l][unit].letters;
+          // Upper case flips the letters, and keeps the zeros after them.
+          const uint16_t flip = static_cast<LetterCase>(c) == LetterCase::kUpper
+                                    ? static_cast<uint16_t>(((letters & 0xFF) != 0 ? 0x20 : 0) |
+                                                            ((letters >> 8) != 0 ? 0x2000 : 0))
+                                    : 0;
+          all[l][c].letters[i] = static_cast<uint16_t>(letters ^ flip);
+        }
+      }
+    }
+    return all;
+  }();
+  return tables[level][static_cast<size_t>(letter_case)];
+}
+
 std::string canonical_text(std::span<const uint8_t> units) {
   std::string text(units.size() * 2, '\0');
   text.resize(canonical_text(units, text.data()));
