@@ -138,7 +138,8 @@ size_t word_text_vbmi2(const SyllableLetterTable& table, const uint16_t* data_di
     const size_t count = std::min<size_t>(num_syllables - std::min(num_syllables, 8 * half), 8);
     const __mmask32 spelled =
         _cvtu32_mask32(static_cast<uint32_t>(0x33333333 & ((uint64_t{1} << (4 * count)) - 1)));
-    const __m512i letters = _mm512_maskz_permutex2var_epi16(spelled, table_low, entries, table_high);
+    const __m512i letters =
+        _mm512_maskz_permutex2var_epi16(spelled, table_low, entries, table_high);
     const __m512i slots = _mm512_mask_or_epi64(
         letters, static_cast<__mmask8>(separator_after >> (8 * half)), letters, separator_lanes);
     const __mmask64 text = _mm512_test_epi8_mask(slots, slots);

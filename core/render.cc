@@ -415,7 +415,8 @@ const SyllableLetterTable& syllable_letter_table(size_t level, LetterCase letter
     for (size_t l = 0; l < kNumLevels; ++l) {
       for (size_t c = 0; c < 2; ++c) {
         for (size_t i = 0; i < kNumOnsets + kNumNuclei; ++i) {
-          const uint8_t unit = static_cast<uint8_t>(i < kNumOnsets ? i : (i - kNumOnsets) | kNucleusFlag);
+          const uint8_t unit =
+              static_cast<uint8_t>(i < kNumOnsets ? i : (i - kNumOnsets) | kNucleusFlag);
           const uint16_t letters = kUnitTexts[l][unit].letters;
           // Upper case flips the letters, and keeps the zeros after them.
           const uint16_t flip = static_cast<LetterCase>(c) == LetterCase::kUpper
