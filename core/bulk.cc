@@ -210,10 +210,8 @@ void encode_many(const CodecConfig& config, std::span<const std::span<const uint
   } else {
     plain_check_digits({s.digits_.data(), k}, num_data, num_check, s.check_digits_.data());
   }
-  for (size_t j = 0; j < k; ++j) {
-    writer.write(s.blocks16_[j].data(), {s.digits_[j].data(), num_data}, s.masks_[j],
-                 {s.check_digits_[j].data(), num_check}, texts[s.index_[j]]);
-  }
+  writer.write_many({s.blocks16_.data(), k}, {s.digits_.data(), k}, num_data, s.masks_.data(),
+                    s.check_digits_.data(), num_check, s.index_.data(), texts.data());
   if (keyed) { secure_wipe(s.macs_.data(), k * sizeof(s.macs_[0])); }
 }
 

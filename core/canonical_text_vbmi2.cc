@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+#include "core/encode.h"
+
 #if defined(__x86_64__)
 
 #include "core/avx512.h"
@@ -101,9 +103,11 @@ void digits_texts_crc_vbmi2(const UnitLetterTables& tables, const uint16_t* cons
   }
 }
 
-size_t word_text_vbmi2(const SyllableLetterTable& table, const uint16_t* data_digits,
-                       size_t num_data, uint32_t separator_mask, const uint16_t* check_digits,
-                       size_t num_check, uint8_t separator, char* out) {
+namespace {
+
+inline size_t word_text(const SyllableLetterTable& table, const uint16_t* data_digits,
+                        size_t num_data, uint32_t separator_mask, const uint16_t* check_digits,
+                        size_t num_check, uint8_t separator, char* out) {
   // The digits of the syllables in 16-bit lanes, the data digits first and the check digits
   // after them; the onset (d mod 35) and nucleus (d / 35) of each as its entry in the table.
   const size_t num_syllables = num_data + num_check;
@@ -149,6 +153,28 @@ size_t word_text_vbmi2(const SyllableLetterTable& table, const uint16_t* data_di
     len += piece;
   }
   return len;
+}
+
+}  // namespace
+
+size_t word_text_vbmi2(const SyllableLetterTable& table, const uint16_t* data_digits,
+                       size_t num_data, uint32_t separator_mask, const uint16_t* check_digits,
+                       size_t num_check, uint8_t separator, char* out) {
+  return word_text(table, data_digits, num_data, separator_mask, check_digits, num_check,
+                   separator, out);
+}
+
+void word_texts_vbmi2(const SyllableLetterTable& table,
+                      std::span<const std::array<uint16_t, kMaxDataSyllables>> data_digits,
+                      size_t num_data, const uint32_t* separator_masks,
+                      const std::array<uint16_t, kMaxCheckSyllables>* check_digits,
+                      size_t num_check, uint8_t separator, const uint32_t* index,
+                      EncodedText* texts) {
+  for (size_t j = 0; j < data_digits.size(); ++j) {
+    EncodedText& text = texts[index[j]];
+    text.len = word_text(table, data_digits[j].data(), num_data, separator_masks[j],
+                         check_digits[j].data(), num_check, separator, text.data);
+  }
 }
 
 }  // namespace tavik::core

@@ -152,6 +152,22 @@ void WordWriter::write(const uint8_t block[16], std::span<const uint16_t> data_d
   text.len = static_cast<size_t>(out - text.data);
 }
 
+void WordWriter::write_many(std::span<const std::array<uint8_t, 16>> blocks,
+                            std::span<const std::array<uint16_t, kMaxDataSyllables>> data_digits,
+                            size_t n, const uint32_t* masks,
+                            const std::array<uint16_t, kMaxCheckSyllables>* check_digits,
+                            size_t num_check, const uint32_t* index, EncodedText* texts) const {
+  if (vector_table_ != nullptr && config_.mode != Mode::kOpen && n != 0 && n + num_check <= 16) {
+    word_texts_vbmi2(*vector_table_, data_digits, n, masks, check_digits, num_check,
+                     static_cast<uint8_t>(separator_), index, texts);
+    return;
+  }
+  for (size_t j = 0; j < data_digits.size(); ++j) {
+    write(blocks[j].data(), {data_digits[j].data(), n}, masks[j],
+          {check_digits[j].data(), num_check}, texts[index[j]]);
+  }
+}
+
 Result<Selected> select_value(const CodecConfig& config, std::span<const uint8_t> data) {
   // Byte selection: the head of the input, or its tail with a modulus, right-aligned in a
   // 16-byte big-endian block.

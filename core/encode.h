@@ -74,6 +74,13 @@ class WordWriter {
                        uint32_t* masks) const;
   void write(const uint8_t block[16], std::span<const uint16_t> data_digits, uint32_t mask,
              std::span<const uint16_t> check_digits, EncodedText& text) const;
+  // write_many writes word j of n data digits and num_check check digits, with masks[j] and
+  // value block blocks[j], to texts[index[j]].
+  void write_many(std::span<const std::array<uint8_t, 16>> blocks,
+                  std::span<const std::array<uint16_t, kMaxDataSyllables>> data_digits, size_t n,
+                  const uint32_t* masks,
+                  const std::array<uint16_t, kMaxCheckSyllables>* check_digits,
+                  size_t num_check, const uint32_t* index, EncodedText* texts) const;
 
  private:
   // encode writes the pieces itself, the check syllables while its digest runs.
@@ -94,6 +101,15 @@ class WordWriter {
   // byte, null otherwise.
   const SyllableLetterTable* vector_table_ = nullptr;
 };
+
+// word_texts_vbmi2 is word_text_vbmi2 for many words, word j to texts[index[j]] (its text and
+// length): the words of WordWriter::write_many where they have no prefix.
+void word_texts_vbmi2(const SyllableLetterTable& table,
+                      std::span<const std::array<uint16_t, kMaxDataSyllables>> data_digits,
+                      size_t num_data, const uint32_t* separator_masks,
+                      const std::array<uint16_t, kMaxCheckSyllables>* check_digits,
+                      size_t num_check, uint8_t separator, const uint32_t* index,
+                      EncodedText* texts);
 
 }  // namespace tavik::core
 
