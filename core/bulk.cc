@@ -237,14 +237,18 @@ void decode_many(const CodecConfig& config, std::span<const CodeUnits> words,
   if (keyed) {
     hash_blocks(config, s.blocks_, s.macs_, m);
   } else {
+    std::array<uint32_t, kBatchLen> with_text;
+    size_t num_with_text = 0;
     for (size_t j = 0; j < m; ++j) {
       if (s.text_lens_[j] != WordsRead::kNoText) {
-        plain_check_digits_of_text(s.blocks_[j].data(), s.text_lens_[j], num_check,
-                                   s.check_digits_[j].data());
+        with_text[num_with_text++] = static_cast<uint32_t>(j);
       } else {
         s.searched_[num_spelled++] = static_cast<uint32_t>(j);
       }
     }
+    plain_check_digits_of_texts(s.blocks_.data(), s.text_lens_.data(),
+                                {with_text.data(), num_with_text}, num_check,
+                                s.check_digits_.data());
   }
   if (num_spelled != 0) {
     for (size_t t = 0; t < num_spelled; ++t) {

@@ -284,6 +284,36 @@ void plain_check_digits_of_text(const uint8_t block[kPaddedTextLen], size_t len,
   crc_digits(crc32({block + kPaddedTextLen - len, len}), count, out);
 }
 
+void plain_check_digits_of_texts(const std::array<uint8_t, 64>* blocks, const uint8_t* lens,
+                                 std::span<const uint32_t> which, size_t count,
+                                 std::array<uint16_t, kMaxCheckSyllables>* out) {
+#if defined(__x86_64__)
+  static const bool with_vpclmul = fpe::cpu_features().vpclmulqdq;
+  if (with_vpclmul) {
+    count = std::min(count, kMaxCheckSyllables);
+    // Four texts at a time; the last group repeats its last text.
+    for (size_t first = 0; first < which.size(); first += 4) {
+      const size_t num_words = std::min<size_t>(4, which.size() - first);
+      const uint8_t* texts[4];
+      for (size_t w = 0; w < 4; ++w) {
+        texts[w] = blocks[which[first + std::min(w, num_words - 1)]].data();
+      }
+      uint32_t crc_registers[4];
+      crc32_registers_vpclmul64(texts, crc_registers);
+      for (size_t w = 0; w < num_words; ++w) {
+        const uint32_t j = which[first + w];
+        const size_t len = std::min<size_t>(lens[j], kPaddedTextLen);
+        crc_digits(crc_registers[w] ^ kInitAfter[len] ^ 0xFFFFFFFFu, count, out[j].data());
+      }
+    }
+    return;
+  }
+#endif
+  for (const uint32_t j : which) {
+    plain_check_digits_of_text(blocks[j].data(), lens[j], count, out[j].data());
+  }
+}
+
 void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>> words,
                         size_t n, size_t count, std::array<uint16_t, kMaxCheckSyllables>* out) {
   n = std::min(n, kMaxDataSyllables);

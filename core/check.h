@@ -45,6 +45,11 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
 // hands it out (DataText with at_end).
 void plain_check_digits_of_text(const uint8_t block[64], size_t len, size_t count,
                                 uint16_t* out);
+// plain_check_digits_of_texts is plain_check_digits_of_text for the words which[t]: the text
+// in blocks[which[t]] of length lens[which[t]], into out[which[t]].
+void plain_check_digits_of_texts(const std::array<uint8_t, 64>* blocks, const uint8_t* lens,
+                                 std::span<const uint32_t> which, size_t count,
+                                 std::array<uint16_t, kMaxCheckSyllables>* out);
 
 // plain_check_matches tells whether a word's check units (at most kMaxCheckUnits) are the
 // plain check syllables whose digits are `expected`.

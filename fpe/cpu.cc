@@ -46,6 +46,7 @@ CpuFeatures detect_features() {
   f.avx512dq = f.avx512bw && f.avx512vl && (ebx & (1u << 17)) != 0;
   f.avx512vbmi = f.avx512f && (ebx & (1u << 30)) != 0 && (ecx & (1u << 1)) != 0;
   f.avx512vbmi2 = f.avx512vbmi && (ecx & (1u << 6)) != 0;
+  f.vpclmulqdq = f.avx512bw && f.pclmul && (ecx & (1u << 10)) != 0;
 #elif defined(__aarch64__) && defined(__APPLE__)
   f.arm_sha2 = true;  // every Apple processor has them
 #elif defined(__aarch64__) && defined(__linux__)

@@ -22,6 +22,7 @@ struct CpuFeatures {
   bool avx512dq = false;  // AVX-512DQ, BW and VL as well (digits of eight values at once)
   bool avx512vbmi = false;  // AVX-512BW and AVX-512VBMI as well (normalization, 64 letters)
   bool avx512vbmi2 = false;  // AVX-512VBMI2 as well (the canonical text of a check block)
+  bool vpclmulqdq = false;   // AVX-512BW, PCLMULQDQ and VPCLMULQDQ (four plain checks at once)
   // aarch64
   bool arm_sha2 = false;  // the ARMv8 SHA-2 instructions (sha256h, sha256h2, sha256su0/1)
 };
