@@ -105,6 +105,7 @@ void digits_texts_crc_vbmi2(const UnitLetterTables& tables, const uint16_t* cons
 
 namespace {
 
+// The text of one word as word_texts_vbmi2 writes it, and its length.
 inline size_t word_text(const SyllableLetterTable& table, const uint16_t* data_digits,
                         size_t num_data, uint32_t separator_mask, const uint16_t* check_digits,
                         size_t num_check, uint8_t separator, char* out) {
@@ -156,13 +157,6 @@ inline size_t word_text(const SyllableLetterTable& table, const uint16_t* data_d
 }
 
 }  // namespace
-
-size_t word_text_vbmi2(const SyllableLetterTable& table, const uint16_t* data_digits,
-                       size_t num_data, uint32_t separator_mask, const uint16_t* check_digits,
-                       size_t num_check, uint8_t separator, char* out) {
-  return word_text(table, data_digits, num_data, separator_mask, check_digits, num_check,
-                   separator, out);
-}
 
 void word_texts_vbmi2(const SyllableLetterTable& table,
                       std::span<const std::array<uint16_t, kMaxDataSyllables>> data_digits,

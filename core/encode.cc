@@ -45,12 +45,6 @@ WordWriter::WordWriter(const CodecConfig& config)
   for (size_t i = 0; i < kMaxSeparatorLen; ++i) {
     separator_ |= uint32_t{static_cast<uint8_t>(bytes[i])} << (8 * i);
   }
-#if defined(__x86_64__)
-  static const bool with_vbmi2 = fpe::cpu_features().avx512vbmi2;
-  if (with_vbmi2 && separator_len_ <= 1) {
-    vector_table_ = &syllable_letter_table(static_cast<size_t>(config.level), config.letter_case);
-  }
-#endif
 }
 
 namespace {
@@ -138,14 +132,6 @@ void WordWriter::write(const uint8_t block[16], std::span<const uint16_t> data_d
                        EncodedText& text) const {
   // Only mode open has a prefix: other modes write no call for it.
   char* out = config_.mode == Mode::kOpen ? put_prefix(text.data, block) : text.data;
-  if (vector_table_ != nullptr && !data_digits.empty() &&
-      data_digits.size() + check_digits.size() <= 16) {
-    out += word_text_vbmi2(*vector_table_, data_digits.data(), data_digits.size(), mask,
-                           check_digits.data(), check_digits.size(),
-                           static_cast<uint8_t>(separator_), out);
-    text.len = static_cast<size_t>(out - text.data);
-    return;
-  }
   out = put_data_syllables(
       out, data_digits.size(), [&](size_t j) { return data_digits[j]; }, mask);
   out = put_check_syllables(out, check_digits.size(), [&](size_t k) { return check_digits[k]; });
@@ -157,11 +143,19 @@ void WordWriter::write_many(std::span<const std::array<uint8_t, 16>> blocks,
                             size_t n, const uint32_t* masks,
                             const std::array<uint16_t, kMaxCheckSyllables>* check_digits,
                             size_t num_check, const uint32_t* index, EncodedText* texts) const {
-  if (vector_table_ != nullptr && config_.mode != Mode::kOpen && n != 0 && n + num_check <= 16) {
-    word_texts_vbmi2(*vector_table_, data_digits, n, masks, check_digits, num_check,
-                     static_cast<uint8_t>(separator_), index, texts);
+#if defined(__x86_64__)
+  // In vector registers where the processor can: words without a time prefix, with a separator
+  // of at most one byte.
+  static const bool with_vbmi2 = fpe::cpu_features().avx512vbmi2;
+  if (with_vbmi2 && config_.mode != Mode::kOpen && separator_len_ <= 1 && n != 0 &&
+      n + num_check <= 16) {
+    word_texts_vbmi2(
+        syllable_letter_table(static_cast<size_t>(config_.level), config_.letter_case),
+        data_digits, n, masks, check_digits, num_check, static_cast<uint8_t>(separator_), index,
+        texts);
     return;
   }
+#endif
   for (size_t j = 0; j < data_digits.size(); ++j) {
     write(blocks[j].data(), {data_digits[j].data(), n}, masks[j],
           {check_digits[j].data(), num_check}, texts[index[j]]);

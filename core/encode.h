@@ -97,13 +97,14 @@ class WordWriter {
   uint32_t case_flip_;
   uint32_t separator_ = 0;  // its UTF-8 bytes packed like letters
   size_t separator_len_ = 0;
-  // The table of word_text_vbmi2 where the processor has it and the separator is at most one
-  // byte, null otherwise.
-  const SyllableLetterTable* vector_table_ = nullptr;
 };
 
-// word_texts_vbmi2 is word_text_vbmi2 for many words, word j to texts[index[j]] (its text and
-// length): the words of WordWriter::write_many where they have no prefix.
+// word_texts_vbmi2 spells words as the table does, with AVX-512 VBMI2 (x86-64 only: callers
+// check that the processor has it), word j to texts[index[j]] (its text and length): the
+// num_data >= 1 data digits of data_digits[j], `separator` before each data syllable k whose
+// bit is set in separator_masks[j] (1 <= k < num_data), `separator` again, and the num_check
+// check digits of check_digits[j] (num_data + num_check <= 16). A separator of 0 writes
+// nothing. Nothing is written past a word's text.
 void word_texts_vbmi2(const SyllableLetterTable& table,
                       std::span<const std::array<uint16_t, kMaxDataSyllables>> data_digits,
                       size_t num_data, const uint32_t* separator_masks,

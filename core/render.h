@@ -147,7 +147,7 @@ const UnitLetterTables& unit_letter_tables();
 
 // SyllableLetterTable spells the onsets (entries 0-34) and the nuclei (35-54) of a level (0-4)
 // in a letter case, each as its letters packed as in UnitText (zeros after them), for
-// word_text_vbmi2.
+// word_texts_vbmi2.
 struct SyllableLetterTable {
   alignas(64) uint16_t letters[64];
 };
@@ -168,14 +168,6 @@ size_t digits_text_vbmi2(const UnitLetterTables& tables, const uint16_t* digits,
 // zeros before it, and the text's length; it needs PCLMULQDQ as well.
 void digits_texts_crc_vbmi2(const UnitLetterTables& tables, const uint16_t* const digits[4],
                             size_t num_digits, uint32_t crc_registers[4], size_t lens[4]);
-// word_text_vbmi2 spells the syllables of a word as the table does: num_data >= 1 data digits,
-// `separator` before each data syllable j whose bit is set in separator_mask (1 <= j <
-// num_data), `separator` again, and num_check check digits (num_data + num_check <= 16). A
-// separator of 0 writes nothing. It writes the text to out and nothing past it, and returns
-// its length.
-size_t word_text_vbmi2(const SyllableLetterTable& table, const uint16_t* data_digits,
-                       size_t num_data, uint32_t separator_mask, const uint16_t* check_digits,
-                       size_t num_check, uint8_t separator, char* out);
 
 // syllable_width is the number of letters of a syllable (2 to 4), the same at every level.
 constexpr uint32_t syllable_width(uint8_t onset_unit, uint8_t nucleus_unit) {
