@@ -1,7 +1,7 @@
-// The canonical text of up to 32 units in a few vector steps with AVX-512 VBMI and VBMI2
-// (compiled with -mavx512f -mavx512bw -mavx512vbmi -mavx512vbmi2 and -mpclmul; called only
-// where the processor has them): each unit's two letters looked up in registers, side by
-// side, and the letters packed together.
+// The canonical text of up to 32 units, and the words of encode_many, in a few vector steps
+// with AVX-512 VBMI and VBMI2 (compiled with -mavx512f -mavx512bw -mavx512vbmi -mavx512vbmi2
+// and -mpclmul; called only where the processor has them): each unit's or syllable's letters
+// looked up in registers, side by side, and the letters packed together.
 
 #include "core/render.h"
 
