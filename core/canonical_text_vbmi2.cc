@@ -36,6 +36,14 @@ inline __m512i unit_letters(const UnitLetterTables& tables, __m512i unit, __mmas
   return _mm512_permutex2var_epi8(first, avx512::interleave_bytes(), second);
 }
 
+// The nucleus d / 35 of each digit d below 700 in 16-bit lanes, (d * 1873) >> 16, and its
+// onset d mod 35 in *onset.
+inline __m512i split_digits(__m512i digit, __m512i* onset) {
+  const __m512i nucleus = _mm512_mulhi_epu16(digit, _mm512_set1_epi16(1873));
+  *onset = _mm512_sub_epi16(digit, _mm512_mullo_epi16(nucleus, _mm512_set1_epi16(kNumOnsets)));
+  return nucleus;
+}
+
 // The text of the letters: those that are not zero, packed from byte 0 with zeros after them;
 // its length in *len.
 inline __m512i packed_text(__m512i letters, size_t* len) {
@@ -63,13 +71,11 @@ namespace {
 inline __m512i digits_text(const UnitLetterTables& tables, const uint16_t* digits,
                            size_t num_digits, size_t* len) {
   // Each digit d as its two units, onset d mod 35 and nucleus d / 35 with its flag, in the
-  // little-endian bytes of its 16-bit lane; d / 35 is (d * 1873) >> 16 for d below 700.
+  // little-endian bytes of its 16-bit lane.
   const __mmask32 present =
       _cvtu32_mask32(static_cast<uint32_t>((uint64_t{1} << num_digits) - 1));
-  const __m512i digit = _mm512_maskz_loadu_epi16(present, digits);
-  const __m512i nucleus = _mm512_mulhi_epu16(digit, _mm512_set1_epi16(1873));
-  const __m512i onset =
-      _mm512_sub_epi16(digit, _mm512_mullo_epi16(nucleus, _mm512_set1_epi16(kNumOnsets)));
+  __m512i onset;
+  const __m512i nucleus = split_digits(_mm512_maskz_loadu_epi16(present, digits), &onset);
   const __m512i unit = _mm512_or_si512(
       onset, _mm512_slli_epi16(_mm512_or_si512(nucleus, _mm512_set1_epi16(kNucleusFlag)), 8));
   const __m512i letters =
@@ -117,10 +123,9 @@ inline size_t word_text(const SyllableLetterTable& table, const uint16_t* data_d
   const __m512i digit = _mm512_mask_expandloadu_epi16(
       _mm512_maskz_loadu_epi16(_cvtu32_mask32(data), data_digits), _cvtu32_mask32(check),
       check_digits);
-  const __m512i nucleus = _mm512_mulhi_epu16(digit, _mm512_set1_epi16(1873));
-  const __m512i onset =
-      _mm512_sub_epi16(digit, _mm512_mullo_epi16(nucleus, _mm512_set1_epi16(kNumOnsets)));
-  const __m512i nucleus_entry = _mm512_add_epi16(nucleus, _mm512_set1_epi16(kNumOnsets));
+  __m512i onset;
+  const __m512i nucleus_entry =
+      _mm512_add_epi16(split_digits(digit, &onset), _mm512_set1_epi16(kNumOnsets));
   const __m512i table_low = _mm512_load_si512(table.letters);
   const __m512i table_high = _mm512_load_si512(table.letters + 32);
   // Each syllable in the eight bytes of a 64-bit lane: its onset's letters, its nucleus's, and

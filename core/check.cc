@@ -63,6 +63,12 @@ constexpr InitAfter make_init_after() {
 }
 constexpr InitAfter kInitAfter = make_init_after();
 
+// padded_text_crc is the CRC-32 of a text of len bytes (at most kPaddedTextLen) that ends a
+// block with zeros before it, from the CRC register after the block from a register of 0.
+constexpr uint32_t padded_text_crc(uint32_t register_from_zero, size_t len) {
+  return register_from_zero ^ kInitAfter[len] ^ 0xFFFFFFFFu;
+}
+
 // ending_letters()[d] is the canonical spelling of the syllable of digit d packed for
 // store_letters with zeros before its letters, which end the four bytes. Built on first use,
 // from a table another file builds when the library is loaded.
@@ -96,7 +102,7 @@ void padded_crc32(const uint8_t (*blocks)[kPaddedTextLen], const size_t* lens,
                kCrcTables[2][p[5]] ^ kCrcTables[1][p[6]] ^ kCrcTables[0][p[7]];
     }
   }
-  for (size_t w = 0; w < W; ++w) { crcs[w] = crc[w] ^ kInitAfter[lens[w]] ^ 0xFFFFFFFFu; }
+  for (size_t w = 0; w < W; ++w) { crcs[w] = padded_text_crc(crc[w], lens[w]); }
 }
 
 // The canonical text is produced a slice of units at a time, so that data units of any
@@ -277,7 +283,7 @@ void plain_check_digits_of_text(const uint8_t block[kPaddedTextLen], size_t len,
 #if defined(__x86_64__)
   static const bool with_clmul = fpe::cpu_features().pclmul;
   if (with_clmul) {
-    crc_digits(crc32_register_clmul64(block) ^ kInitAfter[len] ^ 0xFFFFFFFFu, count, out);
+    crc_digits(padded_text_crc(crc32_register_clmul64(block), len), count, out);
     return;
   }
 #endif
@@ -303,7 +309,7 @@ void plain_check_digits_of_texts(const std::array<uint8_t, 64>* blocks, const ui
       for (size_t w = 0; w < num_words; ++w) {
         const uint32_t j = which[first + w];
         const size_t len = std::min<size_t>(lens[j], kPaddedTextLen);
-        crc_digits(crc_registers[w] ^ kInitAfter[len] ^ 0xFFFFFFFFu, count, out[j].data());
+        crc_digits(padded_text_crc(crc_registers[w], len), count, out[j].data());
       }
     }
     return;
@@ -335,8 +341,7 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
       size_t lens[4];
       digits_texts_crc_vbmi2(unit_letter_tables(), digits, n, crc_registers, lens);
       for (size_t w = 0; w < num_words; ++w) {
-        crc_digits(crc_registers[w] ^ kInitAfter[lens[w]] ^ 0xFFFFFFFFu, count,
-                   out[first + w].data());
+        crc_digits(padded_text_crc(crc_registers[w], lens[w]), count, out[first + w].data());
       }
     }
     return;
@@ -369,7 +374,7 @@ void plain_check_digits(std::span<const std::array<uint16_t, kMaxDataSyllables>>
 #if defined(__x86_64__)
     if (with_clmul) {
       for (size_t w = 0; w < kWords; ++w) {
-        crcs[w] = crc32_register_clmul64(blocks[w]) ^ kInitAfter[lens[w]] ^ 0xFFFFFFFFu;
+        crcs[w] = padded_text_crc(crc32_register_clmul64(blocks[w]), lens[w]);
       }
     } else {
       padded_crc32<kWords>(blocks, lens, crcs);
